@@ -1,0 +1,36 @@
+# One interface target carries the language level, warnings and sanitizer flags;
+# every library, executable, test and benchmark links it.
+add_library(torvane_common INTERFACE)
+target_compile_features(torvane_common INTERFACE cxx_std_20)
+target_compile_options(torvane_common INTERFACE -Wall -Wextra)
+target_compile_definitions(torvane_common INTERFACE
+  QT_NO_KEYWORDS QT_USE_QSTRINGBUILDER QT_NO_CAST_FROM_BYTEARRAY)
+if(TORVANE_WERROR)
+  target_compile_options(torvane_common INTERFACE -Werror)
+endif()
+if(TORVANE_ASAN AND TORVANE_TSAN)
+  message(FATAL_ERROR "TORVANE_ASAN and TORVANE_TSAN cannot be combined")
+endif()
+if(TORVANE_ASAN)
+  target_compile_options(torvane_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(torvane_common INTERFACE -fsanitize=address,undefined)
+endif()
+if(TORVANE_TSAN)
+  target_compile_options(torvane_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(torvane_common INTERFACE -fsanitize=thread)
+endif()
+
+# torvane_add_test(name SOURCES... LIBS...): one QtTest executable run by CTest,
+# offscreen, with its own timeout.
+function(torvane_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE torvane_common Qt6::Test ${T_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    LABELS "${T_LABELS}")
+endfunction()
