@@ -112,4 +112,19 @@ struct LoginResult
     Message error;             // when !ok: e.g. 18456 "Login failed for user 'x'."
 };
 
+// What the protocol side calls; the simulation implements it. Every call may come
+// from any connection's thread at any time, so implementations lock their own state.
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    // Checks the credentials; on success the client appears in the process table.
+    virtual LoginResult Login(const LoginRequest& request) = 0;
+    // The client's connection ended (logout, drop, or error): its process leaves.
+    virtual void Logout(int spid) = 0;
+    // Runs one SQL batch (UTF-8) for the session and returns what a server sends back.
+    // May block (a slowed probe) without holding any lock other callers need.
+    virtual BatchResult ExecuteBatch(int spid, const std::string& sql) = 0;
+};
+
 } // namespace sandbox
