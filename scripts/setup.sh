@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-charts-dev libqt6charts6-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6charts6-dev libqt6opengl6-dev libgl-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   python3 python3-tds python3-aiosmtpd
   libbenchmark-dev

@@ -1,0 +1,39 @@
+#pragma once
+// The SQL batches of the per-process commands (statement text, input buffer and the
+// three kills), built as plain text so that their exact wording can be checked
+// without a server. Lines end with CR LF and no batch ends with a line break.
+// Process ids are written in plain decimal; text arguments go between single quotes
+// with every quote inside them doubled, so a name such as O'Brien stays one literal.
+
+#include <cstdint>
+#include <string>
+
+// 'text' with each single quote doubled: a T-SQL string literal holding text.
+std::string SqlQuotedText(const std::string& text);
+
+// Reads the statement a process is executing through fn_get_sql. Its single row has
+// stmt_start, stmt_end, objectname, encrypted and sqltext.
+std::string StatementTextBatch(std::int32_t spid);
+
+// Reads the last input batch of a process; a process that no longer exists gives
+// the row "NONE", 0, "<No SQL Found>" (columns EventType, Parameters, EventInfo).
+std::string InputBufferBatch(std::int32_t spid);
+
+// Kills one process unless it is the caller's own connection or a system process;
+// its single row has returncode: -1 own connection, -2 system process, 1 done.
+std::string KillProcessBatch(std::int32_t spid);
+
+// Kills every process attached to a database except the caller's own connection
+// and the system processes; ends with the row "select 1 as aaa".
+std::string KillDatabaseProcessesBatch(const std::string& databaseName);
+
+// Kills every process of one user on one host (the four values of a user summary
+// entry), sparing the same processes as the database kill. An empty value matches
+// an empty or NULL column.
+std::string KillUserProcessesBatch(const std::string& loginName, const std::string& ntDomain,
+                                   const std::string& ntUserName, const std::string& hostName);
+
+// The description line shown above a statement text: the object name, " (Encrypted)"
+// when the flag is exactly "Y", and " [pos start:end]" when start + end > 0.
+std::string StatementDescription(const std::string& objectName, const std::string& encrypted,
+                                 std::int32_t stmtStart, std::int32_t stmtEnd);
