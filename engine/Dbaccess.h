@@ -22,6 +22,18 @@ public:
     std::string Source;
 };
 
+// How long the layer waits. The defaults (15 s to connect, 30 s for a query) let a
+// server that stops answering be seen as disconnected within about half a minute;
+// TORVANE_LOGIN_TIMEOUT and TORVANE_QUERY_TIMEOUT (seconds) override them.
+struct TDbTimeouts
+{
+    int LoginSeconds = 15;
+    int QuerySeconds = 30;
+    static TDbTimeouts FromEnvironment();
+};
+
+// One connection to one server. Open, Close and every request are serialised by the
+// request lock, so the monitor thread and the main thread may share the object.
 class TDbConnection
 {
 public:
@@ -36,8 +48,18 @@ public:
     void SetConnectionString(const std::string& connectionString);
     const std::string& ConnectionString() const;
 
-    // Opens (or reopens after Close) with the string set; throws EDbError.
+    // The ODBC driver's name as registered with the driver manager; "FreeTDS" unless set.
+    void SetDriver(const std::string& driver);
+    const std::string& Driver() const;
+
+    void SetTimeouts(const TDbTimeouts& timeouts);
+    TDbTimeouts Timeouts() const;
+
+    // Opens (or reopens after Close) with the string set; throws EDbError. Credentials
+    // are never asked for interactively.
     void Open();
+    // True from a successful Open until Close; a connection the server dropped stays
+    // "open" until a request on it fails.
     bool IsOpen() const;
     void Close();
 
@@ -51,6 +73,7 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// One request and its fetched result. Used by one thread at a time.
 class TDbQuery
 {
 public:
@@ -65,7 +88,7 @@ public:
 
     // Runs the text and fetches the first result set that has columns completely;
     // row counts and empty results before it are skipped. The current row is the
-    // first row. Throws EDbError.
+    // first row. A batch without any result set opens with no rows. Throws EDbError.
     void Open();
     void Close();
     bool IsOpen() const;
@@ -75,8 +98,9 @@ public:
     int RecordCount() const;
 
     // Columns of the current row by name (case-insensitive). Reading a NULL as a
-    // number gives 0 and as text gives "". Text is UTF-8. Throws EDbError for an
-    // unknown column.
+    // number gives 0 and as text gives "". Text is UTF-8; a text column read as a
+    // number is converted the way the server would. Throws EDbError for an unknown
+    // column, a read past the last row or a text that is not a number.
     bool IsNull(const std::string& column) const;
     std::int32_t AsInteger(const std::string& column) const;
     std::int64_t AsLargeInt(const std::string& column) const;

@@ -1,0 +1,463 @@
+#include "Dbaccess.h"
+
+#include "Dbconnectionstring.h"
+#include "Dbodbc.h"
+
+#include <QDate>
+#include <QDateTime>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+TDbTimeouts TDbTimeouts::FromEnvironment()
+{
+    TDbTimeouts timeouts;
+    const auto read = [](const char* name, int& seconds) {
+        if (const char* value = std::getenv(name)) {
+            int parsed = 0;
+            const char* end = value + std::char_traits<char>::length(value);
+            if (std::from_chars(value, end, parsed).ptr == end && parsed > 0)
+                seconds = parsed;
+        }
+    };
+    read("TORVANE_LOGIN_TIMEOUT", timeouts.LoginSeconds);
+    read("TORVANE_QUERY_TIMEOUT", timeouts.QuerySeconds);
+    return timeouts;
+}
+
+struct TDbConnection::Impl
+{
+    std::recursive_mutex Lock;
+    std::string ConnectionString;
+    std::string Driver = DefaultOdbcDriver;
+    TDbTimeouts Timeouts = TDbTimeouts::FromEnvironment();
+    TOdbcHandle Environment;
+    TOdbcHandle Connection; // allocated and connected while open
+    std::atomic<bool> Open = false;
+
+    void Disconnect()
+    {
+        Open = false;
+        if (Connection) {
+            SQLDisconnect(Connection.Get());
+            Connection.Reset();
+        }
+    }
+};
+
+TDbConnection::TDbConnection()
+    : d(std::make_unique<Impl>())
+{
+}
+
+TDbConnection::~TDbConnection()
+{
+    Close();
+}
+
+void TDbConnection::SetConnectionString(const std::string& connectionString)
+{
+    const std::lock_guard guard(d->Lock);
+    d->ConnectionString = connectionString;
+}
+
+const std::string& TDbConnection::ConnectionString() const
+{
+    return d->ConnectionString;
+}
+
+void TDbConnection::SetDriver(const std::string& driver)
+{
+    const std::lock_guard guard(d->Lock);
+    d->Driver = driver.empty() ? std::string(DefaultOdbcDriver) : driver;
+}
+
+const std::string& TDbConnection::Driver() const
+{
+    return d->Driver;
+}
+
+void TDbConnection::SetTimeouts(const TDbTimeouts& timeouts)
+{
+    const std::lock_guard guard(d->Lock);
+    d->Timeouts = timeouts;
+}
+
+TDbTimeouts TDbConnection::Timeouts() const
+{
+    const std::lock_guard guard(d->Lock);
+    return d->Timeouts;
+}
+
+void TDbConnection::Open()
+{
+    const std::lock_guard guard(d->Lock);
+    d->Disconnect();
+    if (!d->Environment) {
+        TOdbcHandle environment(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+        CheckOdbc(SQLSetEnvAttr(environment.Get(), SQL_ATTR_ODBC_VERSION,
+                                reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+                  environment, "The ODBC driver manager does not support ODBC 3.");
+        d->Environment = std::move(environment);
+    }
+    TOdbcHandle connection(SQL_HANDLE_DBC, d->Environment.Get());
+    CheckOdbc(SQLSetConnectAttr(connection.Get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
+              connection, "The login time-out could not be set.");
+    std::u16string attributes = ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver));
+    SQLWCHAR completed[1024];
+    SQLSMALLINT completedLength = 0;
+    const SQLRETURN rc = SQLDriverConnectW(connection.Get(), nullptr,
+                                           reinterpret_cast<SQLWCHAR*>(attributes.data()),
+                                           static_cast<SQLSMALLINT>(attributes.size()), completed,
+                                           static_cast<SQLSMALLINT>(std::size(completed)), &completedLength,
+                                           SQL_DRIVER_NOPROMPT);
+    CheckOdbc(rc, connection, "The connection to the server could not be opened.");
+    d->Connection = std::move(connection);
+    d->Open = true;
+}
+
+bool TDbConnection::IsOpen() const
+{
+    return d->Open;
+}
+
+void TDbConnection::Close()
+{
+    const std::lock_guard guard(d->Lock);
+    d->Disconnect();
+}
+
+std::recursive_mutex& TDbConnection::RequestLock()
+{
+    return d->Lock;
+}
+
+namespace {
+
+constexpr qint64 JulianDay18991230 = 2415019;
+
+enum class ECellKind { Null, Integer, Real, Text, DateTime };
+
+struct TCell
+{
+    ECellKind Kind = ECellKind::Null;
+    std::int64_t Integer = 0;
+    double Real = 0; // a float or a date-time in days since 1899-12-30
+    std::string Text;
+};
+
+ECellKind KindOfColumn(SQLSMALLINT sqlType)
+{
+    switch (sqlType) {
+    case SQL_BIT:
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+        return ECellKind::Integer;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+        return ECellKind::Real;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_DATETIME:
+        return ECellKind::DateTime;
+    default:
+        return ECellKind::Text;
+    }
+}
+
+double DaysSince18991230(const SQL_TIMESTAMP_STRUCT& ts)
+{
+    const qint64 day = QDate(ts.year, ts.month, ts.day).toJulianDay() - JulianDay18991230;
+    const double seconds = ts.hour * 3600.0 + ts.minute * 60.0 + ts.second + ts.fraction / 1e9;
+    return static_cast<double>(day) + seconds / 86400.0;
+}
+
+TCell ReadCell(const TOdbcHandle& statement, SQLUSMALLINT column, ECellKind kind)
+{
+    TCell cell;
+    SQLLEN indicator = 0;
+    switch (kind) {
+    case ECellKind::Integer: {
+        SQLBIGINT value = 0;
+        CheckOdbc(SQLGetData(statement.Get(), column, SQL_C_SBIGINT, &value, sizeof value, &indicator),
+                  statement, "A column could not be read.");
+        cell.Integer = value;
+        break;
+    }
+    case ECellKind::Real: {
+        double value = 0;
+        CheckOdbc(SQLGetData(statement.Get(), column, SQL_C_DOUBLE, &value, sizeof value, &indicator),
+                  statement, "A column could not be read.");
+        cell.Real = value;
+        break;
+    }
+    case ECellKind::DateTime: {
+        SQL_TIMESTAMP_STRUCT value{};
+        CheckOdbc(SQLGetData(statement.Get(), column, SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator),
+                  statement, "A column could not be read.");
+        cell.Real = DaysSince18991230(value);
+        break;
+    }
+    case ECellKind::Text:
+    case ECellKind::Null: {
+        // Wide characters reach every driver's text unchanged; long values come in pieces.
+        std::u16string text;
+        char16_t chunk[2048];
+        for (;;) {
+            const SQLRETURN rc = SQLGetData(statement.Get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            CheckOdbc(rc, statement, "A column could not be read.");
+            if (indicator == SQL_NULL_DATA)
+                break;
+            const std::size_t room = std::size(chunk) - 1;
+            const std::size_t got = indicator == SQL_NO_TOTAL
+                ? room
+                : std::min(room, static_cast<std::size_t>(indicator) / sizeof(char16_t));
+            text.append(chunk, got);
+            if (rc == SQL_SUCCESS)
+                break;
+        }
+        cell.Text = ToUtf8(text.data(), text.size());
+        kind = ECellKind::Text;
+        break;
+    }
+    }
+    cell.Kind = indicator == SQL_NULL_DATA ? ECellKind::Null : kind;
+    return cell;
+}
+
+std::string Lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+} // namespace
+
+struct TDbQuery::Impl
+{
+    TDbConnection& Connection;
+    std::string CommandText;
+    bool Open = false;
+    std::vector<std::string> ColumnNames; // lower case
+    std::vector<std::vector<TCell>> Rows;
+    std::size_t Current = 0;
+
+    explicit Impl(TDbConnection& connection) : Connection(connection) {}
+
+    const TCell& Cell(const std::string& column) const
+    {
+        if (!Open || Current >= Rows.size())
+            throw EDbError("Either BOF or EOF is True, or the current record has been deleted.", "Torvane");
+        const std::string wanted = Lowered(column);
+        const auto found = std::find(ColumnNames.begin(), ColumnNames.end(), wanted);
+        if (found == ColumnNames.end())
+            throw EDbError("Item cannot be found in the collection corresponding to the requested name: " + column,
+                           "Torvane");
+        return Rows[Current][static_cast<std::size_t>(found - ColumnNames.begin())];
+    }
+
+    void Run(const TOdbcHandle& statement)
+    {
+        std::u16string sql = ToUtf16(CommandText);
+        SQLRETURN rc = SQLExecDirectW(statement.Get(), reinterpret_cast<SQLWCHAR*>(sql.data()),
+                                      static_cast<SQLINTEGER>(sql.size()));
+        if (rc == SQL_NO_DATA)
+            return;
+        CheckOdbc(rc, statement, "The command could not be run.");
+        // Row counts, infos and USE come as results without columns before the data.
+        SQLSMALLINT columns = 0;
+        for (;;) {
+            CheckOdbc(SQLNumResultCols(statement.Get(), &columns), statement, "The result could not be read.");
+            if (columns > 0)
+                break;
+            rc = SQLMoreResults(statement.Get());
+            if (rc == SQL_NO_DATA)
+                return;
+            CheckOdbc(rc, statement, "The command could not be run.");
+        }
+        std::vector<ECellKind> kinds;
+        for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+            char16_t name[256] = {};
+            SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            CheckOdbc(SQLDescribeColW(statement.Get(), column, reinterpret_cast<SQLWCHAR*>(name),
+                                      static_cast<SQLSMALLINT>(std::size(name)), &nameLength, &sqlType, &size,
+                                      &digits, &nullable),
+                      statement, "The result could not be read.");
+            ColumnNames.push_back(Lowered(ToUtf8(name, std::min<std::size_t>(nameLength, std::size(name) - 1))));
+            kinds.push_back(KindOfColumn(sqlType));
+        }
+        while ((rc = SQLFetch(statement.Get())) != SQL_NO_DATA) {
+            CheckOdbc(rc, statement, "The result could not be read.");
+            std::vector<TCell> row;
+            row.reserve(kinds.size());
+            for (SQLUSMALLINT column = 1; column <= columns; ++column)
+                row.push_back(ReadCell(statement, column, kinds[column - 1]));
+            Rows.push_back(std::move(row));
+        }
+    }
+};
+
+TDbQuery::TDbQuery(TDbConnection& connection)
+    : d(std::make_unique<Impl>(connection))
+{
+}
+
+TDbQuery::~TDbQuery() = default;
+
+void TDbQuery::SetCommandText(const std::string& sql)
+{
+    d->CommandText = sql;
+}
+
+const std::string& TDbQuery::CommandText() const
+{
+    return d->CommandText;
+}
+
+void TDbQuery::Open()
+{
+    Close();
+    TDbConnection::Impl& connection = *d->Connection.d;
+    const std::lock_guard guard(connection.Lock);
+    if (!connection.Open || !connection.Connection)
+        throw EDbError("Operation is not allowed when the object is closed.", "Torvane");
+    // The statement handle goes before the lock does, which also discards whatever
+    // the batch sends after the first result set.
+    TOdbcHandle statement(SQL_HANDLE_STMT, connection.Connection.Get());
+    CheckOdbc(SQLSetStmtAttr(statement.Get(), SQL_ATTR_QUERY_TIMEOUT,
+                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connection.Timeouts.QuerySeconds)), 0),
+              statement, "The query time-out could not be set.");
+    try {
+        d->Run(statement);
+    } catch (...) {
+        d->ColumnNames.clear();
+        d->Rows.clear();
+        throw;
+    }
+    d->Open = true;
+    d->Current = 0;
+}
+
+void TDbQuery::Close()
+{
+    d->Open = false;
+    d->ColumnNames.clear();
+    d->Rows.clear();
+    d->Current = 0;
+}
+
+bool TDbQuery::IsOpen() const
+{
+    return d->Open;
+}
+
+bool TDbQuery::Eof() const
+{
+    return !d->Open || d->Current >= d->Rows.size();
+}
+
+void TDbQuery::Next()
+{
+    if (!Eof())
+        ++d->Current;
+}
+
+int TDbQuery::RecordCount() const
+{
+    return static_cast<int>(d->Rows.size());
+}
+
+bool TDbQuery::IsNull(const std::string& column) const
+{
+    return d->Cell(column).Kind == ECellKind::Null;
+}
+
+std::int32_t TDbQuery::AsInteger(const std::string& column) const
+{
+    return static_cast<std::int32_t>(AsLargeInt(column));
+}
+
+std::int64_t TDbQuery::AsLargeInt(const std::string& column) const
+{
+    const TCell& cell = d->Cell(column);
+    switch (cell.Kind) {
+    case ECellKind::Null:
+        return 0;
+    case ECellKind::Integer:
+        return cell.Integer;
+    case ECellKind::Real:
+    case ECellKind::DateTime:
+        return static_cast<std::int64_t>(std::trunc(cell.Real));
+    case ECellKind::Text:
+        break;
+    }
+    // Text such as isnull(rtrim(blocked),0) yields; converted as the server would.
+    const auto first = cell.Text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return 0;
+    const auto last = cell.Text.find_last_not_of(" \t");
+    const char* begin = cell.Text.data() + first + (cell.Text[first] == '+' ? 1 : 0);
+    const char* end = cell.Text.data() + last + 1;
+    std::int64_t value = 0;
+    const auto [ptr, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || ptr != end)
+        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to an integer.", "Torvane");
+    return value;
+}
+
+std::string TDbQuery::AsString(const std::string& column) const
+{
+    const TCell& cell = d->Cell(column);
+    switch (cell.Kind) {
+    case ECellKind::Null:
+        return {};
+    case ECellKind::Integer:
+        return std::to_string(cell.Integer);
+    case ECellKind::Real:
+        return QString::number(cell.Real, 'g', 15).toStdString();
+    case ECellKind::DateTime:
+        return QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC)
+            .addMSecs(static_cast<qint64>(std::llround(cell.Real * 86400000.0)))
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+            .toStdString();
+    case ECellKind::Text:
+        break;
+    }
+    return cell.Text;
+}
+
+double TDbQuery::AsDateTime(const std::string& column) const
+{
+    const TCell& cell = d->Cell(column);
+    switch (cell.Kind) {
+    case ECellKind::Null:
+        return 0;
+    case ECellKind::Integer:
+        return static_cast<double>(cell.Integer);
+    case ECellKind::Real:
+    case ECellKind::DateTime:
+        return cell.Real;
+    case ECellKind::Text:
+        break;
+    }
+    const QDateTime parsed = QDateTime::fromString(QString::fromStdString(cell.Text).trimmed(), Qt::ISODateWithMs);
+    if (!parsed.isValid())
+        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to a date-time.", "Torvane");
+    return static_cast<double>(parsed.date().toJulianDay() - JulianDay18991230)
+        + parsed.time().msecsSinceStartOfDay() / 86400000.0;
+}

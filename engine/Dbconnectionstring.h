@@ -1,0 +1,40 @@
+#pragma once
+// Connection strings. The monitor builds the OLE DB form ("Key=Value;Key=Value");
+// the access layer turns it into the attribute string an ODBC driver takes.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The driver used when neither the environment (TORVANE_ODBC_DRIVER) nor the settings
+// store names one.
+inline constexpr const char* DefaultOdbcDriver = "FreeTDS";
+
+using TConnectionKeywords = std::vector<std::pair<std::string, std::string>>;
+
+// An OLE DB value as it must be written so that the string still parses back to it:
+// unchanged when it is plain, else in double quotes with inner double quotes doubled.
+std::string QuoteOleDbValue(const std::string& value);
+
+// The keywords of an OLE DB connection string in order, quoted values unquoted.
+TConnectionKeywords ParseOleDbConnectionString(const std::string& text);
+
+// An ODBC attribute value: in braces, with "}" doubled, when it holds anything the
+// driver's parser would stop at.
+std::string QuoteOdbcValue(const std::string& value);
+
+// A server name as SQL Server users type it: "host", "host\instance", "host,port",
+// an IPv4 address, an IPv6 address with or without brackets.
+struct TServerAddress
+{
+    std::string Host;
+    std::string Instance;
+    std::string Port; // decimal, empty = the default or the instance's port
+};
+TServerAddress ParseServerName(const std::string& serverName);
+
+// The ODBC connection string for the named driver. FreeTDS gets its own attribute
+// names (host and port apart, TDS 7.4, UTF-8 client character set); any other driver
+// gets the names of Microsoft's SQL Server drivers.
+std::string TranslateConnectionString(const std::string& oleDbConnectionString,
+                                      const std::string& driver);
