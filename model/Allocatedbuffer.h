@@ -1,0 +1,155 @@
+#pragma once
+// The growable block of fixed-size entries in which every aggregation keeps its table.
+// Entries are plain records copied bytewise. The block starts with room for 150 entries
+// and grows in steps of 25; it never shrinks.
+//
+// When the block cannot grow (no memory, or the capacity limit a caller set is reached)
+// the buffer turns not Valid for good: it takes in no new entries, while the entries it
+// holds stay intact, readable and removable.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <type_traits>
+
+template <class Entry>
+class AllocatedBuffer
+{
+    static_assert(std::is_trivially_copyable_v<Entry>, "entries are copied bytewise");
+
+public:
+    static constexpr int32_t InitialCapacity = 150;
+    static constexpr int32_t GrowthStep = 25;
+    static constexpr int32_t ElementSize = static_cast<int32_t>(sizeof(Entry));
+    static constexpr int32_t NoLimit = std::numeric_limits<int32_t>::max();
+
+    // capacityLimit: growth beyond it fails as if memory had run out.
+    explicit AllocatedBuffer(int32_t capacityLimit = NoLimit) : Limit(capacityLimit)
+    {
+        BufferValid = Resize(InitialCapacity);
+    }
+    AllocatedBuffer(const AllocatedBuffer&) = delete;
+    AllocatedBuffer& operator=(const AllocatedBuffer&) = delete;
+
+    bool Valid() const { return BufferValid; }
+    int32_t Capacity() const { return BufferCapacity; }
+    int32_t Count() const { return EntryCount; }
+
+    void Append(const Entry& entry) { InsertAt(entry, EntryCount); }
+
+    // 0 <= position <= Count; entries from position onward move one place up.
+    void InsertAt(const Entry& entry, int32_t position)
+    {
+        if (position < 0 || position > EntryCount || !Reserve(1))
+            return;
+        Entry* const data = Data();
+        std::memmove(data + position + 1, data + position, Bytes(EntryCount - position));
+        std::memcpy(data + position, &entry, sizeof(Entry));
+        ++EntryCount;
+    }
+
+    // 0 <= position < Count; entries behind it move one place down.
+    void RemoveAt(int32_t position)
+    {
+        if (position < 0 || position >= EntryCount)
+            return;
+        Entry* const data = Data();
+        std::memmove(data + position, data + position + 1, Bytes(EntryCount - position - 1));
+        --EntryCount;
+    }
+
+    // Removes every entry for which drop(entry) holds, keeping the others in order, in
+    // one pass (one RemoveAt per entry would move the tail once per removal).
+    template <class Predicate>
+    void RemoveWhere(Predicate drop)
+    {
+        Entry* const data = Data();
+        int32_t kept = 0;
+        for (int32_t i = 0; i < EntryCount; ++i) {
+            if (drop(static_cast<const Entry&>(data[i])))
+                continue;
+            if (kept != i)
+                std::memcpy(data + kept, data + i, sizeof(Entry));
+            ++kept;
+        }
+        EntryCount = kept;
+    }
+
+    // Merges `count` entries, source(0) .. source(count - 1) in ascending order, into the
+    // ascending entries; after(a, b) tells whether a sorts after b. Needs the room of
+    // Reserve(count). Works from the back, so every entry moves once.
+    template <class Source, class After>
+    void MergeSorted(int32_t count, Source source, After after)
+    {
+        if (count <= 0 || int64_t{EntryCount} + count > BufferCapacity)
+            return;
+        Entry* const data = Data();
+        int32_t from = EntryCount - 1;
+        int32_t next = count - 1;
+        for (int32_t to = EntryCount + count - 1; next >= 0; --to) {
+            const Entry& added = source(next);
+            if (from >= 0 && after(data[from], added)) {
+                std::memcpy(data + to, data + from, sizeof(Entry));
+                --from;
+            } else {
+                std::memcpy(data + to, &added, sizeof(Entry));
+                --next;
+            }
+        }
+        EntryCount += count;
+    }
+
+    // Makes room for `extra` more entries, growing in steps of GrowthStep. False when the
+    // buffer is not valid or cannot grow (it is then not valid from here on).
+    bool Reserve(int32_t extra)
+    {
+        if (!BufferValid)
+            return false;
+        const int64_t needed = int64_t{EntryCount} + extra;
+        if (needed <= BufferCapacity)
+            return true;
+        const int64_t steps = (needed - BufferCapacity + GrowthStep - 1) / GrowthStep;
+        const int64_t grown = BufferCapacity + steps * GrowthStep;
+        BufferValid = grown <= Limit && Resize(static_cast<int32_t>(grown));
+        return BufferValid;
+    }
+
+    Entry& operator[](int32_t position) { return Data()[position]; }
+    const Entry& operator[](int32_t position) const { return Data()[position]; }
+    Entry* begin() { return Data(); }
+    Entry* end() { return Data() + EntryCount; }
+    const Entry* begin() const { return Data(); }
+    const Entry* end() const { return Data() + EntryCount; }
+
+private:
+    struct FreeBlock
+    {
+        void operator()(void* block) const { std::free(block); }
+    };
+
+    static std::size_t Bytes(int32_t entries) { return static_cast<std::size_t>(entries) * sizeof(Entry); }
+    Entry* Data() const { return static_cast<Entry*>(Block.get()); }
+
+    // The old block stays in place when the new one cannot be obtained.
+    bool Resize(int32_t capacity)
+    {
+        if (capacity > Limit)
+            return false;
+        void* const grown = std::realloc(Block.get(), Bytes(capacity));
+        if (!grown)
+            return false;
+        Block.release();
+        Block.reset(grown);
+        BufferCapacity = capacity;
+        return true;
+    }
+
+    int32_t Limit;
+    std::unique_ptr<void, FreeBlock> Block;
+    int32_t BufferCapacity = 0;
+    int32_t EntryCount = 0;
+    bool BufferValid = false;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// Entry records keep their texts in fixed-width zero-terminated char arrays (the width
+// includes the terminator). Server texts are UTF-8; one that does not fit is cut at the
+// last character boundary that fits, so a stored text is always valid UTF-8 when its
+// source was.
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+// Length of the longest prefix of text that fits in maxBytes bytes without splitting a
+// UTF-8 character.
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes);
+
+template <std::size_t N>
+void CopyFixedText(char (&destination)[N], std::string_view text)
+{
+    static_assert(N > 0);
+    const std::size_t length = Utf8PrefixLength(text, N - 1);
+    std::memcpy(destination, text.data(), length);
+    destination[length] = '\0';
+}
+
+// The text stored in a fixed array (up to its terminator, never past the array).
+template <std::size_t N>
+std::string_view FixedText(const char (&source)[N])
+{
+    return std::string_view(source, strnlen(source, N));
+}

@@ -1,0 +1,141 @@
+#pragma once
+// The user processes: one entry per server process (spid) with the identity of its
+// client, what it runs, its counters summed over its threads and its state. The views'
+// process lists, the process lookup and the alert mails' process table read it.
+//
+// A process's single values (database, command, program, times, memory, physical IO,
+// blocked, open transactions, wait time, host process) come from its first row of the
+// snapshot, whatever that row's ecid; CPU and the thread count cover all its rows.
+//
+// A process whose threads work in more than one database still has one entry, which
+// carries every counter once and the first row's database; each further database is
+// recorded beside it (a FurtherDatabase, refreshed like the entries), so the process is
+// listed under each of its databases and shown as "<Multiple>", and a database the
+// process left is forgotten at the next refresh.
+
+#include "Entrytable.h"
+#include "Stringgrid.h"
+#include "Torvaneprocesscategories.h"
+
+#include <string>
+#include <string_view>
+
+struct ProcessEntry
+{
+    int32_t Spid; // the key
+    char DatabaseName[132];
+    char LoginName[132]; // the identity of the connection that owns the spid
+    char HostName[132];
+    char NtDomain[132];
+    char NtUserName[132];
+    char NetAddress[16];
+    char Command[20];
+    char ProgramName[132];
+    char LoginTime[100];
+    char LastBatch[100];
+    char NetLibrary[16];
+    int64_t Cpu; // all rows of the process
+    int64_t Memory;
+    int64_t PhysicalIo;
+    int64_t PreviousCpu;
+    int64_t PreviousMemory;
+    int64_t PreviousPhysicalIo;
+    int32_t Blocked; // spid of the blocking process, 0 = none
+    int32_t ThreadCount;
+    int32_t OpenTransactions;
+    int32_t WaitTime; // milliseconds
+    char HostProcess[12];
+    uint8_t Seen;
+    int64_t BaselineCpu;
+    int64_t BaselinePhysicalIo;
+    int32_t FurtherDatabaseCount; // databases of this refresh besides DatabaseName
+};
+
+// A database other than its entry's DatabaseName that rows of the process named.
+struct FurtherDatabase
+{
+    int32_t Spid;
+    char DatabaseName[132];
+    uint8_t Seen;
+};
+
+enum class TProcessState
+{
+    Locked, // blocked by another process
+    Active, // a counter changed since the previous refresh
+    Idle,   // unchanged and awaiting a command
+    Paused, // unchanged in the middle of a command
+};
+
+TProcessState ProcessState(const ProcessEntry& entry);
+std::string_view StateLetter(TProcessState state); // "L", "A", "I", "P": grid column 0
+std::string_view StateWord(TProcessState state);   // "Locked", "Active", "Active", "Paused"
+
+class TTorvaneProcessUserProcesses : public TTorvaneProcessCategories
+{
+public:
+    explicit TTorvaneProcessUserProcesses(int32_t capacityLimit = AllocatedBuffer<ProcessEntry>::NoLimit);
+
+    void BeginRefresh() override;
+    void EndRefresh() override;
+    void AddProcess(const ProcessRecord& record) override;
+    void RemoveEntry(int32_t position) override;
+
+    void ResetBaselines();
+
+    // The process fills write from row 1 on (row 0 is the caption row) and leave the grid
+    // with exactly the rows written plus the caption row, at least two; a row kept
+    // without a process is empty. CPU and physical IO show since-reset values when
+    // showSinceReset is set.
+
+    // Every process, columns: state, "SPID", "Login", "Database", "Command", "Program",
+    // "Blocked", "Login Time", "Last Batch", "CPU Usage", "Memory Usage", "Physical IO",
+    // "Wait time", "Open Trans", "Threads", "Host Process".
+    void FillProcessGrid(TStringGrid& grid, bool showSinceReset) const;
+
+    // The processes of one user as the user summary shows it (login, host, NT login name,
+    // net address, each compared ignoring case), columns as FillProcessGrid without
+    // "Login".
+    void FillUserProcessGrid(TStringGrid& grid, std::string_view loginName, std::string_view hostName,
+                             std::string_view ntLoginName, std::string_view netAddress, bool showSinceReset) const;
+
+    // The processes working in one database (compared ignoring case), columns as
+    // FillProcessGrid with "Host" in place of "Database".
+    void FillDatabaseProcessGrid(TStringGrid& grid, std::string_view databaseName, bool showSinceReset) const;
+
+    // The process table of alert mails: a header line and one line per process, fields
+    // separated by tabs, lines ended by CR LF; CPU, memory and physical IO as counter
+    // cells without baselines.
+    std::string GetProcessTable() const;
+
+    // The client identity of a process; false (outputs untouched) when there is none.
+    bool FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain, std::string& ntUserName,
+                             std::string& hostName) const;
+
+    int32_t Count() const { return Entries.Buffer().Count(); }
+    const ProcessEntry& Entry(int32_t position) const { return Entries.Buffer()[position]; }
+    // True when the process works in databaseName (ignoring case), with any of its rows.
+    bool WorksInDatabase(const ProcessEntry& entry, std::string_view databaseName) const;
+
+private:
+    struct SpidOrder
+    {
+        static int32_t KeyOf(const ProcessEntry& entry) { return entry.Spid; }
+        static int Compare(int32_t a, int32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+    };
+    struct FurtherKey
+    {
+        int32_t Spid;
+        std::string_view DatabaseName;
+    };
+    struct FurtherOrder
+    {
+        static FurtherKey KeyOf(const FurtherDatabase& entry);
+        static int Compare(const FurtherKey& a, const FurtherKey& b);
+    };
+
+    void NoteDatabase(ProcessEntry& entry, const ProcessRecord& record);
+
+    TEntryTable<ProcessEntry, SpidOrder> Entries;
+    TEntryTable<FurtherDatabase, FurtherOrder> FurtherDatabases;
+};

@@ -1,0 +1,86 @@
+#pragma once
+// The user summary: one entry per client user, a user being the combination of login
+// name, host, Windows domain, Windows user name and network address (letter case of
+// ASCII letters, trailing blanks and anything past the key widths ignored). Counts the
+// user's processes and sums their CPU, memory and physical IO; after each refresh it
+// gives the server statistics their "Users" and "Sessions" figures.
+
+#include "Entrytable.h"
+#include "Stringgrid.h"
+#include "Torvaneprocesscategories.h"
+
+#include <span>
+#include <string_view>
+
+constexpr int UserKeyLength = 524; // login 128, host 128, domain 128, user 128, address 12
+
+struct UserEntry
+{
+    char LoginName[132];  // identity texts as the row that created the entry wrote them
+    char HostName[132];
+    char NtDomain[132];
+    char NtUserName[132];
+    char NetAddress[16];
+    char NetLibrary[16];
+    char LatestActivity[100]; // latest last_batch text of this refresh
+    int32_t ProcessCount;     // rows with ecid 0
+    int64_t Cpu;              // all rows
+    int64_t Memory;           // rows with ecid 0
+    int64_t PhysicalIo;       // rows with ecid 0
+    int32_t PreviousProcessCount;
+    int64_t PreviousCpu;
+    int64_t PreviousMemory;
+    int64_t PreviousPhysicalIo;
+    int32_t BlockedSum; // sum of blocked over all rows; non-zero = some thread waits
+    uint8_t Seen;
+    char Key[UserKeyLength + 1]; // the five identity texts in fixed columns, upper case
+    int64_t BaselineCpu;
+    int64_t BaselinePhysicalIo;
+    double LatestActivityValue; // LatestActivity parsed, when LatestActivityParsed
+    uint8_t LatestActivityParsed;
+};
+
+class TTorvaneProcessUsers : public TTorvaneProcessCategories
+{
+public:
+    // Data columns of FillUserGrid, in column map order.
+    static constexpr int ColumnCount = 12;
+
+    explicit TTorvaneProcessUsers(TDateTimeTextParser parseDateTime,
+                                  int32_t capacityLimit = AllocatedBuffer<UserEntry>::NoLimit);
+
+    void BeginRefresh() override;
+    void EndRefresh() override;
+    void AddProcess(const ProcessRecord& record) override;
+    void RemoveEntry(int32_t position) override;
+
+    // Both as of the last EndRefresh (0 before the first): the number of users and the
+    // number of their processes.
+    int32_t UserCount() const { return Users; }
+    int32_t SessionCount() const { return Sessions; }
+
+    // CPU and physical IO as they stand become the zero of the since-reset display.
+    void ResetBaselines();
+
+    // Writes one row per user from row 1 on (row 0 is the caption row) and sets the row
+    // count to users + 1. columnMap[k] is the grid column of data column k; columns the
+    // grid does not have are left out.
+    void FillUserGrid(TStringGrid& grid, std::span<const int32_t> columnMap, bool showSinceReset) const;
+
+    int32_t Count() const { return Entries.Buffer().Count(); }
+    const UserEntry& Entry(int32_t position) const { return Entries.Buffer()[position]; }
+
+private:
+    struct KeyOrder
+    {
+        static std::string_view KeyOf(const UserEntry& entry) { return {entry.Key, UserKeyLength}; }
+        static int Compare(std::string_view a, std::string_view b) { return a.compare(b); }
+    };
+
+    void TakeLatestActivity(UserEntry& entry, const char* lastBatch) const;
+
+    TEntryTable<UserEntry, KeyOrder> Entries;
+    TDateTimeTextParser ParseDateTime;
+    int32_t Users = 0;
+    int32_t Sessions = 0;
+};
