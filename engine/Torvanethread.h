@@ -1,0 +1,126 @@
+#pragma once
+// The monitor thread of one connected server. It owns the server connection, the
+// prepared snapshot query and the refresh timer. The refresh timer (main thread) asks
+// for a refresh; the monitor thread wakes, times the one-row probe, opens the snapshot
+// and hands over to the main thread (Synchronize), where ProcessSnapshot feeds the
+// aggregations, the statistics, the alerts and the views. Only the main thread touches
+// the model objects, the timer and the owner.
+//
+// Lifetime: construction starts the monitor thread, which waits for a wake-up. After
+// Stop and Wake the thread function returns and the object deletes itself; its owner
+// forgets it and never deletes it. Once Stop has been called the thread reaches no
+// model object and no owner call again, even when the stop falls inside a refresh.
+
+#include "Autoresetevent.h"
+#include "Commonfuncs.h"
+#include "Dbaccess.h"
+#include "Torvaneowner.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class QTimer;
+class TTorvaneProcessDatabases;
+class TTorvaneProcessThreads;
+class TTorvaneProcessUserProcesses;
+class TTorvaneProcessUsers;
+class TTorvaneServerPerformance;
+
+class TTorvaneThread
+{
+public:
+    TTorvaneThread();
+    TTorvaneThread(const TTorvaneThread&) = delete;
+    TTorvaneThread& operator=(const TTorvaneThread&) = delete;
+
+    // Opens the connection, checks what the server offers for statement texts, reads
+    // the server's start time, prepares the snapshot and starts the refresh timer
+    // (1000 ms; the owner sets its interval). On any database error the owner is shown
+    // the error's message with its source as caption and false is returned; the caller
+    // then calls Stop and Wake.
+    bool ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t slotIndex, const std::string& serverName,
+                         bool useWindowsAuthentication, const std::string& userName, const std::string& password);
+
+    void RequestRefresh();
+    void RefreshTimerTick();
+    void Wake();
+    // Asks the thread to end: the timer stops and goes, a hand-over not yet begun on
+    // the main thread is dropped, and a refresh under way ends without reaching the
+    // model objects. Call Wake afterwards.
+    void Stop();
+    // Reopens the connection after a disconnect: false (nothing changes) while the
+    // server cannot be reached; true re-enables the timer.
+    bool Reconnect();
+    // The refresh timer's interval; the main window sets the user's refresh interval.
+    void SetRefreshInterval(int milliseconds);
+    bool RefreshTimerActive() const;
+
+    // "Running for D days, H hours, M minutes and S seconds" from ServerStartTime to
+    // ServerTime.
+    std::string GetRunningTimeText() const;
+
+    // Ready when the thread function has returned and the object is gone; an owner
+    // that must not leave threads behind (program exit) waits on it after Stop and Wake.
+    std::shared_future<void> Finished() const { return FinishedFuture; }
+
+    // Statement texts and kills over this thread's connection, for the views (main
+    // thread). Defined with the process commands.
+    std::string GetStatementText(std::int32_t spid, std::string& objectName, std::string& encrypted,
+                                 std::int32_t& stmtStart, std::int32_t& stmtEnd);
+    std::string GetInputBuffer(std::int32_t spid, std::string& eventType);
+    std::int32_t KillProcess(std::int32_t spid);
+    void KillDatabaseProcesses(const std::string& databaseName);
+    void KillUserProcesses(const std::string& loginName, const std::string& ntDomain,
+                           const std::string& ntUserName, const std::string& hostName);
+
+    // The connection, shared by the monitor thread and the main thread's commands; its
+    // request lock keeps them to one request at a time.
+    const std::unique_ptr<TDbConnection> Connection;
+    std::atomic<bool> Disconnected = false;
+    bool SqlTextAvailable = false;
+    std::string SqlTextUnavailableMessage;
+
+    // Not owned; set by the owner after a successful ConnectToServer, destroyed by it
+    // after Stop.
+    TTorvaneProcessDatabases* Databases = nullptr;
+    TTorvaneProcessUsers* Users = nullptr;
+    TTorvaneProcessUserProcesses* UserProcesses = nullptr;
+    TTorvaneProcessThreads* Threads = nullptr;
+    TTorvaneServerPerformance* ServerPerformance = nullptr;
+
+    TTorvaneOwner* OwnerWindow = nullptr;
+    std::int32_t SlotIndex = 0;
+    std::atomic<std::int32_t> ResponseTimeMs = 0;
+    TDateTime ServerStartTime = 0;
+    TDateTime ServerTime = 0;
+
+private:
+    struct TSyncState;
+    using TMainThreadStep = void (TTorvaneThread::*)();
+
+    ~TTorvaneThread();
+    static void ThreadFunction(TTorvaneThread* thread, std::promise<void> finished);
+
+    void Execute();
+    void RunRefresh();
+    void FailRefresh();
+    void ProcessSnapshot();
+    void HandleDisconnect();
+    void DisconnectOnMainThread();
+    // Runs step on the main thread and waits for it. False when it did not run to its
+    // end: the thread was stopped first, or the step raised an error.
+    bool Synchronize(TMainThreadStep step);
+    bool Terminated() const;
+
+    std::unique_ptr<QTimer> RefreshTimer; // main thread only
+    const std::unique_ptr<TDbQuery> SnapshotQuery;
+    TAutoResetEvent WakeEvent;
+    std::atomic<std::int32_t> RefreshRequest = 0;
+    const std::shared_ptr<TSyncState> Sync;
+    std::shared_future<void> FinishedFuture;
+};
