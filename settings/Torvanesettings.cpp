@@ -1,0 +1,77 @@
+#include "Torvanesettings.h"
+
+#include "Registry.h"
+
+using namespace TorvaneSettings;
+
+namespace
+{
+std::optional<TAlertRule> ReadAlertRule(const TRegistryPaths& paths, const char* flag,
+                                        const char* count, const char* threshold)
+{
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+        return std::nullopt;
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) || !registry.ReadBool(QString::fromLatin1(flag)))
+        return std::nullopt;
+    const auto samples = registry.ReadInteger(QString::fromLatin1(count));
+    const auto limit = registry.ReadInteger(QString::fromLatin1(threshold));
+    if (!samples || !limit)
+        return std::nullopt;
+    return TAlertRule{*samples, *limit};
+}
+} // namespace
+
+std::optional<std::int32_t> ReadRefreshInterval(const TRegistryPaths& paths)
+{
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)))
+        return std::nullopt;
+    return registry.ReadInteger(QString::fromLatin1(RefreshInterval));
+}
+
+bool ReadEmailAlertsEnabled(const TRegistryPaths& paths)
+{
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts));
+}
+
+std::optional<TAlertRule> ReadCpuAlertRule(const TRegistryPaths& paths)
+{
+    return ReadAlertRule(paths, CPUUsage, CPUUsageRefresh, CPUUsageValue);
+}
+
+std::optional<TAlertRule> ReadResponseAlertRule(const TRegistryPaths& paths)
+{
+    return ReadAlertRule(paths, ServerResponse, ServerResponseRefresh, ServerResponseValue);
+}
+
+std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
+{
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+        return std::nullopt;
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)))
+        return std::nullopt;
+    const auto host = registry.ReadString(QString::fromLatin1(SMTPHost));
+    const auto sender = registry.ReadString(QString::fromLatin1(SMTPSender));
+    const auto recipient = registry.ReadString(QString::fromLatin1(AlertEmails));
+    if (!host || !sender || !recipient)
+        return std::nullopt;
+    return TSmtpSettings{*host, registry.ReadString(QString::fromLatin1(SMTPUser)).value_or(QString()),
+                         *sender, *recipient};
+}
+
+std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
+{
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(Logging)))
+        return std::nullopt;
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(LoggingKey)))
+        return std::nullopt;
+    const auto directory = registry.ReadString(QString::fromLatin1(LoggingDirectory));
+    if (!directory)
+        return std::nullopt;
+    return TLogSettings{*directory, registry.ReadInteger(QString::fromLatin1(RefreshCount))
+                                        .value_or(DefaultLogRefreshCount)};
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The program's settings under HKEY_LOCAL_MACHINE and the readers the monitoring, the
+// alerts and the main window use. Every reader opens the store when it is called and
+// keeps nothing, so a change saved by the properties dialog counts from the next refresh.
+// A key or value that is missing gives the default, which switches alerts and logging off.
+
+#include "Registryfiles.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace TorvaneSettings
+{
+// Key paths relative to HKEY_LOCAL_MACHINE.
+inline constexpr const char* RootKey = "\\SOFTWARE\\Velquin\\Torvane";
+inline constexpr const char* AlertsKey = "\\SOFTWARE\\Velquin\\Torvane\\Alerts";
+inline constexpr const char* LoggingKey = "\\SOFTWARE\\Velquin\\Torvane\\Logging";
+
+// In RootKey.
+inline constexpr const char* RefreshInterval = "RefreshInterval";
+inline constexpr const char* EmailAlerts = "EmailAlerts";
+inline constexpr const char* Logging = "Logging";
+// In AlertsKey.
+inline constexpr const char* CPUUsage = "CPUUsage";
+inline constexpr const char* ServerDisconnect = "ServerDisconnect";
+inline constexpr const char* ServerResponse = "ServerResponse";
+inline constexpr const char* CPUUsageRefresh = "CPUUsageRefresh";
+inline constexpr const char* CPUUsageValue = "CPUUsageValue";
+inline constexpr const char* ServerResponseRefresh = "ServerResponseRefresh";
+inline constexpr const char* ServerResponseValue = "ServerResponseValue";
+inline constexpr const char* AlertEmails = "AlertEmails";
+inline constexpr const char* SMTPHost = "SMTPHost";
+inline constexpr const char* SMTPUser = "SMTPUser";
+inline constexpr const char* SMTPSender = "SMTPSender";
+// In LoggingKey.
+inline constexpr const char* LoggingDirectory = "LoggingDirectory";
+inline constexpr const char* RefreshCount = "RefreshCount";
+
+// What the properties dialog shows for missing values.
+inline constexpr std::int32_t DefaultRefreshInterval = 1;
+inline constexpr std::int32_t DefaultAlertRefreshes = 5;
+inline constexpr std::int32_t DefaultCpuUsageValue = 98;
+inline constexpr std::int32_t DefaultServerResponseValue = 500;
+inline constexpr std::int32_t DefaultLogRefreshCount = 1;
+} // namespace TorvaneSettings
+
+// The saved interval in seconds; empty when none is saved (the caller keeps its own).
+std::optional<std::int32_t> ReadRefreshInterval(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
+// "EmailAlerts" present and true.
+bool ReadEmailAlertsEnabled(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
+// An alert condition: the newest SampleCount samples must each reach Threshold.
+struct TAlertRule
+{
+    std::int32_t SampleCount = 0;
+    std::int32_t Threshold = 0;
+};
+// Empty unless e-mail alerts and the alert's own switch are on and both of its numbers
+// are saved: a switch saved without its numbers (a save the dialog stopped half-way)
+// raises no alert.
+std::optional<TAlertRule> ReadCpuAlertRule(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+std::optional<TAlertRule> ReadResponseAlertRule(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
+struct TSmtpSettings
+{
+    QString Host;
+    QString UserId;      // empty when not saved
+    QString Sender;
+    QString Recipient;   // "AlertEmails"
+};
+// Empty unless e-mail alerts are on and "SMTPHost", "SMTPSender" and "AlertEmails" all
+// exist (empty strings count as existing).
+std::optional<TSmtpSettings> ReadSmtpSettings(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
+struct TLogSettings
+{
+    QString Directory;
+    std::int32_t RefreshCount = TorvaneSettings::DefaultLogRefreshCount;
+};
+// Empty unless "Logging" is present and true and "LoggingDirectory" exists.
+std::optional<TLogSettings> ReadLogSettings(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
