@@ -1,0 +1,129 @@
+#include "Torvaneprocessdatabases.h"
+
+#include "Celltext.h"
+#include "Fixedtext.h"
+#include "Gridrows.h"
+
+#include <utility>
+
+std::string_view TTorvaneProcessDatabases::NameOrder::KeyOf(const DatabaseEntry& entry)
+{
+    return FixedText(entry.DatabaseName);
+}
+
+// Case-insensitive first; names equal but for case are told apart bytewise, so that each
+// has one place and a row can find the entry of its exact name.
+int TTorvaneProcessDatabases::NameOrder::Compare(std::string_view a, std::string_view b)
+{
+    const int folded = CompareTextNoCase(a, b);
+    return folded != 0 ? folded : a.compare(b);
+}
+
+TTorvaneProcessDatabases::TTorvaneProcessDatabases(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
+    : Entries(capacityLimit), ParseDateTime(std::move(parseDateTime))
+{
+}
+
+void TTorvaneProcessDatabases::BeginRefresh()
+{
+    Entries.MergeAdded();
+    for (DatabaseEntry& entry : Entries.Buffer()) {
+        entry.Seen = 0;
+        entry.PreviousProcessCount = entry.ProcessCount;
+        entry.PreviousCpu = entry.Cpu;
+        entry.PreviousMemory = entry.Memory;
+        entry.PreviousPhysicalIo = entry.PhysicalIo;
+        entry.LatestActivity[0] = '\0';
+        entry.LatestActivityParsed = 0;
+        entry.ProcessCount = 0;
+        entry.Cpu = 0;
+        entry.Memory = 0;
+        entry.PhysicalIo = 0;
+        entry.BlockedSum = 0;
+    }
+}
+
+void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
+{
+    // The name as the entry would store it, so that a name longer than the field still
+    // finds the entry it made.
+    char name[sizeof DatabaseEntry::DatabaseName];
+    CopyFixedText(name, FixedText(record.databasename));
+    // Memory and physical IO belong to the process, which its ecid 0 row reports; a
+    // worker's row adds its CPU only, also when it is the first row of a database.
+    const bool process = record.ecid == 0;
+    DatabaseEntry* entry = Entries.Find(FixedText(name));
+    if (!entry) {
+        DatabaseEntry created{};
+        CopyFixedText(created.DatabaseName, FixedText(name));
+        Entries.Add(created);
+        entry = Entries.Find(FixedText(name));
+        if (!entry)
+            return; // the table cannot take another database
+    }
+    ++entry->ProcessCount;
+    entry->Cpu += record.cpu_usage;
+    if (process) {
+        entry->Memory += record.memusage;
+        entry->PhysicalIo += record.physical_io;
+    }
+    entry->BlockedSum += record.blocked;
+    entry->Seen = 1;
+    TakeLatestActivity(*entry, record.last_batch);
+}
+
+void TTorvaneProcessDatabases::EndRefresh()
+{
+    Entries.Sweep([](const DatabaseEntry& entry) { return !entry.Seen; });
+}
+
+void TTorvaneProcessDatabases::RemoveEntry(int32_t position)
+{
+    Entries.Buffer().RemoveAt(position);
+}
+
+void TTorvaneProcessDatabases::ResetBaselines()
+{
+    for (DatabaseEntry& entry : Entries.Buffer()) {
+        entry.BaselineCpu = entry.Cpu;
+        entry.BaselinePhysicalIo = entry.PhysicalIo;
+    }
+}
+
+// As in the user summary: a text that does not parse only fills an empty
+// LatestActivity; one that parses also displaces an earlier or unparsable one.
+void TTorvaneProcessDatabases::TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch) const
+{
+    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
+    const std::optional<double> value = ParseDateTime ? ParseDateTime(text) : std::nullopt;
+    const bool empty = entry.LatestActivity[0] == '\0';
+    if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
+        return;
+    CopyFixedText(entry.LatestActivity, text);
+    entry.LatestActivityParsed = value.has_value();
+    entry.LatestActivityValue = value.value_or(0.0);
+}
+
+void TTorvaneProcessDatabases::FillDatabaseGrid(TStringGrid& grid, std::span<const int32_t> columnMap,
+                                                bool showSinceReset) const
+{
+    const TGridUpdate update(grid);
+    const AllocatedBuffer<DatabaseEntry>& entries = Entries.Buffer();
+    grid.SetRowCount(entries.Count() + 1);
+    for (int32_t i = 0; i < entries.Count(); ++i) {
+        const DatabaseEntry& e = entries[i];
+        const int32_t row = i + 1;
+        const auto cell = [&](int column, std::string_view text) { SetMappedCell(grid, columnMap, column, row, text); };
+        const bool unchanged =
+            e.Cpu == e.PreviousCpu && e.Memory == e.PreviousMemory && e.PhysicalIo == e.PreviousPhysicalIo;
+        cell(0, e.BlockedSum != 0 ? "L" : unchanged ? "I" : "A");
+        cell(1, FixedText(e.DatabaseName));
+        cell(2, TCellText::Counter(e.ProcessCount, int64_t{e.ProcessCount} - e.PreviousProcessCount));
+        cell(3, FixedText(e.LatestActivity));
+        cell(4, TCellText::Counter(showSinceReset ? e.Cpu - e.BaselineCpu : e.Cpu, e.Cpu - e.PreviousCpu));
+        cell(5, TCellText::Counter(e.Memory, e.Memory - e.PreviousMemory));
+        cell(6, TCellText::Counter(showSinceReset ? e.PhysicalIo - e.BaselinePhysicalIo : e.PhysicalIo,
+                                   e.PhysicalIo - e.PreviousPhysicalIo));
+        cell(7, TCellText::Decimal(e.BlockedSum));
+    }
+}

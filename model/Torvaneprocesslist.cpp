@@ -1,0 +1,202 @@
+// The read side of the user processes: process state, the three process list fills, the
+// alert mails' process table and the identity lookup.
+
+#include "Torvaneprocessuserprocesses.h"
+
+#include "Celltext.h"
+#include "Fixedtext.h"
+#include "Gridrows.h"
+
+#include <algorithm>
+
+TProcessState ProcessState(const ProcessEntry& entry)
+{
+    if (entry.Blocked > 0)
+        return TProcessState::Locked;
+    if (entry.Cpu != entry.PreviousCpu || entry.PhysicalIo != entry.PreviousPhysicalIo ||
+        entry.Memory != entry.PreviousMemory)
+        return TProcessState::Active;
+    if (FixedText(entry.Command) == "AWAITING COMMAND")
+        return TProcessState::Idle;
+    return TProcessState::Paused;
+}
+
+std::string_view StateLetter(TProcessState state)
+{
+    switch (state) {
+    case TProcessState::Locked:
+        return "L";
+    case TProcessState::Active:
+        return "A";
+    case TProcessState::Idle:
+        return "I";
+    case TProcessState::Paused:
+        break;
+    }
+    return "P";
+}
+
+std::string_view StateWord(TProcessState state)
+{
+    switch (state) {
+    case TProcessState::Locked:
+        return "Locked";
+    case TProcessState::Active:
+    case TProcessState::Idle:
+        return "Active";
+    case TProcessState::Paused:
+        break;
+    }
+    return "Paused";
+}
+
+namespace {
+
+constexpr std::string_view MultipleDatabases = "<Multiple>";
+
+std::string_view DatabaseCell(const ProcessEntry& entry)
+{
+    return entry.FurtherDatabaseCount > 0 ? MultipleDatabases : FixedText(entry.DatabaseName);
+}
+
+TCellText CpuCell(const ProcessEntry& e, bool showSinceReset)
+{
+    return TCellText::Counter(showSinceReset ? e.Cpu - e.BaselineCpu : e.Cpu, e.Cpu - e.PreviousCpu);
+}
+
+TCellText PhysicalIoCell(const ProcessEntry& e, bool showSinceReset)
+{
+    return TCellText::Counter(showSinceReset ? e.PhysicalIo - e.BaselinePhysicalIo : e.PhysicalIo,
+                              e.PhysicalIo - e.PreviousPhysicalIo);
+}
+
+// Columns 0 and 1 of every process list.
+void WriteHead(TGridRowWriter& rows, const ProcessEntry& e)
+{
+    rows.Set(0, StateLetter(ProcessState(e)));
+    rows.Set(1, TCellText::Decimal(e.Spid));
+}
+
+// The columns from "Command" to "Host Process", which every process list ends with.
+void WriteTail(TGridRowWriter& rows, int32_t col, const ProcessEntry& e, bool showSinceReset)
+{
+    rows.Set(col++, FixedText(e.Command));
+    rows.Set(col++, FixedText(e.ProgramName));
+    rows.Set(col++, TCellText::Decimal(e.Blocked));
+    rows.Set(col++, FixedText(e.LoginTime));
+    rows.Set(col++, FixedText(e.LastBatch));
+    rows.Set(col++, CpuCell(e, showSinceReset));
+    rows.Set(col++, TCellText::Counter(e.Memory, e.Memory - e.PreviousMemory));
+    rows.Set(col++, PhysicalIoCell(e, showSinceReset));
+    rows.Set(col++, TCellText::Decimal(e.WaitTime));
+    rows.Set(col++, TCellText::Decimal(e.OpenTransactions));
+    rows.Set(col++, TCellText::Decimal(e.ThreadCount));
+    rows.Set(col, FixedText(e.HostProcess));
+}
+
+} // namespace
+
+void TTorvaneProcessUserProcesses::FillProcessGrid(TStringGrid& grid, bool showSinceReset) const
+{
+    TGridRowWriter rows(grid);
+    for (const ProcessEntry& e : Entries.Buffer()) {
+        rows.NextRow();
+        WriteHead(rows, e);
+        rows.Set(2, FixedText(e.LoginName));
+        rows.Set(3, DatabaseCell(e));
+        WriteTail(rows, 4, e, showSinceReset);
+    }
+}
+
+void TTorvaneProcessUserProcesses::FillUserProcessGrid(TStringGrid& grid, std::string_view loginName,
+                                                       std::string_view hostName, std::string_view ntLoginName,
+                                                       std::string_view netAddress, bool showSinceReset) const
+{
+    TGridRowWriter rows(grid);
+    for (const ProcessEntry& e : Entries.Buffer()) {
+        if (!SameTextNoCase(FixedText(e.LoginName), loginName) || !SameTextNoCase(FixedText(e.HostName), hostName) ||
+            !SameTextNoCase(FixedText(e.NetAddress), netAddress) ||
+            !SameTextNoCase(TNtLoginName(FixedText(e.NtDomain), FixedText(e.NtUserName)), ntLoginName))
+            continue;
+        rows.NextRow();
+        WriteHead(rows, e);
+        rows.Set(2, DatabaseCell(e));
+        WriteTail(rows, 3, e, showSinceReset);
+    }
+}
+
+void TTorvaneProcessUserProcesses::FillDatabaseProcessGrid(TStringGrid& grid, std::string_view databaseName,
+                                                           bool showSinceReset) const
+{
+    TGridRowWriter rows(grid);
+    for (const ProcessEntry& e : Entries.Buffer()) {
+        if (!WorksInDatabase(e, databaseName))
+            continue;
+        rows.NextRow();
+        WriteHead(rows, e);
+        rows.Set(2, FixedText(e.LoginName));
+        rows.Set(3, FixedText(e.HostName));
+        WriteTail(rows, 4, e, showSinceReset);
+    }
+}
+
+bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry, std::string_view databaseName) const
+{
+    if (SameTextNoCase(FixedText(entry.DatabaseName), databaseName))
+        return true;
+    if (entry.FurtherDatabaseCount == 0)
+        return false;
+    const AllocatedBuffer<FurtherDatabase>& further = FurtherDatabases.Buffer();
+    auto other = std::lower_bound(further.begin(), further.end(), entry.Spid,
+                                  [](const FurtherDatabase& f, int32_t spid) { return f.Spid < spid; });
+    for (; other != further.end() && other->Spid == entry.Spid; ++other) {
+        if (SameTextNoCase(FixedText(other->DatabaseName), databaseName))
+            return true;
+    }
+    return false;
+}
+
+std::string TTorvaneProcessUserProcesses::GetProcessTable() const
+{
+    std::string table = "SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
+                        "Physical IO\r\n";
+    for (const ProcessEntry& e : Entries.Buffer()) {
+        const TCellText spid = TCellText::Decimal(e.Spid);
+        const std::string_view fields[] = {
+            spid,
+            StateWord(ProcessState(e)),
+            FixedText(e.LoginName),
+            FixedText(e.DatabaseName),
+            FixedText(e.Command),
+            FixedText(e.ProgramName),
+            FixedText(e.LoginTime),
+            FixedText(e.LastBatch),
+        };
+        for (const std::string_view field : fields) {
+            table += field;
+            table += '\t';
+        }
+        table += TCellText::Counter(e.Cpu, e.Cpu - e.PreviousCpu);
+        table += '\t';
+        table += TCellText::Counter(e.Memory, e.Memory - e.PreviousMemory);
+        table += '\t';
+        table += TCellText::Counter(e.PhysicalIo, e.PhysicalIo - e.PreviousPhysicalIo);
+        table += "\r\n";
+    }
+    return table;
+}
+
+bool TTorvaneProcessUserProcesses::FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain,
+                                                       std::string& ntUserName, std::string& hostName) const
+{
+    const AllocatedBuffer<ProcessEntry>& entries = Entries.Buffer();
+    const ProcessEntry* const entry = std::lower_bound(
+        entries.begin(), entries.end(), spid, [](const ProcessEntry& e, int32_t s) { return e.Spid < s; });
+    if (entry == entries.end() || entry->Spid != spid)
+        return false;
+    loginName = FixedText(entry->LoginName);
+    ntDomain = FixedText(entry->NtDomain);
+    ntUserName = FixedText(entry->NtUserName);
+    hostName = FixedText(entry->HostName);
+    return true;
+}

@@ -1,0 +1,155 @@
+#include "Torvaneprocessusers.h"
+
+#include "Celltext.h"
+#include "Fixedtext.h"
+#include "Gridrows.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// The five identity texts, each in its own columns of a blank-filled key, upper case.
+void BuildUserKey(char (&key)[UserKeyLength], const ProcessRecord& record)
+{
+    std::memset(key, ' ', UserKeyLength);
+    const auto place = [&key](std::string_view text, int column, std::size_t width) {
+        std::memcpy(key + column, text.data(), Utf8PrefixLength(text, width));
+    };
+    place(FixedText(record.loginame), 0, 128);
+    place(FixedText(record.hostname), 128, 128);
+    place(FixedText(record.nt_domain), 256, 128);
+    place(FixedText(record.nt_username), 384, 128);
+    place(FixedText(record.net_address), 512, 12);
+    for (char& c : key) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - ('a' - 'A'));
+    }
+}
+
+} // namespace
+
+TTorvaneProcessUsers::TTorvaneProcessUsers(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
+    : Entries(capacityLimit), ParseDateTime(std::move(parseDateTime))
+{
+}
+
+void TTorvaneProcessUsers::BeginRefresh()
+{
+    Entries.MergeAdded();
+    for (UserEntry& entry : Entries.Buffer()) {
+        entry.Seen = 0;
+        entry.PreviousProcessCount = entry.ProcessCount;
+        entry.PreviousCpu = entry.Cpu;
+        entry.PreviousMemory = entry.Memory;
+        entry.PreviousPhysicalIo = entry.PhysicalIo;
+        entry.LatestActivity[0] = '\0';
+        entry.LatestActivityParsed = 0;
+        entry.ProcessCount = 0;
+        entry.Cpu = 0;
+        entry.Memory = 0;
+        entry.PhysicalIo = 0;
+        entry.BlockedSum = 0;
+    }
+}
+
+void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
+{
+    char key[UserKeyLength];
+    BuildUserKey(key, record);
+    const bool process = record.ecid == 0;
+    if (UserEntry* const entry = Entries.Find(std::string_view(key, UserKeyLength))) {
+        if (process) {
+            ++entry->ProcessCount;
+            entry->PhysicalIo += record.physical_io;
+            entry->Memory += record.memusage;
+            TakeLatestActivity(*entry, record.last_batch);
+        }
+        entry->Cpu += record.cpu_usage;
+        entry->BlockedSum += record.blocked;
+        entry->Seen = 1;
+        return;
+    }
+    UserEntry entry{};
+    CopyFixedText(entry.LoginName, FixedText(record.loginame));
+    CopyFixedText(entry.HostName, FixedText(record.hostname));
+    CopyFixedText(entry.NtDomain, FixedText(record.nt_domain));
+    CopyFixedText(entry.NtUserName, FixedText(record.nt_username));
+    CopyFixedText(entry.NetAddress, FixedText(record.net_address));
+    CopyFixedText(entry.NetLibrary, FixedText(record.net_library));
+    TakeLatestActivity(entry, record.last_batch);
+    entry.ProcessCount = process ? 1 : 0;
+    entry.Cpu = record.cpu_usage;
+    entry.Memory = process ? record.memusage : 0;
+    entry.PhysicalIo = process ? record.physical_io : 0;
+    entry.BlockedSum = record.blocked;
+    entry.Seen = 1;
+    std::memcpy(entry.Key, key, UserKeyLength);
+    Entries.Add(entry);
+}
+
+void TTorvaneProcessUsers::EndRefresh()
+{
+    Entries.Sweep([](const UserEntry& entry) { return !entry.Seen; });
+    Users = 0;
+    Sessions = 0;
+    for (const UserEntry& entry : Entries.Buffer()) {
+        ++Users;
+        Sessions += entry.ProcessCount;
+    }
+}
+
+void TTorvaneProcessUsers::RemoveEntry(int32_t position)
+{
+    Entries.Buffer().RemoveAt(position);
+}
+
+void TTorvaneProcessUsers::ResetBaselines()
+{
+    for (UserEntry& entry : Entries.Buffer()) {
+        entry.BaselineCpu = entry.Cpu;
+        entry.BaselinePhysicalIo = entry.PhysicalIo;
+    }
+}
+
+// The latest batch time wins. A text that does not parse only fills an empty
+// LatestActivity; one that parses also displaces an earlier or unparsable one.
+void TTorvaneProcessUsers::TakeLatestActivity(UserEntry& entry, const char* lastBatch) const
+{
+    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
+    const std::optional<double> value = ParseDateTime ? ParseDateTime(text) : std::nullopt;
+    const bool empty = entry.LatestActivity[0] == '\0';
+    if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
+        return;
+    CopyFixedText(entry.LatestActivity, text);
+    entry.LatestActivityParsed = value.has_value();
+    entry.LatestActivityValue = value.value_or(0.0);
+}
+
+void TTorvaneProcessUsers::FillUserGrid(TStringGrid& grid, std::span<const int32_t> columnMap,
+                                        bool showSinceReset) const
+{
+    const TGridUpdate update(grid);
+    const AllocatedBuffer<UserEntry>& entries = Entries.Buffer();
+    grid.SetRowCount(entries.Count() + 1);
+    for (int32_t i = 0; i < entries.Count(); ++i) {
+        const UserEntry& e = entries[i];
+        const int32_t row = i + 1;
+        const auto cell = [&](int column, std::string_view text) { SetMappedCell(grid, columnMap, column, row, text); };
+        const bool unchanged =
+            e.Cpu == e.PreviousCpu && e.Memory == e.PreviousMemory && e.PhysicalIo == e.PreviousPhysicalIo;
+        cell(0, e.BlockedSum != 0 ? "L" : unchanged ? "I" : "A");
+        cell(1, FixedText(e.LoginName));
+        cell(2, FixedText(e.HostName));
+        cell(3, TCellText::Counter(e.ProcessCount, int64_t{e.ProcessCount} - e.PreviousProcessCount));
+        cell(4, FixedText(e.LatestActivity));
+        cell(5, TCellText::Counter(showSinceReset ? e.Cpu - e.BaselineCpu : e.Cpu, e.Cpu - e.PreviousCpu));
+        cell(6, TCellText::Counter(e.Memory, e.Memory - e.PreviousMemory));
+        cell(7, TCellText::Counter(showSinceReset ? e.PhysicalIo - e.BaselinePhysicalIo : e.PhysicalIo,
+                                   e.PhysicalIo - e.PreviousPhysicalIo));
+        cell(8, TCellText::Decimal(e.BlockedSum));
+        cell(9, TNtLoginName(FixedText(e.NtDomain), FixedText(e.NtUserName)));
+        cell(10, FixedText(e.NetLibrary));
+        cell(11, FixedText(e.NetAddress));
+    }
+}
