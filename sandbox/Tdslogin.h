@@ -1,0 +1,54 @@
+#pragma once
+// The two messages that open a TDS connection: PRELOGIN (answered with the server's
+// version and "encryption not supported") and LOGIN7 (the client's credentials and
+// names, turned into a LoginRequest for the backend).
+
+#include "Sandboxtypes.h"
+#include "Tdsbuffer.h"
+
+#include <cstdint>
+
+namespace sandbox {
+
+// TDS versions as LOGIN7 and LOGINACK carry them.
+namespace TdsVersion {
+constexpr std::uint32_t V7_0 = 0x70000000;
+constexpr std::uint32_t V7_1 = 0x71000001;
+constexpr std::uint32_t V7_2 = 0x72090002;
+constexpr std::uint32_t V7_3A = 0x730A0003;
+constexpr std::uint32_t V7_3B = 0x730B0003;
+constexpr std::uint32_t V7_4 = 0x74000004;
+} // namespace TdsVersion
+
+// The version the server speaks with a client that asked for requested: the same
+// one for 7.1 to 7.4, the nearest known one below it otherwise, at least 7.1 and at
+// most 7.4.
+std::uint32_t NegotiateTdsVersion(std::uint32_t requested);
+// 7.2 and later changed several field widths (row counts, user types, line numbers).
+inline bool IsTds72OrLater(std::uint32_t version) { return version >= TdsVersion::V7_2; }
+
+// The server's product version as LOGINACK and PRELOGIN report it.
+struct TTdsServerVersion
+{
+    std::uint8_t major = 10;
+    std::uint8_t minor = 50;
+    std::uint16_t build = 6000;
+};
+
+// The PRELOGIN answer: the server version, encryption not supported, instance
+// accepted, no thread id, MARS off. Throws ETdsProtocolError when the request's
+// option table is malformed.
+Bytes BuildPreloginResponse(std::span<const std::uint8_t> request, const TTdsServerVersion& version);
+
+struct TTdsLogin
+{
+    LoginRequest request;
+    std::uint32_t packetSize = 0; // 0: the server's default
+};
+
+// Decodes a LOGIN7 message. Throws ETdsProtocolError for offsets outside it.
+TTdsLogin ParseLogin7(std::span<const std::uint8_t> message);
+// Undoes the password obfuscation (each byte nibble-swapped and XORed with 0xA5).
+std::string DecodeLoginPassword(std::span<const std::uint8_t> obfuscated);
+
+} // namespace sandbox

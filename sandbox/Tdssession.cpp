@@ -1,0 +1,246 @@
+#include "Tdssession.h"
+
+#include "Tdstokens.h"
+
+#include <algorithm>
+#include <array>
+
+namespace sandbox {
+
+namespace {
+
+constexpr std::size_t MaxMessageSize = 64 * 1024 * 1024;
+constexpr int HungPollMs = 50;
+
+constexpr int UntrustedDomainNumber = 18452;
+constexpr char UntrustedDomainText[] =
+    "Login failed. The login is from an untrusted domain and cannot be used with Windows authentication.";
+constexpr int InternalErrorNumber = 50000;
+
+namespace TransactionRequest {
+constexpr std::uint16_t Begin = 5;
+constexpr std::uint16_t Commit = 7;
+constexpr std::uint16_t Rollback = 8;
+} // namespace TransactionRequest
+
+// The system procedures a client may call by number instead of by name.
+std::string WellKnownProcedureName(std::uint16_t id)
+{
+    static constexpr const char* Names[] = {
+        "sp_cursor",        "sp_cursoropen",  "sp_cursorprepare", "sp_cursorexecute", "sp_cursorprepexec",
+        "sp_cursorunprepare", "sp_cursorfetch", "sp_cursoroption",  "sp_cursorclose",   "sp_executesql",
+        "sp_prepare",       "sp_execute",     "sp_prepexec",      "sp_prepexecrpc",   "sp_unprepare"};
+    if (id >= 1 && id <= std::size(Names))
+        return Names[id - 1];
+    return "procedure id " + std::to_string(id);
+}
+
+Bytes Descriptor(std::uint64_t transaction)
+{
+    TTdsWriter out;
+    out.UInt64(transaction);
+    return out.Take();
+}
+
+} // namespace
+
+TTdsSession::TTdsSession(const TTdsSocket& socket, Backend& backend, const TTdsServerIdentity& identity,
+                         const TTdsHangGate& hangGate)
+    : FSocket(socket), FBackend(backend), FIdentity(identity), FHangGate(hangGate),
+      FAssembler(MaxMessageSize)
+{
+}
+
+void TTdsSession::Run()
+{
+    try {
+        for (;;) {
+            if (FPending.empty() || FHangGate.IsHung()) {
+                if (!ReadMore(FPending.empty() ? -1 : HungPollMs))
+                    break;
+                continue;
+            }
+            if (TakeAttention()) {
+                if (!Send(TdsPacketType::TabularResult, EncodeAttentionAck(FTdsVersion)))
+                    break;
+                continue;
+            }
+            const TTdsMessage message = std::move(FPending.front());
+            FPending.pop_front();
+            if (!Handle(message))
+                break;
+        }
+    } catch (const ETdsProtocolError&) {
+        // A client that breaks the protocol loses its connection, as with a real server.
+    }
+    if (FLoggedIn)
+        FBackend.Logout(FSpid);
+}
+
+bool TTdsSession::ReadMore(int timeoutMs)
+{
+    if (!FSocket.WaitReadable(timeoutMs))
+        return true;
+    std::array<std::uint8_t, 65536> buffer;
+    const std::ptrdiff_t got = FSocket.Receive(buffer);
+    if (got <= 0)
+        return false;
+    FAssembler.Append(std::span(buffer).first(static_cast<std::size_t>(got)));
+    while (auto message = FAssembler.Next())
+        FPending.push_back(std::move(*message));
+    return true;
+}
+
+bool TTdsSession::TakeAttention()
+{
+    const auto attention = std::find_if(FPending.begin(), FPending.end(), [](const TTdsMessage& m) {
+        return m.type == TdsPacketType::Attention;
+    });
+    if (attention == FPending.end())
+        return false;
+    FPending.erase(FPending.begin(), attention + 1);
+    return true;
+}
+
+bool TTdsSession::Handle(const TTdsMessage& message)
+{
+    if (!FLoggedIn)
+        return HandleLogin(message);
+    switch (message.type) {
+    case TdsPacketType::SqlBatch:
+        HandleBatch(message);
+        return true;
+    case TdsPacketType::Rpc:
+        HandleRpc(message);
+        return true;
+    case TdsPacketType::TransactionManager:
+        HandleTransactionRequest(message);
+        return true;
+    default:
+        return false; // a second login or a request this server does not speak
+    }
+}
+
+bool TTdsSession::HandleLogin(const TTdsMessage& message)
+{
+    if (message.type == TdsPacketType::Prelogin)
+        return Send(TdsPacketType::TabularResult, BuildPreloginResponse(message.payload, FIdentity.version));
+    if (message.type != TdsPacketType::Login7)
+        return false;
+
+    TTdsLogin login = ParseLogin7(message.payload);
+    FTdsVersion = NegotiateTdsVersion(login.request.tdsVersion);
+    login.request.clientAddress = FSocket.PeerAddress();
+    if (login.request.integratedSecurity) {
+        // This server has no Windows domain: refuse at once instead of starting SSPI.
+        Message error;
+        error.number = UntrustedDomainNumber;
+        error.severity = 14;
+        error.text = UntrustedDomainText;
+        Send(TdsPacketType::TabularResult, EncodeLoginRefused(FTdsVersion, FIdentity, error));
+        return false;
+    }
+
+    LoginResult result;
+    try {
+        result = FBackend.Login(login.request);
+    } catch (const std::exception& e) {
+        result.ok = false;
+        result.error.number = InternalErrorNumber;
+        result.error.severity = 14;
+        result.error.text = e.what();
+    }
+    if (!result.ok) {
+        Send(TdsPacketType::TabularResult, EncodeLoginRefused(FTdsVersion, FIdentity, result.error));
+        return false;
+    }
+    FLoggedIn = true;
+    FSpid = result.spid;
+    if (login.packetSize != 0)
+        FPacketSize = std::clamp<std::size_t>(login.packetSize, TdsMinPacketSize, TdsMaxPacketSize);
+    const std::string database = result.database.empty() ? "master" : result.database;
+    const Bytes reply = EncodeLoginAccepted(FTdsVersion, FIdentity, database, FPacketSize);
+    return Send(TdsPacketType::TabularResult, reply);
+}
+
+std::span<const std::uint8_t> TTdsSession::SkipAllHeaders(std::span<const std::uint8_t> payload) const
+{
+    if (!IsTds72OrLater(FTdsVersion) || payload.size() < 4)
+        return payload;
+    TTdsReader reader(payload);
+    const std::size_t total = reader.UInt32();
+    if (total < 4 || total > payload.size())
+        return payload; // no headers after all: a client that left them out
+    return payload.subspan(total);
+}
+
+void TTdsSession::HandleBatch(const TTdsMessage& message)
+{
+    const std::string sql = Ucs2ToUtf8(SkipAllHeaders(message.payload));
+    BatchResult result;
+    try {
+        result = FBackend.ExecuteBatch(FSpid, sql);
+    } catch (const std::exception& e) {
+        SendError(InternalErrorNumber, 1, std::string("The sandbox failed to run the batch: ") + e.what());
+        return;
+    }
+    // A cancel that arrived while the batch ran discards its results.
+    ReadMore(0);
+    if (TakeAttention()) {
+        Send(TdsPacketType::TabularResult, EncodeAttentionAck(FTdsVersion));
+        return;
+    }
+    Send(TdsPacketType::TabularResult, EncodeBatchResult(FTdsVersion, FIdentity, result));
+}
+
+void TTdsSession::HandleRpc(const TTdsMessage& message)
+{
+    TTdsReader reader(SkipAllHeaders(message.payload));
+    const std::uint16_t nameLength = reader.UInt16();
+    const std::string name = nameLength == 0xFFFF ? WellKnownProcedureName(reader.UInt16())
+                                                  : Ucs2ToUtf8(reader.Take(std::size_t{nameLength} * 2));
+    SendError(InternalErrorNumber, 1,
+              "The sandbox does not run remote procedure calls ('" + name +
+                  "'); send the statement as a SQL batch.");
+}
+
+void TTdsSession::HandleTransactionRequest(const TTdsMessage& message)
+{
+    TTdsReader reader(SkipAllHeaders(message.payload));
+    const std::uint16_t request = reader.UInt16();
+    TTdsTokenWriter out(FTdsVersion, FIdentity.serverName);
+    if (request == TransactionRequest::Begin) {
+        FTransaction = ++FLastTransaction;
+        out.EnvChangeBinary(TdsEnvChange::BeginTransaction, Descriptor(FTransaction), {});
+    } else if (request == TransactionRequest::Commit || request == TransactionRequest::Rollback) {
+        if (FTransaction != 0) {
+            out.EnvChangeBinary(request == TransactionRequest::Commit ? TdsEnvChange::CommitTransaction
+                                                                      : TdsEnvChange::RollbackTransaction,
+                                {}, Descriptor(FTransaction));
+        }
+        FTransaction = 0;
+    } else {
+        SendError(InternalErrorNumber, 1, "This transaction manager request is not supported.");
+        return;
+    }
+    out.Done(TdsDoneStatus::Final);
+    Send(TdsPacketType::TabularResult, out.Take());
+}
+
+bool TTdsSession::SendError(int number, int state, const std::string& text)
+{
+    BatchResult result;
+    Message error;
+    error.number = number;
+    error.state = state;
+    error.text = text;
+    result.items.push_back(error);
+    return Send(TdsPacketType::TabularResult, EncodeBatchResult(FTdsVersion, FIdentity, result));
+}
+
+bool TTdsSession::Send(std::uint8_t type, const Bytes& payload)
+{
+    return FSocket.SendAll(EncodePackets(type, payload, FPacketSize, static_cast<std::uint16_t>(FSpid)));
+}
+
+} // namespace sandbox

@@ -1,0 +1,58 @@
+#pragma once
+// One client connection from PRELOGIN to close: logs in through the backend, runs
+// its batches, answers attentions, and logs out when the connection ends for any
+// reason. Runs on its own thread; a hung server makes it read but not answer.
+
+#include "Sandboxtypes.h"
+#include "Tdshanggate.h"
+#include "Tdspackets.h"
+#include "Tdsresponse.h"
+#include "Tdssocket.h"
+
+#include <deque>
+
+namespace sandbox {
+
+class TTdsSession
+{
+public:
+    TTdsSession(const TTdsSocket& socket, Backend& backend, const TTdsServerIdentity& identity,
+                const TTdsHangGate& hangGate);
+    TTdsSession(const TTdsSession&) = delete;
+    TTdsSession& operator=(const TTdsSession&) = delete;
+
+    // Serves the client until it leaves, breaks the protocol or the socket is shut down.
+    void Run();
+
+private:
+    // Reads what arrives within timeoutMs into the message queue; false once the
+    // connection is gone.
+    bool ReadMore(int timeoutMs);
+    // Answers one message; false when the connection is to be closed.
+    bool Handle(const TTdsMessage& message);
+    bool HandleLogin(const TTdsMessage& message);
+    void HandleBatch(const TTdsMessage& message);
+    void HandleRpc(const TTdsMessage& message);
+    void HandleTransactionRequest(const TTdsMessage& message);
+    // Drops the payload's ALL_HEADERS block (7.2 and later).
+    std::span<const std::uint8_t> SkipAllHeaders(std::span<const std::uint8_t> payload) const;
+    // The first attention in the queue cancels what precedes it.
+    bool TakeAttention();
+    bool Send(std::uint8_t type, const Bytes& payload);
+    bool SendError(int number, int state, const std::string& text);
+
+    const TTdsSocket& FSocket;
+    Backend& FBackend;
+    const TTdsServerIdentity& FIdentity;
+    const TTdsHangGate& FHangGate;
+    TTdsMessageAssembler FAssembler;
+    std::deque<TTdsMessage> FPending;
+    std::uint32_t FTdsVersion = 0x71000001;
+    std::size_t FPacketSize = TdsDefaultPacketSize;
+    int FSpid = 0;
+    bool FLoggedIn = false;
+    std::uint64_t FTransaction = 0;
+    std::uint64_t FLastTransaction = 0;
+};
+
+} // namespace sandbox
