@@ -1,0 +1,224 @@
+// Hive files through registry handles: saves keep everything they did not touch, a
+// broken file is read as far as it parses and never overwritten, the user hive is
+// private, and a machine hive the user cannot write falls back to the user's own copy.
+
+#include "Registry.h"
+
+#include <QtTest>
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+} // namespace
+
+class TestRegistry : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void namedInstanceKeysNest();
+    void saveKeepsOtherKeysAndValues();
+    void deletesOnlyWhatItNames();
+    void unparsableFileIsNotOverwritten();
+    void userHiveIsPrivate();
+    void machineHiveFallback_data();
+    void machineHiveFallback();
+    void uncreatableMachineHiveFallsBack();
+
+private:
+    std::unique_ptr<QTemporaryDir> FDir;
+    TRegistryPaths FPaths;
+};
+
+void TestRegistry::init()
+{
+    FDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(FDir->isValid());
+    FPaths.MachineFile = FDir->filePath("etc/machine.reg");
+    FPaths.UserFile = FDir->filePath("home/velquin/user.reg");
+    FPaths.MachineFallbackFile = FDir->filePath("home/velquin/machine.reg");
+}
+
+void TestRegistry::namedInstanceKeysNest()
+{
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(user.OpenKey("\\Software\\Velquin\\Servers\\HOST\\INST", true));
+    QVERIFY(user.WriteString("UserID", "sa"));
+    QVERIFY(user.OpenKey("\\Software\\Velquin\\Servers\\HOST", true));
+    QVERIFY(user.WriteInteger("UseWindowsNT", 1));
+    // A second spelling of the same server: names compare without regard to case.
+    QVERIFY(user.OpenKey("\\software\\VELQUIN\\servers\\host\\inst", false));
+    QVERIFY(user.WriteBinaryData("Password", QByteArray("pw\0", 3)));
+
+    TRegistry reader(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(reader.OpenKeyReadOnly("Software\\Velquin\\Servers"));
+    QCOMPARE(reader.GetKeyNames(), QStringList("HOST"));
+    QVERIFY(reader.OpenKeyReadOnly("Software\\Velquin\\Servers\\HOST"));
+    QCOMPARE(reader.GetKeyNames(), QStringList("INST"));
+    QCOMPARE(reader.GetValueNames(), QStringList("UseWindowsNT"));
+    QVERIFY(reader.OpenKeyReadOnly("Software\\Velquin\\Servers\\HOST\\INST"));
+    QCOMPARE(reader.GetValueNames(), QStringList({"UserID", "Password"}));
+    QCOMPARE(reader.ReadBinaryData("password"), std::optional<QByteArray>(QByteArray("pw\0", 3)));
+    QCOMPARE(reader.GetDataType("UserID"), TRegDataType::rdString);
+    QCOMPARE(reader.ReadInteger("UserID"), std::nullopt);   // a value of another type
+    QVERIFY(!reader.OpenKeyReadOnly("Software\\Velquin\\Servers\\OTHER"));
+    QVERIFY(!reader.ValueExists("UserID"));                  // no key is open now
+}
+
+void TestRegistry::saveKeepsOtherKeysAndValues()
+{
+    QDir().mkpath(QFileInfo(FPaths.MachineFile).absolutePath());
+    WriteAll(FPaths.MachineFile,
+             "Windows Registry Editor Version 5.00\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velquin\\Torvane]\r\n"
+             "\"RefreshInterval\"=dword:00000005\r\n"
+             "\"Custom\"=hex(7):61,00,00,00,00,00\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
+             "@=\"kept\"\r\n\r\n");
+
+    TRegistry machine(TRegistryRoot::LocalMachine, FPaths);
+    QVERIFY(machine.OpenKey("\\SOFTWARE\\Velquin\\Torvane", false));
+    QVERIFY(machine.WriteInteger("RefreshInterval", 7));
+    QVERIFY(machine.WriteBool("EmailAlerts", true));
+
+    const QByteArray saved = ReadAll(FPaths.MachineFile);
+    QVERIFY2(saved.contains("\"RefreshInterval\"=dword:00000007\r\n"
+                            "\"Custom\"=hex(7):61,00,00,00,00,00\r\n"
+                            "\"EmailAlerts\"=dword:00000001\r\n"), saved.constData());
+    QVERIFY2(saved.contains("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n@=\"kept\"\r\n"), saved.constData());
+    QVERIFY(!QFileInfo::exists(FPaths.MachineFallbackFile));
+    const QStringList left = QDir(QFileInfo(FPaths.MachineFile).absolutePath()).entryList(QDir::Files);
+    QCOMPARE(left, QStringList("machine.reg"));   // no temporary file stays behind
+}
+
+void TestRegistry::deletesOnlyWhatItNames()
+{
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\HOST\\INST", true));
+    QVERIFY(user.WriteString("UserID", "inst"));
+    QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\HOST", true));
+    QVERIFY(user.WriteString("UserID", "host"));
+    QVERIFY(user.WriteString("Password", "x"));
+    QVERIFY(user.DeleteValue("userid"));
+    QVERIFY(user.DeleteValue("NotThere"));
+    QCOMPARE(user.GetValueNames(), QStringList("Password"));
+
+    TRegistry reader(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(reader.OpenKeyReadOnly("Software\\Velquin\\Servers\\HOST\\INST"));
+    QCOMPARE(reader.ReadString("UserID"), std::optional<QString>("inst"));
+    QVERIFY(user.DeleteKey("Software\\Velquin\\Servers\\HOST"));
+    QVERIFY(!reader.KeyExists("Software\\Velquin\\Servers\\HOST\\INST"));
+    QVERIFY(reader.KeyExists("Software\\Velquin\\Servers"));
+}
+
+void TestRegistry::unparsableFileIsNotOverwritten()
+{
+    QDir().mkpath(QFileInfo(FPaths.MachineFile).absolutePath());
+    const QByteArray broken = "Windows Registry Editor Version 5.00\r\n\r\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velquin\\Torvane]\r\n"
+                              "\"RefreshInterval\"=dword:0000000a\r\n"
+                              "\"EmailAlerts\"=yes please\r\n"
+                              "\"Logging\"=dword:00000001\r\n";
+    WriteAll(FPaths.MachineFile, broken);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not parse.*line 5"));
+    TRegistry machine(TRegistryRoot::LocalMachine, FPaths);
+    QVERIFY(machine.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));
+    QCOMPARE(machine.ReadInteger("RefreshInterval"), std::optional<std::int32_t>(10));
+    QVERIFY(!machine.ValueExists("Logging"));   // after the error
+
+    // Read at every refresh, reported once.
+    QTest::failOnWarning(QRegularExpression("does not parse"));
+    QVERIFY(machine.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));
+    QVERIFY(!machine.OpenKey("SOFTWARE\\Velquin\\Torvane", true));
+    QCOMPARE(ReadAll(FPaths.MachineFile), broken);
+    QVERIFY(!QFileInfo::exists(FPaths.MachineFallbackFile));
+}
+
+void TestRegistry::userHiveIsPrivate()
+{
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\HOST", true));
+    QVERIFY(user.WriteBinaryData("Password", "secret"));
+    struct stat st{};
+    QCOMPARE(::stat(QFile::encodeName(FPaths.UserFile).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0600u);
+}
+
+void TestRegistry::machineHiveFallback_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("machine hive writable") << true;
+    QTest::newRow("machine hive not writable") << false;
+}
+
+void TestRegistry::machineHiveFallback()
+{
+    QFETCH(bool, writable);
+
+    // The shared file an administrator saved. A file name with no room left for the
+    // temporary file a save writes beside it cannot be replaced, even by root.
+    if (!writable)
+        FPaths.MachineFile = FDir->filePath("etc/" + QString(NAME_MAX - 4, 'm') + ".reg");
+    QVERIFY(QDir().mkpath(QFileInfo(FPaths.MachineFile).absolutePath()));
+    const QByteArray shared = "Windows Registry Editor Version 5.00\r\n\r\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velquin\\Torvane]\r\n"
+                              "\"RefreshInterval\"=dword:00000014\r\n\r\n";
+    WriteAll(FPaths.MachineFile, shared);
+
+    TRegistry machine(TRegistryRoot::LocalMachine, FPaths);
+    QVERIFY(machine.OpenKey("\\SOFTWARE\\Velquin\\Torvane\\Logging", true));
+    QVERIFY(machine.WriteString("LoggingDirectory", "/var/log/torvane"));
+
+    QCOMPARE(QFileInfo::exists(FPaths.MachineFallbackFile), !writable);
+    QCOMPARE(ReadAll(FPaths.MachineFile) == shared, !writable);
+    QCOMPARE(FPaths.ReadPath(TRegistryRoot::LocalMachine),
+             writable ? FPaths.MachineFile : FPaths.MachineFallbackFile);
+
+    // Whichever file holds them, the administrator's value and the user's are read together.
+    TRegistry reader(TRegistryRoot::LocalMachine, FPaths);
+    QVERIFY(reader.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));
+    QCOMPARE(reader.ReadInteger("RefreshInterval"), std::optional<std::int32_t>(20));
+    QVERIFY(reader.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane\\Logging"));
+    QCOMPARE(reader.ReadString("LoggingDirectory"), std::optional<QString>("/var/log/torvane"));
+
+    // Once the user has a copy, later saves go there too.
+    QVERIFY(machine.WriteInteger("RefreshCount", 3));
+    QCOMPARE(ReadAll(FPaths.MachineFile).contains("RefreshCount"), writable);
+}
+
+void TestRegistry::uncreatableMachineHiveFallsBack()
+{
+    // A machine hive that cannot even be created (its folder would be below a file).
+    QVERIFY(QDir().mkpath(FDir->filePath("etc")));
+    WriteAll(FDir->filePath("etc/file"), "x");
+    FPaths.MachineFile = FDir->filePath("etc/file/machine.reg");
+
+    TRegistry reader(TRegistryRoot::LocalMachine, FPaths);
+    QVERIFY(!reader.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));   // an empty hive
+    TRegistry writer(TRegistryRoot::LocalMachine, FPaths);
+    QVERIFY(writer.OpenKey("SOFTWARE\\Velquin\\Torvane", true));
+    QVERIFY(writer.WriteInteger("RefreshInterval", 9));
+    QVERIFY(reader.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));
+    QCOMPARE(reader.ReadInteger("RefreshInterval"), std::optional<std::int32_t>(9));
+    QVERIFY(QFileInfo::exists(FPaths.MachineFallbackFile));
+}
+
+QTEST_GUILESS_MAIN(TestRegistry)
+#include "Testregistry.moc"
