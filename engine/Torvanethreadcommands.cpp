@@ -1,0 +1,127 @@
+// The per-process commands of TTorvaneThread: statement text, input buffer and the
+// three kills. They run on the main thread over the monitor thread's connection, each
+// with a query object of its own; the connection's request lock keeps them from
+// interleaving with the probe and the snapshot.
+
+#include "Dbconnectionstring.h"
+#include "Processcommands.h"
+#include "Torvanethread.h"
+
+#include <mutex>
+
+namespace {
+
+// The server as the user named it, from the connection string ConnectToServer built.
+std::string DataSource(const TDbConnection& connection)
+{
+    for (const auto& [name, value] : ParseOleDbConnectionString(connection.ConnectionString())) {
+        if (name == "Data Source")
+            return value;
+    }
+    return {};
+}
+
+// A kill must not reach a connection the probe has given up on: the user would be
+// told nothing, or be told of a closed object rather than of the server.
+void RequireConnection(const TTorvaneThread& thread)
+{
+    if (thread.Disconnected || !thread.Connection->IsOpen())
+        throw EDbError("Not connected to " + DataSource(*thread.Connection) + ".", "Torvane");
+}
+
+void MarkStatementUnavailable(std::string& objectName, std::string& encrypted, std::int32_t& stmtStart,
+                              std::int32_t& stmtEnd)
+{
+    objectName = "?";
+    encrypted = "?";
+    stmtStart = 0;
+    stmtEnd = 0;
+}
+
+} // namespace
+
+std::string TTorvaneThread::GetStatementText(std::int32_t spid, std::string& objectName, std::string& encrypted,
+                                             std::int32_t& stmtStart, std::int32_t& stmtEnd)
+{
+    if (Disconnected)
+        return {};
+    // Held from the open test to the end of the request, so that a failing probe
+    // cannot close the connection in between.
+    const std::lock_guard lock(Connection->RequestLock());
+    if (!Connection->IsOpen())
+        return {};
+    if (!SqlTextAvailable) {
+        MarkStatementUnavailable(objectName, encrypted, stmtStart, stmtEnd);
+        return SqlTextUnavailableMessage;
+    }
+    try {
+        TDbQuery query(*Connection);
+        query.SetCommandText(StatementTextBatch(spid));
+        query.Open();
+        if (query.Eof()) {
+            MarkStatementUnavailable(objectName, encrypted, stmtStart, stmtEnd);
+            return {};
+        }
+        std::string text = query.AsString("sqltext");
+        objectName = query.AsString("objectname");
+        encrypted = query.AsString("encrypted");
+        stmtStart = query.AsInteger("stmt_start");
+        stmtEnd = query.AsInteger("stmt_end");
+        return text;
+    } catch (const EDbError&) {
+        MarkStatementUnavailable(objectName, encrypted, stmtStart, stmtEnd);
+        return {};
+    }
+}
+
+std::string TTorvaneThread::GetInputBuffer(std::int32_t spid, std::string& eventType)
+{
+    if (Disconnected)
+        return {};
+    const std::lock_guard lock(Connection->RequestLock());
+    if (Connection->IsOpen()) {
+        try {
+            TDbQuery query(*Connection);
+            query.SetCommandText(InputBufferBatch(spid));
+            query.Open();
+            if (!query.Eof()) {
+                eventType = query.IsNull("EventType") ? "NONE" : query.AsString("EventType");
+                return query.IsNull("EventInfo") ? "<No SQL Found>" : query.AsString("EventInfo");
+            }
+        } catch (const EDbError&) {
+            // A batch the server refuses shows as a process without SQL; the view
+            // has no place for the error.
+        }
+    }
+    eventType = "NONE";
+    return "<No SQL Found>";
+}
+
+std::int32_t TTorvaneThread::KillProcess(std::int32_t spid)
+{
+    const std::lock_guard lock(Connection->RequestLock());
+    RequireConnection(*this);
+    TDbQuery query(*Connection);
+    query.SetCommandText(KillProcessBatch(spid));
+    query.Open();
+    return query.AsInteger("returncode");
+}
+
+void TTorvaneThread::KillDatabaseProcesses(const std::string& databaseName)
+{
+    const std::lock_guard lock(Connection->RequestLock());
+    RequireConnection(*this);
+    TDbQuery query(*Connection);
+    query.SetCommandText(KillDatabaseProcessesBatch(databaseName));
+    query.Open();
+}
+
+void TTorvaneThread::KillUserProcesses(const std::string& loginName, const std::string& ntDomain,
+                                       const std::string& ntUserName, const std::string& hostName)
+{
+    const std::lock_guard lock(Connection->RequestLock());
+    RequireConnection(*this);
+    TDbQuery query(*Connection);
+    query.SetCommandText(KillUserProcessesBatch(loginName, ntDomain, ntUserName, hostName));
+    query.Open();
+}
