@@ -20,13 +20,14 @@ int TTorvaneProcessDatabases::NameOrder::Compare(std::string_view a, std::string
 }
 
 TTorvaneProcessDatabases::TTorvaneProcessDatabases(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
-    : Entries(capacityLimit), ParseDateTime(std::move(parseDateTime))
+    : Entries(capacityLimit), DateTimeValues(std::move(parseDateTime))
 {
 }
 
 void TTorvaneProcessDatabases::BeginRefresh()
 {
     Entries.MergeAdded();
+    DateTimeValues.NextRefresh();
     for (DatabaseEntry& entry : Entries.Buffer()) {
         entry.Seen = 0;
         entry.PreviousProcessCount = entry.ProcessCount;
@@ -92,11 +93,13 @@ void TTorvaneProcessDatabases::ResetBaselines()
 
 // As in the user summary: a text that does not parse only fills an empty
 // LatestActivity; one that parses also displaces an earlier or unparsable one.
-void TTorvaneProcessDatabases::TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch) const
+void TTorvaneProcessDatabases::TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch)
 {
     const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
-    const std::optional<double> value = ParseDateTime ? ParseDateTime(text) : std::nullopt;
     const bool empty = entry.LatestActivity[0] == '\0';
+    if (!empty && text == FixedText(entry.LatestActivity))
+        return;
+    const std::optional<double> value = DateTimeValues.Value(text);
     if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
         return;
     CopyFixedText(entry.LatestActivity, text);

@@ -7,6 +7,7 @@
 // of exactly its name: names that differ only in case are separate, neighbouring
 // entries (ordered among themselves bytewise), and each row finds its own.
 
+#include "Datetimetextcache.h"
 #include "Entrytable.h"
 #include "Stringgrid.h"
 #include "Torvaneprocesscategories.h"
@@ -67,8 +68,8 @@ private:
         static int Compare(std::string_view a, std::string_view b);
     };
 
-    void TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch) const;
+    void TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch);
 
     TEntryTable<DatabaseEntry, NameOrder> Entries;
-    TDateTimeTextParser ParseDateTime;
+    TDateTimeTextCache DateTimeValues;
 };

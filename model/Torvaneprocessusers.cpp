@@ -30,13 +30,14 @@ void BuildUserKey(char (&key)[UserKeyLength], const ProcessRecord& record)
 } // namespace
 
 TTorvaneProcessUsers::TTorvaneProcessUsers(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
-    : Entries(capacityLimit), ParseDateTime(std::move(parseDateTime))
+    : Entries(capacityLimit), DateTimeValues(std::move(parseDateTime))
 {
 }
 
 void TTorvaneProcessUsers::BeginRefresh()
 {
     Entries.MergeAdded();
+    DateTimeValues.NextRefresh();
     for (UserEntry& entry : Entries.Buffer()) {
         entry.Seen = 0;
         entry.PreviousProcessCount = entry.ProcessCount;
@@ -114,11 +115,13 @@ void TTorvaneProcessUsers::ResetBaselines()
 
 // The latest batch time wins. A text that does not parse only fills an empty
 // LatestActivity; one that parses also displaces an earlier or unparsable one.
-void TTorvaneProcessUsers::TakeLatestActivity(UserEntry& entry, const char* lastBatch) const
+void TTorvaneProcessUsers::TakeLatestActivity(UserEntry& entry, const char* lastBatch)
 {
     const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
-    const std::optional<double> value = ParseDateTime ? ParseDateTime(text) : std::nullopt;
     const bool empty = entry.LatestActivity[0] == '\0';
+    if (!empty && text == FixedText(entry.LatestActivity))
+        return;
+    const std::optional<double> value = DateTimeValues.Value(text);
     if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
         return;
     CopyFixedText(entry.LatestActivity, text);

@@ -5,6 +5,7 @@
 // user's processes and sums their CPU, memory and physical IO; after each refresh it
 // gives the server statistics their "Users" and "Sessions" figures.
 
+#include "Datetimetextcache.h"
 #include "Entrytable.h"
 #include "Stringgrid.h"
 #include "Torvaneprocesscategories.h"
@@ -77,10 +78,10 @@ private:
         static int Compare(std::string_view a, std::string_view b) { return a.compare(b); }
     };
 
-    void TakeLatestActivity(UserEntry& entry, const char* lastBatch) const;
+    void TakeLatestActivity(UserEntry& entry, const char* lastBatch);
 
     TEntryTable<UserEntry, KeyOrder> Entries;
-    TDateTimeTextParser ParseDateTime;
+    TDateTimeTextCache DateTimeValues;
     int32_t Users = 0;
     int32_t Sessions = 0;
 };

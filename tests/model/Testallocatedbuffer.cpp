@@ -1,0 +1,180 @@
+// The record buffer: growth in steps, positional insert and removal, and a block that
+// cannot grow.
+
+#include "Allocatedbuffer.h"
+#include "Entrytable.h"
+
+#include <QtTest>
+
+#include <vector>
+
+namespace {
+
+struct TEntry
+{
+    int32_t Key;
+    char Text[12];
+};
+
+TEntry Make(int32_t key)
+{
+    TEntry entry{};
+    entry.Key = key;
+    std::snprintf(entry.Text, sizeof entry.Text, "e%d", key);
+    return entry;
+}
+
+std::vector<int32_t> Keys(const AllocatedBuffer<TEntry>& buffer)
+{
+    std::vector<int32_t> keys;
+    for (const TEntry& entry : buffer)
+        keys.push_back(entry.Key);
+    return keys;
+}
+
+struct TKeyOrder
+{
+    static int32_t KeyOf(const TEntry& entry) { return entry.Key; }
+    static int Compare(int32_t a, int32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+};
+
+} // namespace
+
+class TestAllocatedBuffer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void growsInStepsKeepingEntries_data();
+    void growsInStepsKeepingEntries();
+    void insertAndRemoveByPosition_data();
+    void insertAndRemoveByPosition();
+    void bufferThatCannotGrowKeepsItsEntries();
+    void bufferWithoutBlockTakesNothing();
+    void tableMergesNewKeysAtTheirPlaces();
+    void tableFullKeepsOldEntriesAndTheSmallestNewOnes();
+};
+
+void TestAllocatedBuffer::growsInStepsKeepingEntries_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("capacity");
+    QTest::newRow("initial room") << 150 << 150;
+    QTest::newRow("151st entry grows by one step") << 151 << 175;
+    QTest::newRow("two steps") << 176 << 200;
+}
+
+void TestAllocatedBuffer::growsInStepsKeepingEntries()
+{
+    QFETCH(int, entries);
+    QFETCH(int, capacity);
+    AllocatedBuffer<TEntry> buffer;
+    for (int i = 0; i < entries; ++i)
+        buffer.Append(Make(i));
+    QVERIFY(buffer.Valid());
+    QCOMPARE(buffer.Capacity(), capacity);
+    QCOMPARE(buffer.Count(), entries);
+    for (int i = 0; i < entries; ++i) {
+        QCOMPARE(buffer[i].Key, i);
+        QCOMPARE(QString::fromLatin1(buffer[i].Text), QStringLiteral("e%1").arg(i));
+    }
+}
+
+void TestAllocatedBuffer::insertAndRemoveByPosition_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<std::vector<int32_t>>("expected");
+    QTest::newRow("insert at count appends") << "insert" << 3 << std::vector<int32_t>{1, 2, 3, 99};
+    QTest::newRow("insert at 0 shifts all") << "insert" << 0 << std::vector<int32_t>{99, 1, 2, 3};
+    QTest::newRow("insert in the middle") << "insert" << 2 << std::vector<int32_t>{1, 2, 99, 3};
+    QTest::newRow("insert past count ignored") << "insert" << 4 << std::vector<int32_t>{1, 2, 3};
+    QTest::newRow("remove first") << "remove" << 0 << std::vector<int32_t>{2, 3};
+    QTest::newRow("remove last") << "remove" << 2 << std::vector<int32_t>{1, 2};
+    QTest::newRow("remove at count ignored") << "remove" << 3 << std::vector<int32_t>{1, 2, 3};
+    QTest::newRow("remove negative ignored") << "remove" << -1 << std::vector<int32_t>{1, 2, 3};
+}
+
+void TestAllocatedBuffer::insertAndRemoveByPosition()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, position);
+    QFETCH(std::vector<int32_t>, expected);
+    AllocatedBuffer<TEntry> buffer;
+    for (int key : {1, 2, 3})
+        buffer.Append(Make(key));
+    if (operation == QLatin1String("insert"))
+        buffer.InsertAt(Make(99), position);
+    else
+        buffer.RemoveAt(position);
+    QCOMPARE(Keys(buffer), expected);
+}
+
+void TestAllocatedBuffer::bufferThatCannotGrowKeepsItsEntries()
+{
+    AllocatedBuffer<TEntry> buffer(160); // the step to 175 fails
+    for (int i = 0; i < 150; ++i)
+        buffer.Append(Make(i));
+    buffer.Append(Make(150));
+    QVERIFY(!buffer.Valid());
+    QCOMPARE(buffer.Count(), 150);
+    QCOMPARE(buffer.Capacity(), 150);
+    QCOMPARE(buffer[149].Key, 149);
+    QCOMPARE(QString::fromLatin1(buffer[0].Text), QStringLiteral("e0"));
+
+    // Entries can still go, but no new entry comes in even with room to spare: a
+    // refresh's sweep must be able to finish.
+    buffer.RemoveAt(0);
+    buffer.RemoveWhere([](const TEntry& e) { return e.Key % 2 == 0; });
+    QCOMPARE(buffer.Count(), 75);
+    QCOMPARE(buffer[0].Key, 1);
+    buffer.Append(Make(500));
+    QCOMPARE(buffer.Count(), 75);
+}
+
+void TestAllocatedBuffer::bufferWithoutBlockTakesNothing()
+{
+    AllocatedBuffer<TEntry> buffer(100); // not even the first block
+    QVERIFY(!buffer.Valid());
+    QCOMPARE(buffer.Capacity(), 0);
+    buffer.Append(Make(1));
+    buffer.InsertAt(Make(2), 0);
+    buffer.RemoveAt(0);
+    QCOMPARE(buffer.Count(), 0);
+}
+
+void TestAllocatedBuffer::tableMergesNewKeysAtTheirPlaces()
+{
+    TEntryTable<TEntry, TKeyOrder> table(AllocatedBuffer<TEntry>::NoLimit);
+    for (int key : {50, 10, 30})
+        table.Add(Make(key));
+    QVERIFY(table.Find(30) != nullptr); // found before it joins the table
+    table.Sweep([](const TEntry&) { return false; });
+    for (int key : {40, 5, 60, 20})
+        table.Add(Make(key));
+    table.Sweep([](const TEntry& e) { return e.Key == 30 || e.Key == 50; });
+    QCOMPARE(Keys(table.Buffer()), (std::vector<int32_t>{5, 10, 20, 40, 60}));
+    QVERIFY(table.Find(40) != nullptr);
+    QVERIFY(table.Find(30) == nullptr);
+}
+
+void TestAllocatedBuffer::tableFullKeepsOldEntriesAndTheSmallestNewOnes()
+{
+    TEntryTable<TEntry, TKeyOrder> table(150);
+    for (int key = 0; key < 148; ++key)
+        table.Add(Make(key * 10));
+    table.Sweep([](const TEntry&) { return false; });
+    for (int key : {9999, 15, 5, 25})
+        table.Add(Make(key));
+    table.Sweep([](const TEntry&) { return false; });
+    QCOMPARE(table.Buffer().Count(), 150);
+    QVERIFY(!table.Buffer().Valid());
+    QCOMPARE(table.Buffer()[0].Key, 0);
+    QCOMPARE(table.Buffer()[1].Key, 5);
+    QCOMPARE(table.Buffer()[3].Key, 15);
+    QCOMPARE(table.Buffer()[149].Key, 1470);
+    QVERIFY(table.Find(9999) == nullptr);
+}
+
+QTEST_APPLESS_MAIN(TestAllocatedBuffer)
+#include "Testallocatedbuffer.moc"
