@@ -46,6 +46,13 @@ public:
     bool ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t slotIndex, const std::string& serverName,
                          bool useWindowsAuthentication, const std::string& userName, const std::string& password);
 
+    // The OLE DB connection string ConnectToServer uses. With Windows authentication
+    // the user name and password are left out. A value holding a ; or a quote, or
+    // with blanks at its ends, is put in double quotes so that it reaches the server
+    // as typed; every other value is inserted as it is.
+    static std::string BuildConnectionString(const std::string& serverName, bool useWindowsAuthentication,
+                                             const std::string& userName, const std::string& password);
+
     void RequestRefresh();
     void RefreshTimerTick();
     void Wake();

@@ -1,0 +1,38 @@
+#pragma once
+// The command line of the torvane program. Connection options are shared by every mode
+// that talks to a server (the headless monitor and the one-shot commands); each mode
+// adds its own options next to them.
+
+#include <QCommandLineParser>
+#include <QString>
+
+#include <optional>
+
+// How to reach and log on to one server. The password is never taken from the command
+// line (other users could read it in the process list) but from TORVANE_PASSWORD.
+struct TConnectionOptions
+{
+    QString Server;
+    bool WindowsAuthentication = false;
+    QString UserName;
+    QString Password;
+};
+
+// --server NAME, --user NAME, --windows-auth.
+void AddConnectionOptions(QCommandLineParser& parser);
+// The options given, or empty with error set to what is missing or contradictory.
+std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error);
+
+// --headless, --interval SECONDS, --refreshes N, --show users|databases|processes|stats.
+void AddHeadlessOptions(QCommandLineParser& parser);
+
+enum class EHeadlessTable { None, Users, Databases, Processes, Stats };
+
+struct THeadlessOptions
+{
+    TConnectionOptions Connection;
+    std::optional<int> IntervalSeconds; // empty: the settings store's, else 1
+    int Refreshes = 0;                  // 0 = until stopped
+    EHeadlessTable Show = EHeadlessTable::None;
+};
+std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser, QString& error);

@@ -1,0 +1,28 @@
+// The torvane program. Each mode parses the shared connection options with its own and
+// runs on the same engine.
+
+#include "Commandline.h"
+#include "Headlessmonitor.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("torvane"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Activity monitor for Microsoft SQL Server."));
+    parser.addHelpOption();
+    AddConnectionOptions(parser);
+    AddHeadlessOptions(parser);
+    parser.process(application);
+
+    if (parser.isSet(QStringLiteral("headless")))
+        return RunHeadless(parser);
+
+    std::cerr << "This build has no window yet; run the monitor with --headless (see --help)." << std::endl;
+    return 2;
+}

@@ -1,0 +1,302 @@
+#include "Torvanethread.h"
+
+#include "Dbconnectionstring.h"
+#include "Registry.h"
+#include "Torvaneclock.h"
+#include "Torvanesettings.h"
+#include "Torvanesnapshot.h"
+#include "Torvaneserverperformance.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdlib>
+#include <thread>
+
+// The hand-over between the monitor thread and the main thread. It outlives the thread
+// object as long as a queued hand-over refers to it, so a hand-over that reaches the
+// main thread after a Stop finds out without touching the object.
+struct TTorvaneThread::TSyncState
+{
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Terminated = false;
+    bool WokenAfterStop = false; // the owner's last call is done: the object may go
+};
+
+namespace {
+
+constexpr const char* ApplicationName = "VelquinMonitor";
+constexpr const char* OdbcDriverValue = "OdbcDriver";
+
+struct TSyncCall
+{
+    bool Running = false;
+    bool Done = false;
+    bool Succeeded = false;
+};
+
+// TORVANE_ODBC_DRIVER, else the settings store's "OdbcDriver", else FreeTDS.
+std::string ChosenOdbcDriver()
+{
+    if (const char* name = std::getenv("TORVANE_ODBC_DRIVER"); name && *name)
+        return name;
+    TRegistry registry(TRegistryRoot::LocalMachine);
+    if (registry.OpenKeyReadOnly(QString::fromLatin1(TorvaneSettings::RootKey)))
+        if (const auto name = registry.ReadString(QString::fromLatin1(OdbcDriverValue)); name && !name->isEmpty())
+            return name->toStdString();
+    return DefaultOdbcDriver;
+}
+
+} // namespace
+
+TTorvaneThread::TTorvaneThread()
+    : Connection(std::make_unique<TDbConnection>()),
+      SnapshotQuery(std::make_unique<TDbQuery>(*Connection)),
+      Sync(std::make_shared<TSyncState>())
+{
+    std::promise<void> finished;
+    FinishedFuture = finished.get_future().share();
+    std::thread(&TTorvaneThread::ThreadFunction, this, std::move(finished)).detach();
+}
+
+TTorvaneThread::~TTorvaneThread() = default;
+
+void TTorvaneThread::ThreadFunction(TTorvaneThread* thread, std::promise<void> finished)
+{
+    thread->Execute();
+    const std::shared_ptr<TSyncState> sync = thread->Sync;
+    {
+        // Stop and Wake are the owner's last calls; the object stays until both are done.
+        std::unique_lock lock(sync->Lock);
+        sync->Changed.wait(lock, [&] { return sync->WokenAfterStop; });
+    }
+    delete thread;
+    finished.set_value();
+}
+
+std::string TTorvaneThread::BuildConnectionString(const std::string& serverName, bool useWindowsAuthentication,
+                                const std::string& userName, const std::string& password)
+{
+    const std::string tail = ";Initial Catalog=master;Data Source=" + QuoteOleDbValue(serverName)
+        + ";Application Name=" + ApplicationName;
+    if (useWindowsAuthentication)
+        return "Provider=SQLOLEDB.1;Persist Security Info=False;Integrated Security=SSPI" + tail;
+    return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=" + QuoteOleDbValue(userName)
+        + ";Password=" + QuoteOleDbValue(password) + tail;
+}
+
+bool TTorvaneThread::ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t slotIndex,
+                                     const std::string& serverName, bool useWindowsAuthentication,
+                                     const std::string& userName, const std::string& password)
+{
+    OwnerWindow = ownerWindow;
+    SlotIndex = slotIndex;
+    Connection->SetConnectionString(
+        BuildConnectionString(serverName, useWindowsAuthentication, userName, password));
+    Connection->SetDriver(ChosenOdbcDriver());
+    try {
+        Connection->Open();
+        // A failure after the logon is shown like a failed logon: the caller then stops
+        // the thread, which closes the connection, instead of keeping a half-made one.
+        TDbQuery query(*Connection);
+        query.SetCommandText("select count(*) as counter \r\n from syscolumns \r\n where name = 'stmt_start' \r\n"
+                             " and object_name(id) = 'sysprocesses'");
+        query.Open();
+        SqlTextAvailable = query.AsInteger("counter") == 1;
+        query.Close();
+        if (!SqlTextAvailable) {
+            SqlTextUnavailableMessage = "This feature requires SQL Server 2000 SP 3 or greater";
+        } else {
+            query.SetCommandText("select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'");
+            query.Open();
+            SqlTextAvailable = query.AsInteger("permission") > 0;
+            query.Close();
+            if (!SqlTextAvailable)
+                SqlTextUnavailableMessage = "You do not have permission to run the fn_get_sql function";
+        }
+        query.SetCommandText("SELECT @@SPID AS spid, MIN(login_time) AS serverstarttime FROM sysprocesses");
+        query.Open();
+        ServerStartTime = query.AsDateTime("serverstarttime");
+        query.Close();
+    } catch (const EDbError& error) {
+        Connection->Close();
+        OwnerWindow->ShowMessageBox(error.Message, error.Source);
+        return false;
+    }
+    SnapshotQuery->SetCommandText(ProcessSnapshotSql);
+    RefreshTimer = std::make_unique<QTimer>();
+    RefreshTimer->setInterval(1000);
+    QObject::connect(RefreshTimer.get(), &QTimer::timeout, RefreshTimer.get(), [this] { RefreshTimerTick(); });
+    RefreshTimer->start();
+    return true;
+}
+
+void TTorvaneThread::RequestRefresh()
+{
+    RefreshRequest = 1;
+    WakeEvent.Set();
+}
+
+void TTorvaneThread::RefreshTimerTick()
+{
+    RequestRefresh();
+}
+
+void TTorvaneThread::Wake()
+{
+    const std::shared_ptr<TSyncState> sync = Sync;
+    WakeEvent.Set();
+    {
+        const std::lock_guard guard(sync->Lock);
+        if (!sync->Terminated)
+            return;
+        sync->WokenAfterStop = true;
+    }
+    sync->Changed.notify_all();
+}
+
+void TTorvaneThread::Stop()
+{
+    RefreshTimer.reset();
+    {
+        const std::lock_guard guard(Sync->Lock);
+        Sync->Terminated = true;
+    }
+    Sync->Changed.notify_all();
+    WakeEvent.Set();
+}
+
+bool TTorvaneThread::Terminated() const
+{
+    const std::lock_guard guard(Sync->Lock);
+    return Sync->Terminated;
+}
+
+bool TTorvaneThread::Reconnect()
+{
+    try {
+        Connection->Open();
+    } catch (const EDbError&) {
+        return false;
+    }
+    Disconnected = false;
+    if (RefreshTimer)
+        RefreshTimer->start();
+    return true;
+}
+
+void TTorvaneThread::SetRefreshInterval(int milliseconds)
+{
+    if (RefreshTimer)
+        RefreshTimer->setInterval(milliseconds);
+}
+
+bool TTorvaneThread::RefreshTimerActive() const
+{
+    return RefreshTimer && RefreshTimer->isActive();
+}
+
+std::string TTorvaneThread::GetRunningTimeText() const
+{
+    return RunningTimeText(ServerTime, ServerStartTime);
+}
+
+void TTorvaneThread::Execute()
+{
+    while (!Terminated()) {
+        WakeEvent.Wait();
+        if (Terminated())
+            break;
+        while (RefreshRequest == 1 && !Terminated()) {
+            RunRefresh();
+            RefreshRequest = 0;
+        }
+    }
+}
+
+void TTorvaneThread::RunRefresh()
+{
+    if (!Connection->IsOpen()) {
+        FailRefresh();
+        return;
+    }
+    try {
+        TDbQuery probe(*Connection);
+        probe.SetCommandText("SELECT 1");
+        const std::uint32_t start = SystemClock().TickCount();
+        probe.Open();
+        ResponseTimeMs = static_cast<std::int32_t>(SystemClock().TickCount() - start);
+        probe.Close();
+        SnapshotQuery->Open();
+    } catch (const std::exception&) {
+        FailRefresh();
+        return;
+    }
+    if (!Synchronize(&TTorvaneThread::ProcessSnapshot) && !Terminated()) {
+        SnapshotQuery->Close();
+        FailRefresh();
+    }
+}
+
+// The probe, the snapshot or its hand-over failed: the server counts as lost until
+// Reconnect. The timer belongs to the main thread, so the hand-over turns it off.
+void TTorvaneThread::FailRefresh()
+{
+    Disconnected = true;
+    Connection->Close();
+    Synchronize(&TTorvaneThread::DisconnectOnMainThread);
+}
+
+void TTorvaneThread::DisconnectOnMainThread()
+{
+    if (RefreshTimer)
+        RefreshTimer->stop();
+    HandleDisconnect();
+}
+
+void TTorvaneThread::HandleDisconnect()
+{
+    if (ServerPerformance)
+        ServerPerformance->Disconnected = true;
+    OwnerWindow->RefreshSlotView(SlotIndex);
+    // The redraw may let other main-thread work in, a Stop among it.
+    if (!Terminated())
+        OwnerWindow->SendDisconnectAlert(SlotIndex);
+}
+
+bool TTorvaneThread::Synchronize(TMainThreadStep step)
+{
+    QCoreApplication* const application = QCoreApplication::instance();
+    const std::shared_ptr<TSyncState> sync = Sync;
+    const auto call = std::make_shared<TSyncCall>();
+    if (!application || Terminated())
+        return false;
+    QMetaObject::invokeMethod(
+        application,
+        [this, step, sync, call] {
+            {
+                const std::lock_guard guard(sync->Lock);
+                if (sync->Terminated)
+                    return; // the monitor thread has left the hand-over; the object may be gone
+                call->Running = true;
+            }
+            bool succeeded = true;
+            try {
+                (this->*step)();
+            } catch (...) {
+                succeeded = false;
+            }
+            {
+                const std::lock_guard guard(sync->Lock);
+                call->Running = false;
+                call->Done = true;
+                call->Succeeded = succeeded;
+            }
+            sync->Changed.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(sync->Lock);
+    sync->Changed.wait(lock, [&] { return call->Done || (sync->Terminated && !call->Running); });
+    return call->Done && call->Succeeded;
+}
