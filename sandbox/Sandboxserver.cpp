@@ -1,0 +1,100 @@
+#include "Sandboxserver.h"
+
+#include "Sandboxcontrolport.h"
+#include "Tdsserver.h"
+
+#include <system_error>
+
+namespace sandbox {
+
+TSandboxServer::TSandboxServer(const ScenarioOptions& options)
+    : FSimulation(options), FTds(std::make_unique<TTdsServer>(FSimulation)),
+      FControl(std::make_unique<TSandboxControl>(*this)),
+      FControlPort(std::make_unique<TSandboxControlPort>(*FControl))
+{
+}
+
+TSandboxServer::~TSandboxServer()
+{
+    Stop();
+}
+
+bool TSandboxServer::Start(std::uint16_t port, std::uint16_t controlPort, bool withControlPort)
+{
+    try {
+        FTds->Start(port);
+        if (withControlPort)
+            FControlPort->Listen(controlPort);
+        return true;
+    } catch (const std::system_error& e) {
+        SetLastError(e.what());
+        Stop();
+        return false;
+    }
+}
+
+std::string TSandboxServer::LastError() const
+{
+    const std::lock_guard lock(FErrorMutex);
+    return FLastError;
+}
+
+std::uint16_t TSandboxServer::Port() const
+{
+    return FTds->Port();
+}
+
+std::uint16_t TSandboxServer::ControlPort() const
+{
+    return FControlPort->Port();
+}
+
+void TSandboxServer::Hang(int seconds)
+{
+    FTds->Hang(seconds);
+}
+
+void TSandboxServer::Resume()
+{
+    FTds->Resume();
+}
+
+void TSandboxServer::GoDown()
+{
+    FTds->GoDown();
+}
+
+bool TSandboxServer::ComeBack()
+{
+    try {
+        FTds->ComeBack();
+        return true;
+    } catch (const std::system_error& e) {
+        SetLastError(e.what());
+        return false;
+    }
+}
+
+void TSandboxServer::Stop()
+{
+    FControlPort->Stop();
+    FTds->GoDown();
+}
+
+int TSandboxServer::ConnectionCount() const
+{
+    return FTds->ConnectionCount();
+}
+
+TSandboxSimulation& TSandboxServer::Simulation()
+{
+    return FSimulation;
+}
+
+void TSandboxServer::SetLastError(std::string error)
+{
+    const std::lock_guard lock(FErrorMutex);
+    FLastError = std::move(error);
+}
+
+} // namespace sandbox

@@ -1,0 +1,63 @@
+#pragma once
+// The sandbox SQL Server as one object: the simulation, the TDS listener in front of
+// it and, when asked for, the line-based control port. Usable in-process from tests
+// (an ODBC client in the same process talks to it over loopback) and by the
+// standalone torvane-sandbox program. All methods are thread-safe.
+
+#include "Sandboxsimulation.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace sandbox {
+
+class TTdsServer;
+class TSandboxControl;
+class TSandboxControlPort;
+
+class TSandboxServer
+{
+public:
+    // Throws std::runtime_error for a scenario file that cannot be used.
+    explicit TSandboxServer(const ScenarioOptions& options = {});
+    ~TSandboxServer();
+    TSandboxServer(const TSandboxServer&) = delete;
+    TSandboxServer& operator=(const TSandboxServer&) = delete;
+
+    // Listens for TDS clients on port and, with withControlPort, for control
+    // commands on controlPort (0 picks a free port for either). False, with
+    // LastError() saying why, when a port cannot be had.
+    bool Start(std::uint16_t port = 0, std::uint16_t controlPort = 0, bool withControlPort = false);
+    std::string LastError() const;
+    std::uint16_t Port() const;
+    std::uint16_t ControlPort() const; // 0 without a control port
+
+    // Keeps connections open but answers nothing for seconds (0: until Resume).
+    void Hang(int seconds);
+    void Resume();
+    // Drops every connection and refuses new ones until ComeBack.
+    void GoDown();
+    // Listens again on the same port; false (see LastError) when it cannot.
+    bool ComeBack();
+    // Drops all connections and closes both ports for good (also on destruction).
+    void Stop();
+
+    // Client connections open now; a drop has completed when this reaches 0.
+    int ConnectionCount() const;
+
+    TSandboxSimulation& Simulation();
+
+private:
+    void SetLastError(std::string error);
+
+    TSandboxSimulation FSimulation;
+    std::unique_ptr<TTdsServer> FTds;
+    std::unique_ptr<TSandboxControl> FControl;
+    std::unique_ptr<TSandboxControlPort> FControlPort;
+    mutable std::mutex FErrorMutex;
+    std::string FLastError;
+};
+
+} // namespace sandbox
