@@ -3,6 +3,7 @@
 
 #include "Commandline.h"
 #include "Headlessmonitor.h"
+#include "Oneshotcommands.h"
 
 #include <QCoreApplication>
 
@@ -18,8 +19,11 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     AddConnectionOptions(parser);
     AddHeadlessOptions(parser);
+    AddOneShotOptions(parser);
     parser.process(application);
 
+    if (HasOneShotCommand(parser))
+        return RunOneShot(parser);
     if (parser.isSet(QStringLiteral("headless")))
         return RunHeadless(parser);
 

@@ -1,0 +1,204 @@
+#include "Oneshotcommands.h"
+
+#include "Processcommands.h"
+#include "Torvanethread.h"
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+
+namespace {
+
+const QString KillProcessOption = QStringLiteral("kill-process");
+const QString KillDatabaseOption = QStringLiteral("kill-database");
+const QString KillUserOption = QStringLiteral("kill-user");
+const QString SqlTextOption = QStringLiteral("sql-text");
+
+// A connection that fails is reported by the thread through its owner; there is no
+// view to redraw and no refresh, so nothing else is ever asked of this owner.
+class TOneShotOwner : public TTorvaneOwner
+{
+public:
+    void ShowMessageBox(const std::string& text, const std::string&) override { std::cerr << text << std::endl; }
+    void RefreshSlotView(std::int32_t) override {}
+    void SendDisconnectAlert(std::int32_t) override {}
+    void SendCpuAlert(std::int32_t) override {}
+    void SendResponseAlert(std::int32_t) override {}
+};
+
+// The monitor thread deletes itself once asked to stop; this waits for that, bounded
+// by the longest a request to a server that stopped answering can take.
+class TThreadStopper
+{
+public:
+    explicit TThreadStopper(TTorvaneThread* thread) : Thread(thread), Finished(thread->Finished()) {}
+    ~TThreadStopper()
+    {
+        Thread->Stop();
+        Thread->Wake();
+        const TDbTimeouts timeouts = TDbTimeouts::FromEnvironment();
+        Finished.wait_for(std::chrono::seconds(2 * timeouts.QuerySeconds + timeouts.LoginSeconds));
+    }
+    TThreadStopper(const TThreadStopper&) = delete;
+    TThreadStopper& operator=(const TThreadStopper&) = delete;
+
+private:
+    TTorvaneThread* const Thread;
+    const std::shared_future<void> Finished;
+};
+
+std::optional<std::int32_t> ReadSpid(const QCommandLineParser& parser, const QString& option, QString& error)
+{
+    bool ok = false;
+    const int spid = parser.value(option).toInt(&ok);
+    if (!ok || spid < 1 || spid > 32767) {
+        error = QStringLiteral("--%1 takes a process id (SPID) from 1 to 32767.").arg(option);
+        return std::nullopt;
+    }
+    return spid;
+}
+
+} // namespace
+
+void AddOneShotOptions(QCommandLineParser& parser)
+{
+    parser.addOption({KillProcessOption, QStringLiteral("Kill one process and print the return code."),
+                      QStringLiteral("spid")});
+    parser.addOption({KillDatabaseOption, QStringLiteral("Kill every process attached to a database."),
+                      QStringLiteral("name")});
+    parser.addOption({KillUserOption,
+                      QStringLiteral("Kill every process of one user on one host (with --nt-domain, "
+                                     "--nt-user and --host; an option left out matches an empty value)."),
+                      QStringLiteral("login")});
+    parser.addOption({QStringLiteral("nt-domain"), QStringLiteral("The user's Windows domain, for --kill-user."),
+                      QStringLiteral("domain")});
+    parser.addOption({QStringLiteral("nt-user"), QStringLiteral("The user's Windows user name, for --kill-user."),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("host"), QStringLiteral("The user's host name, for --kill-user."),
+                      QStringLiteral("name")});
+    parser.addOption({SqlTextOption, QStringLiteral("Print the description line and the SQL text of a process."),
+                      QStringLiteral("spid")});
+    parser.addOption({QStringLiteral("source"),
+                      QStringLiteral("Where --sql-text reads: inputbuffer (the last batch, default) or "
+                                     "statement (the running statement, through fn_get_sql)."),
+                      QStringLiteral("source")});
+}
+
+bool HasOneShotCommand(const QCommandLineParser& parser)
+{
+    return parser.isSet(KillProcessOption) || parser.isSet(KillDatabaseOption) || parser.isSet(KillUserOption)
+        || parser.isSet(SqlTextOption);
+}
+
+std::optional<TOneShotCommand> ReadOneShotCommand(const QCommandLineParser& parser, QString& error)
+{
+    const int given = int(parser.isSet(KillProcessOption)) + int(parser.isSet(KillDatabaseOption))
+        + int(parser.isSet(KillUserOption)) + int(parser.isSet(SqlTextOption));
+    if (given != 1) {
+        error = QStringLiteral("Give one of --kill-process, --kill-database, --kill-user and --sql-text.");
+        return std::nullopt;
+    }
+    const bool userFilter = parser.isSet(QStringLiteral("nt-domain")) || parser.isSet(QStringLiteral("nt-user"))
+        || parser.isSet(QStringLiteral("host"));
+    if (userFilter && !parser.isSet(KillUserOption)) {
+        error = QStringLiteral("--nt-domain, --nt-user and --host go with --kill-user.");
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("source")) && !parser.isSet(SqlTextOption)) {
+        error = QStringLiteral("--source goes with --sql-text.");
+        return std::nullopt;
+    }
+    const auto connection = ReadConnectionOptions(parser, error);
+    if (!connection)
+        return std::nullopt;
+
+    TOneShotCommand command;
+    command.Connection = *connection;
+    if (parser.isSet(KillProcessOption) || parser.isSet(SqlTextOption)) {
+        const QString option = parser.isSet(KillProcessOption) ? KillProcessOption : SqlTextOption;
+        const auto spid = ReadSpid(parser, option, error);
+        if (!spid)
+            return std::nullopt;
+        command.Spid = *spid;
+        command.Kind = parser.isSet(KillProcessOption) ? EOneShotKind::KillProcess : EOneShotKind::SqlText;
+        const QString source = parser.value(QStringLiteral("source"));
+        if (source == QLatin1String("statement"))
+            command.Source = ESqlTextSource::Statement;
+        else if (!source.isEmpty() && source != QLatin1String("inputbuffer")) {
+            error = QStringLiteral("--source takes inputbuffer or statement.");
+            return std::nullopt;
+        }
+    } else if (parser.isSet(KillDatabaseOption)) {
+        command.Kind = EOneShotKind::KillDatabase;
+        command.DatabaseName = parser.value(KillDatabaseOption).toStdString();
+        if (command.DatabaseName.empty()) {
+            error = QStringLiteral("--kill-database needs the name of a database.");
+            return std::nullopt;
+        }
+    } else {
+        command.Kind = EOneShotKind::KillUser;
+        command.LoginName = parser.value(KillUserOption).toStdString();
+        if (command.LoginName.empty()) {
+            error = QStringLiteral("--kill-user needs a login name.");
+            return std::nullopt;
+        }
+        command.NtDomain = parser.value(QStringLiteral("nt-domain")).toStdString();
+        command.NtUserName = parser.value(QStringLiteral("nt-user")).toStdString();
+        command.HostName = parser.value(QStringLiteral("host")).toStdString();
+    }
+    return command;
+}
+
+void RunOneShotCommand(TTorvaneThread& thread, const TOneShotCommand& command, std::ostream& out)
+{
+    switch (command.Kind) {
+    case EOneShotKind::KillProcess:
+        out << thread.KillProcess(command.Spid) << '\n';
+        break;
+    case EOneShotKind::KillDatabase:
+        thread.KillDatabaseProcesses(command.DatabaseName);
+        break;
+    case EOneShotKind::KillUser:
+        thread.KillUserProcesses(command.LoginName, command.NtDomain, command.NtUserName, command.HostName);
+        break;
+    case EOneShotKind::SqlText:
+        if (command.Source == ESqlTextSource::InputBuffer) {
+            std::string eventType;
+            const std::string text = thread.GetInputBuffer(command.Spid, eventType);
+            out << eventType << '\n' << text << '\n';
+        } else {
+            std::string objectName;
+            std::string encrypted;
+            std::int32_t stmtStart = 0;
+            std::int32_t stmtEnd = 0;
+            const std::string text = thread.GetStatementText(command.Spid, objectName, encrypted, stmtStart, stmtEnd);
+            out << StatementDescription(objectName, encrypted, stmtStart, stmtEnd) << '\n' << text << '\n';
+        }
+        break;
+    }
+    out.flush();
+}
+
+int RunOneShot(const QCommandLineParser& parser)
+{
+    QString error;
+    const auto command = ReadOneShotCommand(parser, error);
+    if (!command) {
+        std::cerr << error.toStdString() << std::endl;
+        return 2;
+    }
+    TOneShotOwner owner;
+    TTorvaneThread* const thread = new TTorvaneThread;
+    const TThreadStopper stopper(thread);
+    const TConnectionOptions& connection = command->Connection;
+    if (!thread->ConnectToServer(&owner, 0, connection.Server.toStdString(), connection.WindowsAuthentication,
+                                 connection.UserName.toStdString(), connection.Password.toStdString()))
+        return 1;
+    try {
+        RunOneShotCommand(*thread, *command, std::cout);
+    } catch (const std::exception& failure) {
+        std::cerr << failure.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}
