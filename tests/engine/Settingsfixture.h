@@ -1,0 +1,43 @@
+#pragma once
+// Gives each test its own settings store in a temporary folder, through the variables
+// that name the hive files, and saves settings the way the properties dialog does.
+
+#include "Registry.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdint>
+#include <variant>
+
+class TSettingsFixture
+{
+public:
+    TSettingsFixture()
+    {
+        qputenv("TORVANE_HKLM_FILE", QFile::encodeName(FDir.filePath("machine.reg")));
+        qputenv("TORVANE_HKCU_FILE", QFile::encodeName(FDir.filePath("user/user.reg")));
+    }
+    ~TSettingsFixture()
+    {
+        qunsetenv("TORVANE_HKLM_FILE");
+        qunsetenv("TORVANE_HKCU_FILE");
+    }
+    TSettingsFixture(const TSettingsFixture&) = delete;
+    TSettingsFixture& operator=(const TSettingsFixture&) = delete;
+
+    QString Folder() const { return FDir.path(); }
+
+    bool Save(const char* key, const char* name, std::variant<std::int32_t, QString> data) const
+    {
+        TRegistry registry(TRegistryRoot::LocalMachine);
+        if (!registry.OpenKey(QString::fromLatin1(key), true))
+            return false;
+        if (const auto* number = std::get_if<std::int32_t>(&data))
+            return registry.WriteInteger(QString::fromLatin1(name), *number);
+        return registry.WriteString(QString::fromLatin1(name), std::get<QString>(data));
+    }
+
+private:
+    QTemporaryDir FDir;
+};

@@ -1,0 +1,161 @@
+// Date-time texts: every text written in a locale reads back to the same second, the
+// time is left out at midnight, and the running-time text.
+
+#include "Commonfuncs.h"
+
+#include <QtTest>
+
+namespace
+{
+const char* const Locales[] = {"C", "en_US", "en_GB", "de_DE", "fr_FR", "ja_JP", "ru_RU"};
+
+TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
+{
+    return EncodeDateTime(QDate(y, mo, d), QTime(h, mi, s, ms));
+}
+
+// The value truncated to its second, which is what a text can carry.
+TDateTime ToSecond(TDateTime value)
+{
+    const QTime t = TimeOf(value);
+    return EncodeDateTime(DateOf(value), QTime(t.hour(), t.minute(), t.second()));
+}
+} // namespace
+
+class TestCommonFuncs : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+    void roundTrip_data();
+    void roundTrip();
+    void texts_data();
+    void texts();
+    void rejectsOtherTexts_data();
+    void rejectsOtherTexts();
+    void runningTime_data();
+    void runningTime();
+};
+
+void TestCommonFuncs::cleanup()
+{
+    QLocale::setDefault(QLocale::system());
+}
+
+void TestCommonFuncs::roundTrip_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<TDateTime>("value");
+
+    const struct
+    {
+        const char* Name;
+        TDateTime Value;
+    } values[] = {
+        {"afternoon with milliseconds", At(2026, 12, 10, 16, 5, 9, 750)},
+        {"midnight", At(1999, 1, 2)},
+        {"one second past midnight", At(2030, 7, 4, 0, 0, 1)},
+        {"noon", At(2000, 2, 29, 12)},
+        {"last second of the day", At(2026, 12, 31, 23, 59, 59, 999)},
+        {"a year a two-digit form would misread", At(1926, 2, 1, 13, 0, 0)},
+        {"the zero date-time", 0.0},
+        {"before the zero date-time", -1.25},
+        {"a summer-time gap in Europe", At(2026, 3, 29, 2, 30)},
+    };
+    for (const char* locale : Locales) {
+        for (const auto& v : values)
+            QTest::addRow("%s, %s", locale, v.Name) << QString(locale) << v.Value;
+    }
+}
+
+void TestCommonFuncs::roundTrip()
+{
+    QFETCH(QString, locale);
+    QFETCH(TDateTime, value);
+    if (QLocale(locale).name() != locale)
+        QSKIP(qPrintable("Locale " + locale + " is not available to Qt here"));
+    QLocale::setDefault(QLocale(locale));
+
+    const std::string text = DateTimeToText(value);
+    const std::optional<TDateTime> back = TextToDateTime(text);
+    QVERIFY2(back.has_value(), text.c_str());
+    QCOMPARE(DateTimeToText(*back), text);
+    QCOMPARE(SecondsBetween(*back, ToSecond(value)), 0);
+    QCOMPARE(DateOf(*back), DateOf(value));
+}
+
+void TestCommonFuncs::texts_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<TDateTime>("value");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("en_US") << "en_US" << At(2026, 1, 2, 16, 5, 9) << "1/2/2026 4:05:09 PM";
+    QTest::newRow("en_US midnight") << "en_US" << At(2026, 1, 2) << "1/2/2026";
+    QTest::newRow("en_GB") << "en_GB" << At(2026, 1, 2, 16, 5, 9) << "02/01/2026 16:05:09";
+    QTest::newRow("de_DE") << "de_DE" << At(2026, 1, 2, 6, 5, 9) << "02.01.2026 06:05:09";
+    QTest::newRow("de_DE midnight, milliseconds dropped") << "de_DE" << At(2026, 1, 2, 0, 0, 0, 400)
+                                                          << "02.01.2026";
+    QTest::newRow("C") << "C" << At(2026, 1, 2, 16, 5, 9) << "2 Jan 2026 16:05:09";
+}
+
+void TestCommonFuncs::texts()
+{
+    QFETCH(QString, locale);
+    QFETCH(TDateTime, value);
+    QFETCH(QString, text);
+    if (QLocale(locale).name() != locale)
+        QSKIP(qPrintable("Locale " + locale + " is not available to Qt here"));
+
+    // Newer locale data puts a narrow no-break space before AM and PM.
+    const auto plain = [](const std::string& s) { return QString::fromStdString(s).replace(u'\u202f', u' '); };
+    QLocale::setDefault(QLocale(locale));
+    QCOMPARE(plain(DateTimeToText(value)), text);
+    QCOMPARE(plain(DateTimeToText(value, QLocale(locale))), text);
+}
+
+void TestCommonFuncs::rejectsOtherTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << "";
+    QTest::newRow("words") << "yesterday at noon";
+    QTest::newRow("no such day") << "31.02.2026 10:00:00";
+    QTest::newRow("no such hour") << "02.01.2026 25:00:00";
+    QTest::newRow("time alone") << "10:00:00";
+}
+
+void TestCommonFuncs::rejectsOtherTexts()
+{
+    QFETCH(QString, text);
+    QCOMPARE(TextToDateTime(text.toStdString(), QLocale(QLocale::German, QLocale::Germany)), std::nullopt);
+}
+
+void TestCommonFuncs::runningTime_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("one of each") << qint64(90061) << "Running for 1 days, 1 hours, 1 minutes and 1 seconds";
+    QTest::newRow("nothing yet") << qint64(0) << "Running for 0 days, 0 hours, 0 minutes and 0 seconds";
+    QTest::newRow("an hour less a second") << qint64(3599)
+                                           << "Running for 0 days, 0 hours, 59 minutes and 59 seconds";
+    QTest::newRow("exactly a day") << qint64(86400) << "Running for 1 days, 0 hours, 0 minutes and 0 seconds";
+    QTest::newRow("server clock behind the start") << qint64(-90061)
+                                                   << "Running for 1 days, 1 hours, 1 minutes and 1 seconds";
+    QTest::newRow("years") << qint64(1000LL * 86400 + 23 * 3600 + 59)
+                           << "Running for 1000 days, 23 hours, 0 minutes and 59 seconds";
+}
+
+void TestCommonFuncs::runningTime()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(QString, text);
+    // A start time whose fraction is not a whole second count in binary.
+    const TDateTime start = At(2026, 3, 7, 8, 13, 27);
+    const TDateTime now = start + static_cast<double>(seconds) / 86400.0;
+    QCOMPARE(QString::fromStdString(RunningTimeText(now, start)), text);
+}
+
+QTEST_GUILESS_MAIN(TestCommonFuncs)
+#include "Testcommonfuncs.moc"
