@@ -8,7 +8,10 @@
 namespace
 {
 constexpr double MsPerDay = 86400000.0;
-const QDate BaseDate(1899, 12, 30);
+QDate BaseDate()
+{
+    return QDate(1899, 12, 30);
+}
 // The date-time value's own range: 1 January 0001 to 31 December 9999.
 constexpr double FirstDay = -693593.0;
 constexpr double LastDay = 2958466.0;
@@ -81,7 +84,7 @@ TDateTime CurrentDateTime()
 
 TDateTime EncodeDateTime(const QDate& date, const QTime& time)
 {
-    const double days = static_cast<double>(BaseDate.daysTo(date));
+    const double days = static_cast<double>(BaseDate().daysTo(date));
     const double fraction = (time.isValid() ? time.msecsSinceStartOfDay() : 0) / MsPerDay;
     return days >= 0 ? days + fraction : days - fraction;
 }
@@ -89,7 +92,7 @@ TDateTime EncodeDateTime(const QDate& date, const QTime& time)
 QDate DateOf(TDateTime value)
 {
     qint64 days = 0, ms = 0;
-    return Split(value, days, ms) ? BaseDate.addDays(days) : QDate();
+    return Split(value, days, ms) ? BaseDate().addDays(days) : QDate();
 }
 
 QTime TimeOf(TDateTime value)

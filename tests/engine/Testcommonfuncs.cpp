@@ -140,6 +140,7 @@ void TestCommonFuncs::runningTime_data()
     QTest::newRow("nothing yet") << qint64(0) << "Running for 0 days, 0 hours, 0 minutes and 0 seconds";
     QTest::newRow("an hour less a second") << qint64(3599)
                                            << "Running for 0 days, 0 hours, 59 minutes and 59 seconds";
+    QTest::newRow("exactly an hour") << qint64(3600) << "Running for 0 days, 1 hours, 0 minutes and 0 seconds";
     QTest::newRow("exactly a day") << qint64(86400) << "Running for 1 days, 0 hours, 0 minutes and 0 seconds";
     QTest::newRow("server clock behind the start") << qint64(-90061)
                                                    << "Running for 1 days, 1 hours, 1 minutes and 1 seconds";

@@ -36,6 +36,7 @@ private Q_SLOTS:
     void saveKeepsOtherKeysAndValues();
     void deletesOnlyWhatItNames();
     void unparsableFileIsNotOverwritten();
+    void refusesNamesTheFileCannotHold();
     void userHiveIsPrivate();
     void machineHiveFallback_data();
     void machineHiveFallback();
@@ -149,6 +150,20 @@ void TestRegistry::unparsableFileIsNotOverwritten()
     QVERIFY(!machine.OpenKey("SOFTWARE\\Velquin\\Torvane", true));
     QCOMPARE(ReadAll(FPaths.MachineFile), broken);
     QVERIFY(!QFileInfo::exists(FPaths.MachineFallbackFile));
+}
+
+void TestRegistry::refusesNamesTheFileCannotHold()
+{
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\List Of Servers", true));
+    QVERIFY(user.WriteString("HOST", ""));
+    const QByteArray before = ReadAll(FPaths.UserFile);
+
+    // A line break in a name would end the line in the middle of the name.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Settings not saved to .*user.reg"));
+    QVERIFY(!user.WriteString("BAD\nNAME", ""));
+    QCOMPARE(ReadAll(FPaths.UserFile), before);
+    QCOMPARE(user.GetValueNames(), QStringList("HOST"));
 }
 
 void TestRegistry::userHiveIsPrivate()
