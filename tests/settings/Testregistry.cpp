@@ -32,6 +32,8 @@ class TestRegistry : public QObject
 
 private Q_SLOTS:
     void init();
+    void locations_data();
+    void locations();
     void namedInstanceKeysNest();
     void saveKeepsOtherKeysAndValues();
     void deletesOnlyWhatItNames();
@@ -54,6 +56,57 @@ void TestRegistry::init()
     FPaths.MachineFile = FDir->filePath("etc/machine.reg");
     FPaths.UserFile = FDir->filePath("home/velquin/user.reg");
     FPaths.MachineFallbackFile = FDir->filePath("home/velquin/machine.reg");
+}
+
+void TestRegistry::locations_data()
+{
+    QTest::addColumn<QString>("hklm");   // the variables; empty when unset
+    QTest::addColumn<QString>("hkcu");
+    QTest::addColumn<QString>("xdg");
+    QTest::addColumn<QString>("machine");
+    QTest::addColumn<QString>("fallback");
+    QTest::addColumn<QString>("user");
+
+    QTest::newRow("defaults") << "" << "" << "" << "/etc/velquin/machine.reg"
+                              << "/home/dba/.config/velquin/machine.reg" << "/home/dba/.config/velquin/user.reg";
+    QTest::newRow("XDG_CONFIG_HOME") << "" << "" << "/cfg" << "/etc/velquin/machine.reg"
+                                     << "/cfg/velquin/machine.reg" << "/cfg/velquin/user.reg";
+    QTest::newRow("relative XDG_CONFIG_HOME is ignored")
+        << "" << "" << "cfg" << "/etc/velquin/machine.reg" << "/home/dba/.config/velquin/machine.reg"
+        << "/home/dba/.config/velquin/user.reg";
+    QTest::newRow("files named") << "/srv/a/hklm.reg" << "/srv/b/hkcu.reg" << "/cfg" << "/srv/a/hklm.reg"
+                                 << "/srv/b/machine.reg" << "/srv/b/hkcu.reg";
+}
+
+void TestRegistry::locations()
+{
+    QFETCH(QString, hklm);
+    QFETCH(QString, hkcu);
+    QFETCH(QString, xdg);
+    QFETCH(QString, machine);
+    QFETCH(QString, fallback);
+    QFETCH(QString, user);
+
+    const QByteArray names[] = {"TORVANE_HKLM_FILE", "TORVANE_HKCU_FILE", "XDG_CONFIG_HOME", "HOME"};
+    const QString values[] = {hklm, hkcu, xdg, "/home/dba"};
+    QByteArray saved[4];
+    for (int i = 0; i < 4; ++i) {
+        saved[i] = qgetenv(names[i].constData());
+        if (values[i].isEmpty())
+            qunsetenv(names[i].constData());
+        else
+            qputenv(names[i].constData(), values[i].toUtf8());
+    }
+    const TRegistryPaths paths = TRegistryPaths::FromEnvironment();
+    for (int i = 0; i < 4; ++i) {
+        if (saved[i].isNull())
+            qunsetenv(names[i].constData());
+        else
+            qputenv(names[i].constData(), saved[i]);
+    }
+    QCOMPARE(paths.MachineFile, machine);
+    QCOMPARE(paths.MachineFallbackFile, fallback);
+    QCOMPARE(paths.UserFile, user);
 }
 
 void TestRegistry::namedInstanceKeysNest()
