@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 
 namespace sandbox {
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr std::size_t MaxMessageSize = 64 * 1024 * 1024;
 constexpr int HungPollMs = 50;
+constexpr std::chrono::milliseconds BatchPoll(5);
 
 constexpr int UntrustedDomainNumber = 18452;
 constexpr char UntrustedDomainText[] =
@@ -55,11 +57,13 @@ void TTdsSession::Run()
 {
     try {
         for (;;) {
-            if (FPending.empty() || FHangGate.IsHung()) {
-                if (!ReadMore(FPending.empty() ? -1 : HungPollMs))
+            if (FPending.empty()) {
+                if (!ReadMore(-1))
                     break;
                 continue;
             }
+            if (!WaitWhileHung())
+                break;
             if (TakeAttention()) {
                 if (!Send(TdsPacketType::TabularResult, EncodeAttentionAck(FTdsVersion)))
                     break;
@@ -108,8 +112,7 @@ bool TTdsSession::Handle(const TTdsMessage& message)
         return HandleLogin(message);
     switch (message.type) {
     case TdsPacketType::SqlBatch:
-        HandleBatch(message);
-        return true;
+        return HandleBatch(message);
     case TdsPacketType::Rpc:
         HandleRpc(message);
         return true;
@@ -174,23 +177,48 @@ std::span<const std::uint8_t> TTdsSession::SkipAllHeaders(std::span<const std::u
     return payload.subspan(total);
 }
 
-void TTdsSession::HandleBatch(const TTdsMessage& message)
+bool TTdsSession::HandleBatch(const TTdsMessage& message)
 {
     const std::string sql = Ucs2ToUtf8(SkipAllHeaders(message.payload));
+    // The batch runs on its own thread while this one keeps reading, so a cancel is
+    // acknowledged at once, as a server that aborts the running statement does.
+    auto running = std::async(std::launch::async, [&] { return FBackend.ExecuteBatch(FSpid, sql); });
+    bool connected = true;
+    bool cancelled = false;
+    while (running.wait_for(BatchPoll) != std::future_status::ready) {
+        if (!connected || cancelled || FHangGate.IsHung())
+            continue;
+        connected = ReadMore(0);
+        if (connected && TakeAttention()) {
+            cancelled = true;
+            connected = Send(TdsPacketType::TabularResult, EncodeAttentionAck(FTdsVersion));
+        }
+    }
     BatchResult result;
     try {
-        result = FBackend.ExecuteBatch(FSpid, sql);
+        result = running.get();
     } catch (const std::exception& e) {
-        SendError(InternalErrorNumber, 1, std::string("The sandbox failed to run the batch: ") + e.what());
-        return;
+        Message error;
+        error.number = InternalErrorNumber;
+        error.text = std::string("The sandbox failed to run the batch: ") + e.what();
+        result.items = {error};
     }
-    // A cancel that arrived while the batch ran discards its results.
-    ReadMore(0);
-    if (TakeAttention()) {
-        Send(TdsPacketType::TabularResult, EncodeAttentionAck(FTdsVersion));
-        return;
+    if (!connected || cancelled)
+        return connected;
+    if (!WaitWhileHung())
+        return false;
+    if (TakeAttention())
+        return Send(TdsPacketType::TabularResult, EncodeAttentionAck(FTdsVersion));
+    return Send(TdsPacketType::TabularResult, EncodeBatchResult(FTdsVersion, FIdentity, result));
+}
+
+bool TTdsSession::WaitWhileHung()
+{
+    while (FHangGate.IsHung()) {
+        if (!ReadMore(HungPollMs))
+            return false;
     }
-    Send(TdsPacketType::TabularResult, EncodeBatchResult(FTdsVersion, FIdentity, result));
+    return true;
 }
 
 void TTdsSession::HandleRpc(const TTdsMessage& message)

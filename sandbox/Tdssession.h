@@ -28,10 +28,13 @@ private:
     // Reads what arrives within timeoutMs into the message queue; false once the
     // connection is gone.
     bool ReadMore(int timeoutMs);
+    // Keeps reading while the server is hung; false once the connection is gone.
+    bool WaitWhileHung();
     // Answers one message; false when the connection is to be closed.
     bool Handle(const TTdsMessage& message);
     bool HandleLogin(const TTdsMessage& message);
-    void HandleBatch(const TTdsMessage& message);
+    // False when the connection was lost meanwhile.
+    bool HandleBatch(const TTdsMessage& message);
     void HandleRpc(const TTdsMessage& message);
     void HandleTransactionRequest(const TTdsMessage& message);
     // Drops the payload's ALL_HEADERS block (7.2 and later).
