@@ -27,12 +27,13 @@ std::uint32_t NegotiateTdsVersion(std::uint32_t requested);
 // 7.2 and later changed several field widths (row counts, user types, line numbers).
 inline bool IsTds72OrLater(std::uint32_t version) { return version >= TdsVersion::V7_2; }
 
-// The server's product version as LOGINACK and PRELOGIN report it.
+// The server's product version as LOGINACK and PRELOGIN report it (the simulated
+// server's @@VERSION says 9.00.5000).
 struct TTdsServerVersion
 {
-    std::uint8_t major = 10;
-    std::uint8_t minor = 50;
-    std::uint16_t build = 6000;
+    std::uint8_t major = 9;
+    std::uint8_t minor = 0;
+    std::uint16_t build = 5000;
 };
 
 // The PRELOGIN answer: the server version, encryption not supported, instance
