@@ -6,7 +6,7 @@ namespace sandbox {
 
 TTdsServer::TTdsServer(Backend& backend, TTdsServerIdentity identity)
     : FBackend(backend), FIdentity(std::move(identity)), FListener([this](const TTdsSocket& connection) {
-          TTdsSession session(connection, FBackend, FIdentity, FHangGate);
+          TTdsSession session(connection, FBackend, FIdentity, FHangGate, FSessions);
           session.Run();
       })
 {

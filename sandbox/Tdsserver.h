@@ -8,6 +8,7 @@
 #include "Tdshanggate.h"
 #include "Tdslistener.h"
 #include "Tdsresponse.h"
+#include "Tdssessionregistry.h"
 
 #include <cstdint>
 
@@ -35,11 +36,15 @@ public:
     bool IsDown() const { return !FListener.IsListening(); }
     // Client connections open now.
     int ConnectionCount() const { return FListener.ConnectionCount(); }
+    // Closes the connection of the logged-in client with this spid, whose process
+    // was killed; false when no client has it.
+    bool DropSession(int spid) { return FSessions.Kill(spid); }
 
 private:
     Backend& FBackend;
     const TTdsServerIdentity FIdentity;
     TTdsHangGate FHangGate;
+    TTdsSessionRegistry FSessions;
     TTdsListener FListener; // last: its threads use the members above
 };
 

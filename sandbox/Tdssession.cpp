@@ -47,8 +47,8 @@ Bytes Descriptor(std::uint64_t transaction)
 } // namespace
 
 TTdsSession::TTdsSession(const TTdsSocket& socket, Backend& backend, const TTdsServerIdentity& identity,
-                         const TTdsHangGate& hangGate)
-    : FSocket(socket), FBackend(backend), FIdentity(identity), FHangGate(hangGate),
+                         const TTdsHangGate& hangGate, TTdsSessionRegistry& registry)
+    : FSocket(socket), FBackend(backend), FIdentity(identity), FHangGate(hangGate), FRegistry(registry),
       FAssembler(MaxMessageSize)
 {
 }
@@ -77,8 +77,18 @@ void TTdsSession::Run()
     } catch (const ETdsProtocolError&) {
         // A client that breaks the protocol loses its connection, as with a real server.
     }
-    if (FLoggedIn)
-        FBackend.Logout(FSpid);
+    if (FLoggedIn) {
+        FRegistry.Remove(FSpid, *this);
+        // A killed session's spid may already belong to a new login.
+        if (!FKilled)
+            FBackend.Logout(FSpid);
+    }
+}
+
+void TTdsSession::Kill()
+{
+    FKilled = true;
+    FSocket.Shutdown();
 }
 
 bool TTdsSession::ReadMore(int timeoutMs)
@@ -159,6 +169,7 @@ bool TTdsSession::HandleLogin(const TTdsMessage& message)
     }
     FLoggedIn = true;
     FSpid = result.spid;
+    FRegistry.Add(FSpid, *this);
     if (login.packetSize != 0)
         FPacketSize = std::clamp<std::size_t>(login.packetSize, TdsMinPacketSize, TdsMaxPacketSize);
     const std::string database = result.database.empty() ? "master" : result.database;

@@ -7,8 +7,10 @@
 #include "Tdshanggate.h"
 #include "Tdspackets.h"
 #include "Tdsresponse.h"
+#include "Tdssessionregistry.h"
 #include "Tdssocket.h"
 
+#include <atomic>
 #include <deque>
 
 namespace sandbox {
@@ -17,12 +19,15 @@ class TTdsSession
 {
 public:
     TTdsSession(const TTdsSocket& socket, Backend& backend, const TTdsServerIdentity& identity,
-                const TTdsHangGate& hangGate);
+                const TTdsHangGate& hangGate, TTdsSessionRegistry& registry);
     TTdsSession(const TTdsSession&) = delete;
     TTdsSession& operator=(const TTdsSession&) = delete;
 
     // Serves the client until it leaves, breaks the protocol or the socket is shut down.
     void Run();
+    // Ends the connection because the session's process was killed; the backend has
+    // already removed the process, so the session does not log out. Any thread.
+    void Kill();
 
 private:
     // Reads what arrives within timeoutMs into the message queue; false once the
@@ -48,6 +53,8 @@ private:
     Backend& FBackend;
     const TTdsServerIdentity& FIdentity;
     const TTdsHangGate& FHangGate;
+    TTdsSessionRegistry& FRegistry;
+    std::atomic<bool> FKilled = false;
     TTdsMessageAssembler FAssembler;
     std::deque<TTdsMessage> FPending;
     std::uint32_t FTdsVersion = 0x71000001;

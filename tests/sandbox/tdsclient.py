@@ -3,8 +3,9 @@
 Reads a JSON request on stdin:
   {"port": N, "user": "sa", "password": "...", "tds": "7.4", "timeout": seconds,
    "batches": ["SELECT ...", ...], "pause_ms": 0, "autocommit": true}
+"{spid}" in a batch stands for the session's own spid (from the packet headers).
 and writes one JSON document on stdout:
-  {"login": "ok"} or {"login": "failed", "error": {"number": n, "text": "..."}}
+  {"login": "ok", "spid": n} or {"login": "failed", "error": {"number": n, "text": "..."}}
   plus "batches": one entry per batch, with its result sets (columns as
   [name, type name, nullable], rows with datetimes as ISO text), its messages, and
   its error (number, text) if it failed. Without autocommit the batches run in a transaction that is committed.
@@ -77,8 +78,9 @@ def main():
     out["tds_version"] = "%x" % conn.tds_version
     try:
         with conn.cursor() as cursor:
+            out["spid"] = cursor.spid
             for sql in request.get("batches", []):
-                out["batches"].append(run_batch(cursor, sql))
+                out["batches"].append(run_batch(cursor, sql.replace("{spid}", str(cursor.spid))))
                 time.sleep(request.get("pause_ms", 0) / 1000.0)
         if not request.get("autocommit", True):
             conn.commit()
