@@ -8,6 +8,7 @@
 #include "Sandboxtypes.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,6 +107,10 @@ public:
 
     std::vector<BatchLogEntry> BatchLog() const;
     std::vector<ProcessInfo> Processes() const;
+
+    // Called, without the lock held, for each client session that a KILL (or
+    // RemoveProcess) ended: the server closes that connection, as a real one does.
+    void SetKilledHandler(std::function<void(int spid)> handler);
 
 private:
     class TState;
