@@ -12,6 +12,7 @@ TSandboxServer::TSandboxServer(const ScenarioOptions& options)
       FControl(std::make_unique<TSandboxControl>(*this)),
       FControlPort(std::make_unique<TSandboxControlPort>(*FControl))
 {
+    FSimulation.SetKilledHandler([this](int spid) { FTds->DropSession(spid); });
 }
 
 TSandboxServer::~TSandboxServer()
