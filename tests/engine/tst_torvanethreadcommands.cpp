@@ -1,6 +1,7 @@
 // Statement texts, input buffers and kills of TTorvaneThread against the sandbox server,
 // through the real ODBC driver.
 
+#include "Monitorfixture.h"
 #include "Processcommands.h"
 #include "Recordingowner.h"
 #include "Sandboxfixture.h"
@@ -146,6 +147,7 @@ private Q_SLOTS:
     void quotesInNames_data();
     void quotesInNames();
     void caseSensitiveServer();
+    void commandsWaitForARefreshUnderWay();
 };
 
 void TestTorvaneThreadCommands::statementText_data()
@@ -483,6 +485,25 @@ void TestTorvaneThreadCommands::caseSensitiveServer()
     QVERIFY_THROWS_EXCEPTION(EDbError, thread.Run(mixed));
 
     QCOMPARE(thread->KillProcess(52), 1);
+    QVERIFY(Spids(sandbox.Simulation()).count(52) == 0);
+}
+
+void TestTorvaneThreadCommands::commandsWaitForARefreshUnderWay()
+{
+    TSandboxFixture sandbox(Scenario);
+    QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
+    sandbox.Simulation().SetProbeDelayMs(500);
+    TMonitorFixture monitor;
+    QVERIFY(monitor.Connect(sandbox.ServerName(), false, "sa", "torvane"));
+    // The first probe has reached the server and holds the connection for its delay;
+    // the commands wait for it instead of meeting a busy connection.
+    QTRY_COMPARE(sandbox.BatchCount("SELECT 1"), 1);
+    std::string eventType;
+    QCOMPARE(monitor.Thread()->GetInputBuffer(51, eventType), std::string("select * from sysdatabases"));
+    QCOMPARE(monitor.Thread()->KillProcess(52), 1);
+
+    QTRY_COMPARE(monitor.Refreshes(), 1);
+    QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 0);
     QVERIFY(Spids(sandbox.Simulation()).count(52) == 0);
 }
 
