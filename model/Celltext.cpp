@@ -54,6 +54,18 @@ int CompareTextNoCase(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+int CompareTextNoCase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        const unsigned char x = FoldCase(*a);
+        const unsigned char y = FoldCase(*b);
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
+    }
+}
+
 bool SameTextNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && CompareTextNoCase(a, b) == 0;

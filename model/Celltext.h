@@ -26,6 +26,8 @@ private:
 // Compares with ASCII letters folded to one case, bytes as unsigned: <0, 0, >0.
 int CompareTextNoCase(std::string_view a, std::string_view b);
 bool SameTextNoCase(std::string_view a, std::string_view b);
+// The same for zero-terminated texts.
+int CompareTextNoCase(const char* a, const char* b);
 
 // The "NT Login Name" of a user: domain\user when there is a domain, the user name
 // alone when there is none (empty when both are). The user summary shows it and the

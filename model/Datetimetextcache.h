@@ -24,6 +24,8 @@ public:
     void NextRefresh();
 
 private:
+    void Remember(std::string_view text, std::optional<double> value);
+
     struct TextHash
     {
         using is_transparent = void;
@@ -34,4 +36,7 @@ private:
     TDateTimeTextParser Parse;
     TValues Current;
     TValues Previous;
+    // Rows in a row often carry the same text (processes active in the same second).
+    std::string LastText;
+    std::optional<double> LastValue;
 };

@@ -27,9 +27,19 @@ public:
     template <class Key>
     Entry* Find(const Key& key)
     {
+        // The server returns its rows by spid and ecid, so the entry a row wants is
+        // mostly the one the previous row found, or the next one: try those first.
+        for (const int32_t position : {Hint, Hint + 1}) {
+            if (position < Entries.Count() && Order::Compare(Order::KeyOf(Entries[position]), key) == 0) {
+                Hint = position;
+                return &Entries[position];
+            }
+        }
         Entry* const found = std::lower_bound(Entries.begin(), Entries.end(), key, EntryBefore<Key>);
-        if (found != Entries.end() && Order::Compare(Order::KeyOf(*found), key) == 0)
+        if (found != Entries.end() && Order::Compare(Order::KeyOf(*found), key) == 0) {
+            Hint = static_cast<int32_t>(found - Entries.begin());
             return found;
+        }
         const auto pending = PendingPosition(key);
         if (pending != AddedOrder.end() && Order::Compare(Order::KeyOf(Added[*pending]), key) == 0)
             return &Added[*pending];
@@ -99,4 +109,5 @@ private:
     AllocatedBuffer<Entry> Entries;
     std::vector<Entry> Added;           // arrival order
     std::vector<int32_t> AddedOrder;    // indexes into Added, by key
+    int32_t Hint = 0;                   // position of the entry found last
 };

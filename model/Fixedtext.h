@@ -21,6 +21,20 @@ void CopyFixedText(char (&destination)[N], std::string_view text)
     destination[length] = '\0';
 }
 
+// Between arrays of one width the text always fits: a plain copy, terminated.
+template <std::size_t N>
+void CopyFixedText(char (&destination)[N], const char (&source)[N])
+{
+    std::memcpy(destination, source, N);
+    destination[N - 1] = '\0';
+}
+
+template <std::size_t N>
+bool SameFixedText(const char (&a)[N], const char (&b)[N])
+{
+    return std::strncmp(a, b, N) == 0;
+}
+
 // The text stored in a fixed array (up to its terminator, never past the array).
 template <std::size_t N>
 std::string_view FixedText(const char (&source)[N])

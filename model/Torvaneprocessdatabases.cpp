@@ -4,19 +4,20 @@
 #include "Fixedtext.h"
 #include "Gridrows.h"
 
+#include <cstring>
 #include <utility>
 
-std::string_view TTorvaneProcessDatabases::NameOrder::KeyOf(const DatabaseEntry& entry)
+const char* TTorvaneProcessDatabases::NameOrder::KeyOf(const DatabaseEntry& entry)
 {
-    return FixedText(entry.DatabaseName);
+    return entry.DatabaseName;
 }
 
 // Case-insensitive first; names equal but for case are told apart bytewise, so that each
 // has one place and a row can find the entry of its exact name.
-int TTorvaneProcessDatabases::NameOrder::Compare(std::string_view a, std::string_view b)
+int TTorvaneProcessDatabases::NameOrder::Compare(const char* a, const char* b)
 {
     const int folded = CompareTextNoCase(a, b);
-    return folded != 0 ? folded : a.compare(b);
+    return folded != 0 ? folded : std::strcmp(a, b);
 }
 
 TTorvaneProcessDatabases::TTorvaneProcessDatabases(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
@@ -46,19 +47,17 @@ void TTorvaneProcessDatabases::BeginRefresh()
 
 void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
 {
-    // The name as the entry would store it, so that a name longer than the field still
-    // finds the entry it made.
     char name[sizeof DatabaseEntry::DatabaseName];
-    CopyFixedText(name, FixedText(record.databasename));
+    CopyFixedText(name, record.databasename);
     // Memory and physical IO belong to the process, which its ecid 0 row reports; a
     // worker's row adds its CPU only, also when it is the first row of a database.
     const bool process = record.ecid == 0;
-    DatabaseEntry* entry = Entries.Find(FixedText(name));
+    DatabaseEntry* entry = Entries.Find(static_cast<const char*>(name));
     if (!entry) {
         DatabaseEntry created{};
-        CopyFixedText(created.DatabaseName, FixedText(name));
+        CopyFixedText(created.DatabaseName, name);
         Entries.Add(created);
-        entry = Entries.Find(FixedText(name));
+        entry = Entries.Find(static_cast<const char*>(name));
         if (!entry)
             return; // the table cannot take another database
     }
@@ -95,10 +94,10 @@ void TTorvaneProcessDatabases::ResetBaselines()
 // LatestActivity; one that parses also displaces an earlier or unparsable one.
 void TTorvaneProcessDatabases::TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch)
 {
-    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
     const bool empty = entry.LatestActivity[0] == '\0';
-    if (!empty && text == FixedText(entry.LatestActivity))
+    if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
         return;
+    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
     const std::optional<double> value = DateTimeValues.Value(text);
     if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
         return;

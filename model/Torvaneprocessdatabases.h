@@ -64,8 +64,8 @@ public:
 private:
     struct NameOrder
     {
-        static std::string_view KeyOf(const DatabaseEntry& entry);
-        static int Compare(std::string_view a, std::string_view b);
+        static const char* KeyOf(const DatabaseEntry& entry);
+        static int Compare(const char* a, const char* b); // terminated texts
     };
 
     void TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch);

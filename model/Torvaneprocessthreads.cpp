@@ -29,19 +29,23 @@ void TTorvaneProcessThreads::AddThread(int32_t spid, int32_t ecid, int64_t cpuUs
                                        std::string_view lastWaitType, std::string_view waitResource,
                                        std::string_view databaseName)
 {
-    ThreadEntry* const found = Entries.Find(ThreadKey{spid, ecid});
+    const auto take = [&](ThreadEntry& entry) {
+        entry.Cpu = cpuUsage;
+        entry.WaitTime = waitTime;
+        CopyFixedText(entry.LastWaitType, lastWaitType);
+        CopyFixedText(entry.WaitResource, waitResource);
+        CopyFixedText(entry.DatabaseName, databaseName);
+        entry.Seen = 1;
+    };
+    if (ThreadEntry* const found = Entries.Find(ThreadKey{spid, ecid})) {
+        take(*found);
+        return;
+    }
     ThreadEntry created{};
-    ThreadEntry& entry = found ? *found : created;
-    entry.Spid = spid;
-    entry.Ecid = ecid;
-    entry.Cpu = cpuUsage;
-    entry.WaitTime = waitTime;
-    CopyFixedText(entry.LastWaitType, lastWaitType);
-    CopyFixedText(entry.WaitResource, waitResource);
-    CopyFixedText(entry.DatabaseName, databaseName);
-    entry.Seen = 1;
-    if (!found)
-        Entries.Add(created);
+    created.Spid = spid;
+    created.Ecid = ecid;
+    take(created);
+    Entries.Add(created);
 }
 
 void TTorvaneProcessThreads::EndRefresh()

@@ -2,36 +2,38 @@
 
 #include "Fixedtext.h"
 
+#include <cstring>
+
 namespace {
 
 bool SameIdentity(const ProcessEntry& entry, const ProcessRecord& record)
 {
-    return FixedText(entry.LoginName) == FixedText(record.loginame) &&
-           FixedText(entry.HostName) == FixedText(record.hostname) &&
-           FixedText(entry.NtDomain) == FixedText(record.nt_domain) &&
-           FixedText(entry.NtUserName) == FixedText(record.nt_username) &&
-           FixedText(entry.NetAddress) == FixedText(record.net_address);
+    return SameFixedText(entry.LoginName, record.loginame) &&
+           SameFixedText(entry.HostName, record.hostname) &&
+           SameFixedText(entry.NtDomain, record.nt_domain) &&
+           SameFixedText(entry.NtUserName, record.nt_username) &&
+           SameFixedText(entry.NetAddress, record.net_address);
 }
 
 void TakeIdentity(ProcessEntry& entry, const ProcessRecord& record)
 {
-    CopyFixedText(entry.LoginName, FixedText(record.loginame));
-    CopyFixedText(entry.HostName, FixedText(record.hostname));
-    CopyFixedText(entry.NtDomain, FixedText(record.nt_domain));
-    CopyFixedText(entry.NtUserName, FixedText(record.nt_username));
-    CopyFixedText(entry.NetAddress, FixedText(record.net_address));
+    CopyFixedText(entry.LoginName, record.loginame);
+    CopyFixedText(entry.HostName, record.hostname);
+    CopyFixedText(entry.NtDomain, record.nt_domain);
+    CopyFixedText(entry.NtUserName, record.nt_username);
+    CopyFixedText(entry.NetAddress, record.net_address);
 }
 
 // The single values of a process come from its first row of the snapshot.
 void TakeFirstRow(ProcessEntry& entry, const ProcessRecord& record)
 {
-    CopyFixedText(entry.DatabaseName, FixedText(record.databasename));
-    CopyFixedText(entry.Command, FixedText(record.cmd));
-    CopyFixedText(entry.ProgramName, FixedText(record.program_name));
-    CopyFixedText(entry.LoginTime, FixedText(record.login_time));
-    CopyFixedText(entry.LastBatch, FixedText(record.last_batch));
-    CopyFixedText(entry.NetLibrary, FixedText(record.net_library));
-    CopyFixedText(entry.HostProcess, FixedText(record.hostprocess));
+    CopyFixedText(entry.DatabaseName, record.databasename);
+    CopyFixedText(entry.Command, record.cmd);
+    CopyFixedText(entry.ProgramName, record.program_name);
+    CopyFixedText(entry.LoginTime, record.login_time);
+    CopyFixedText(entry.LastBatch, record.last_batch);
+    CopyFixedText(entry.NetLibrary, record.net_library);
+    CopyFixedText(entry.HostProcess, record.hostprocess);
     entry.Memory = record.memusage;
     entry.PhysicalIo = record.physical_io;
     entry.Blocked = record.blocked;
@@ -48,14 +50,14 @@ void TakeFirstRow(ProcessEntry& entry, const ProcessRecord& record)
 TTorvaneProcessUserProcesses::FurtherKey TTorvaneProcessUserProcesses::FurtherOrder::KeyOf(
     const FurtherDatabase& entry)
 {
-    return {entry.Spid, FixedText(entry.DatabaseName)};
+    return {entry.Spid, entry.DatabaseName};
 }
 
 int TTorvaneProcessUserProcesses::FurtherOrder::Compare(const FurtherKey& a, const FurtherKey& b)
 {
     if (a.Spid != b.Spid)
         return a.Spid < b.Spid ? -1 : 1;
-    return a.DatabaseName.compare(b.DatabaseName);
+    return std::strcmp(a.DatabaseName, b.DatabaseName);
 }
 
 TTorvaneProcessUserProcesses::TTorvaneProcessUserProcesses(int32_t capacityLimit)
@@ -114,11 +116,11 @@ void TTorvaneProcessUserProcesses::AddProcess(const ProcessRecord& record)
 // Records a database of the row other than the process's first one, once per refresh.
 void TTorvaneProcessUserProcesses::NoteDatabase(ProcessEntry& entry, const ProcessRecord& record)
 {
-    char name[sizeof FurtherDatabase::DatabaseName];
-    CopyFixedText(name, FixedText(record.databasename));
-    if (FixedText(name) == FixedText(entry.DatabaseName))
+    if (SameFixedText(record.databasename, entry.DatabaseName))
         return;
-    FurtherDatabase* const known = FurtherDatabases.Find(FurtherKey{record.spid, FixedText(name)});
+    char name[sizeof FurtherDatabase::DatabaseName];
+    CopyFixedText(name, record.databasename);
+    FurtherDatabase* const known = FurtherDatabases.Find(FurtherKey{record.spid, name});
     if (known && known->Seen)
         return;
     ++entry.FurtherDatabaseCount;
@@ -128,7 +130,7 @@ void TTorvaneProcessUserProcesses::NoteDatabase(ProcessEntry& entry, const Proce
     }
     FurtherDatabase added{};
     added.Spid = record.spid;
-    CopyFixedText(added.DatabaseName, FixedText(name));
+    CopyFixedText(added.DatabaseName, name);
     added.Seen = 1;
     FurtherDatabases.Add(added);
 }

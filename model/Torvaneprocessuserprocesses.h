@@ -126,7 +126,7 @@ private:
     struct FurtherKey
     {
         int32_t Spid;
-        std::string_view DatabaseName;
+        const char* DatabaseName; // terminated
     };
     struct FurtherOrder
     {

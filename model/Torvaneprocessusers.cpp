@@ -4,27 +4,35 @@
 #include "Fixedtext.h"
 #include "Gridrows.h"
 
+#include <array>
 #include <cstring>
 #include <utility>
 
 namespace {
 
+constexpr std::array<char, UserKeyLength> BlankKey = [] {
+    std::array<char, UserKeyLength> blanks{};
+    blanks.fill(' ');
+    return blanks;
+}();
+
 // The five identity texts, each in its own columns of a blank-filled key, upper case.
+// Runs for every row, so only the texts' own bytes are folded.
 void BuildUserKey(char (&key)[UserKeyLength], const ProcessRecord& record)
 {
-    std::memset(key, ' ', UserKeyLength);
+    std::memcpy(key, BlankKey.data(), UserKeyLength);
     const auto place = [&key](std::string_view text, int column, std::size_t width) {
-        std::memcpy(key + column, text.data(), Utf8PrefixLength(text, width));
+        const std::size_t length = Utf8PrefixLength(text, width);
+        for (std::size_t i = 0; i < length; ++i) {
+            const char c = text[i];
+            key[column + i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+        }
     };
     place(FixedText(record.loginame), 0, 128);
     place(FixedText(record.hostname), 128, 128);
     place(FixedText(record.nt_domain), 256, 128);
     place(FixedText(record.nt_username), 384, 128);
     place(FixedText(record.net_address), 512, 12);
-    for (char& c : key) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - ('a' - 'A'));
-    }
 }
 
 } // namespace
@@ -72,12 +80,12 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
         return;
     }
     UserEntry entry{};
-    CopyFixedText(entry.LoginName, FixedText(record.loginame));
-    CopyFixedText(entry.HostName, FixedText(record.hostname));
-    CopyFixedText(entry.NtDomain, FixedText(record.nt_domain));
-    CopyFixedText(entry.NtUserName, FixedText(record.nt_username));
-    CopyFixedText(entry.NetAddress, FixedText(record.net_address));
-    CopyFixedText(entry.NetLibrary, FixedText(record.net_library));
+    CopyFixedText(entry.LoginName, record.loginame);
+    CopyFixedText(entry.HostName, record.hostname);
+    CopyFixedText(entry.NtDomain, record.nt_domain);
+    CopyFixedText(entry.NtUserName, record.nt_username);
+    CopyFixedText(entry.NetAddress, record.net_address);
+    CopyFixedText(entry.NetLibrary, record.net_library);
     TakeLatestActivity(entry, record.last_batch);
     entry.ProcessCount = process ? 1 : 0;
     entry.Cpu = record.cpu_usage;
@@ -117,10 +125,10 @@ void TTorvaneProcessUsers::ResetBaselines()
 // LatestActivity; one that parses also displaces an earlier or unparsable one.
 void TTorvaneProcessUsers::TakeLatestActivity(UserEntry& entry, const char* lastBatch)
 {
-    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
     const bool empty = entry.LatestActivity[0] == '\0';
-    if (!empty && text == FixedText(entry.LatestActivity))
+    if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
         return;
+    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
     const std::optional<double> value = DateTimeValues.Value(text);
     if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
         return;

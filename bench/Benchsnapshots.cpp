@@ -1,0 +1,150 @@
+#include "Benchsnapshots.h"
+
+#include "Commonfuncs.h"
+#include "Fixedtext.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr int SystemProcesses = 50;
+constexpr double OneSecond = 1.0 / 86400.0;
+
+const char* const Databases[] = {"master", "tempdb", "msdb", "Sales", "Inventory", "Billing", "CRM", "Reporting",
+                                 "Staging", "Archive2019", "Archive2020", "HR", "Payroll", "Audit", "Warehouse",
+                                 "Orders", "Catalog", "Search", "Logging", "Sessions"};
+const char* const Programs[] = {"OrderService", "Microsoft SQL Server Management Studio - Query", "ReportServer",
+                                "Python DB-API", "BatchLoader", "VelquinMonitor"};
+const char* const Commands[] = {"AWAITING COMMAND", "SELECT", "UPDATE", "INSERT", "DELETE", "EXECUTE"};
+const char* const WaitTypes[] = {"", "PAGEIOLATCH_SH", "CXPACKET", "LCK_M_X", "ASYNC_NETWORK_IO", "WRITELOG"};
+
+struct TProcess
+{
+    int Spid;
+    int User;
+    int Database;
+    int Program;
+    int Threads; // rows: ecid 0 and its workers
+    bool Working;
+    long long Cpu;
+    long long Memory;
+    long long PhysicalIo;
+    double LoginTime;
+    double LastBatch;
+    int HostProcess;
+};
+
+class TServer
+{
+public:
+    TServer(int rows) : Random(rows)
+    {
+        Users = std::max(20, rows / 15);
+        int spid = 1;
+        for (int left = rows; left > 0; ++spid) {
+            TProcess process = NewProcess(spid);
+            process.Threads = std::min(process.Threads, left);
+            left -= process.Threads;
+            Processes.push_back(process);
+        }
+    }
+
+    TBenchSnapshot Next()
+    {
+        Now += OneSecond;
+        for (TProcess& process : Processes)
+            Advance(process);
+        TBenchSnapshot snapshot;
+        for (const TProcess& process : Processes) {
+            for (int ecid = 0; ecid < process.Threads; ++ecid)
+                snapshot.push_back(Row(process, ecid));
+        }
+        return snapshot;
+    }
+
+private:
+    int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(Random); }
+    bool Chance(double p) { return std::bernoulli_distribution(p)(Random); }
+
+    TProcess NewProcess(int spid)
+    {
+        const bool parallel = Chance(0.08);
+        return TProcess{spid, Pick(Users), Pick(std::size(Databases)), Pick(std::size(Programs)),
+                        parallel ? 2 + Pick(7) : 1, parallel, 0, 2 + Pick(60), 0, Now - Pick(86400) * OneSecond,
+                        Now, 1000 + Pick(60000)};
+    }
+
+    void Advance(TProcess& process)
+    {
+        if (process.Spid > SystemProcesses && Chance(0.005)) {
+            // Logged off; the spid is taken by a new connection with as many threads.
+            const int threads = process.Threads;
+            process = NewProcess(process.Spid);
+            process.Threads = threads;
+        }
+        process.Working = process.Threads > 1 || Chance(0.2);
+        if (process.Working) {
+            process.Cpu += 1 + Pick(500);
+            process.PhysicalIo += Pick(40);
+            process.Memory += Pick(3) - 1;
+            process.LastBatch = Now;
+        }
+    }
+
+    TBenchRow Row(const TProcess& process, int ecid)
+    {
+        TBenchRow row;
+        ProcessRecord& r = row.Record;
+        const bool system = process.Spid <= SystemProcesses;
+        char text[64];
+        r.spid = process.Spid;
+        r.ecid = ecid;
+        CopyFixedText(r.databasename, system ? "<SystemProcess>" : Databases[process.Database]);
+        std::snprintf(text, sizeof text, "app_login_%02d", process.User % 60);
+        CopyFixedText(r.loginame, system ? "sa" : text);
+        std::snprintf(text, sizeof text, "WEB-%04d", process.User);
+        CopyFixedText(r.hostname, system ? "" : text);
+        CopyFixedText(r.nt_domain, system || process.User % 3 ? "" : "CORP");
+        std::snprintf(text, sizeof text, "svc_%02d", process.User % 60);
+        CopyFixedText(r.nt_username, system || process.User % 3 ? "" : text);
+        std::snprintf(text, sizeof text, "00155D%06X", process.User);
+        CopyFixedText(r.net_address, system ? "" : text);
+        CopyFixedText(r.cmd, system              ? "LAZY WRITER"
+                             : process.Working ? Commands[1 + process.Spid % 5]
+                                               : Commands[0]);
+        CopyFixedText(r.program_name, system ? "" : Programs[process.Program]);
+        r.blocked = process.Working && process.Spid % 97 == 0 ? process.Spid - 1 : 0;
+        CopyFixedText(r.login_time, DateTimeToText(process.LoginTime));
+        CopyFixedText(r.last_batch, DateTimeToText(process.LastBatch));
+        r.cpu_usage = ecid == 0 ? process.Cpu : process.Cpu / 3 + ecid;
+        r.memusage = process.Memory;
+        r.physical_io = process.PhysicalIo;
+        r.open_tran = process.Working ? 1 : 0;
+        r.waittime = process.Working ? Pick(200) : 0;
+        CopyFixedText(r.net_library, system ? "" : "TCP/IP");
+        CopyFixedText(r.hostprocess, system ? "" : std::to_string(process.HostProcess));
+        const int wait = process.Working ? 1 + (process.Spid + ecid) % 5 : 0;
+        CopyFixedText(row.lastwaittype, WaitTypes[wait]);
+        CopyFixedText(row.waitresource, wait == 1 ? "5:1:104233" : "");
+        return row;
+    }
+
+    std::mt19937 Random;
+    int Users;
+    double Now = 46000.5;
+    std::vector<TProcess> Processes;
+};
+
+} // namespace
+
+std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes)
+{
+    TServer server(rows);
+    std::vector<TBenchSnapshot> snapshots;
+    for (int i = 0; i < refreshes; ++i)
+        snapshots.push_back(server.Next());
+    return snapshots;
+}
