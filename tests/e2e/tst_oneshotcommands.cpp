@@ -38,11 +38,13 @@ const char* const Scenario = R"json({
 
 using TSpidSet = std::set<int>;
 
+// The server's own processes; the program's connection may still be closing.
 TSpidSet Spids(const sandbox::TSandboxSimulation& simulation)
 {
     TSpidSet spids;
     for (const sandbox::ProcessInfo& process : simulation.Processes())
-        spids.insert(process.spid);
+        if (!process.client)
+            spids.insert(process.spid);
     return spids;
 }
 
@@ -61,57 +63,67 @@ private Q_SLOTS:
 
 void TestOneShotCommands::command_data()
 {
-    QTest::addColumn<QString>("login"); // its password is TORVANE_PASSWORD
-    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("password"); // given in TORVANE_PASSWORD
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("error");
     QTest::addColumn<TSpidSet>("killed");
+    QTest::addColumn<bool>("offsetColumn"); // the server has SQL Server 2000 SP 3's stmt_start
 
     const QString sa = QStringLiteral("sa");
     const QString pw = QStringLiteral("torvane");
     QTest::newRow("kill a process") << sa << pw << QStringList{"--kill-process", "52"} << 0 << "1\n" << ""
-                                    << TSpidSet{52};
+                                    << TSpidSet{52} << true;
     QTest::newRow("kill a system process") << sa << pw << QStringList{"--kill-process", "4"} << 0 << "-2\n" << ""
-                                           << TSpidSet{};
+                                           << TSpidSet{} << true;
     QTest::newRow("kill a database's processes")
-        << sa << pw << QStringList{"--kill-database", "Sales"} << 0 << "" << "" << TSpidSet{52, 53};
+        << sa << pw << QStringList{"--kill-database", "Sales"} << 0 << "" << "" << TSpidSet{52, 53} << true;
     QTest::newRow("kill a database with a quote")
-        << sa << pw << QStringList{"--kill-database", "O'Brien"} << 0 << "" << "" << TSpidSet{54};
+        << sa << pw << QStringList{"--kill-database", "O'Brien"} << 0 << "" << "" << TSpidSet{54} << true;
     QTest::newRow("kill a user with an empty host")
-        << sa << pw << QStringList{"--kill-user", "appuser"} << 0 << "" << "" << TSpidSet{53};
+        << sa << pw << QStringList{"--kill-user", "appuser"} << 0 << "" << "" << TSpidSet{53} << true;
     QTest::newRow("kill a user on one host")
-        << sa << pw << QStringList{"--kill-user", "appuser", "--host", "APP01"} << 0 << "" << "" << TSpidSet{52};
+        << sa << pw << QStringList{"--kill-user", "appuser", "--host", "APP01"} << 0 << "" << "" << TSpidSet{52} << true;
     QTest::newRow("kill a windows user")
         << sa << pw << QStringList{"--kill-user", "CORP\\ann", "--nt-domain", "CORP", "--nt-user", "ann", "--host", "WS07"}
-        << 0 << "" << "" << TSpidSet{55};
+        << 0 << "" << "" << TSpidSet{55} << true;
     QTest::newRow("kill a login with a quote")
-        << sa << pw << QStringList{"--kill-user", "O'Brien"} << 0 << "" << "" << TSpidSet{54};
+        << sa << pw << QStringList{"--kill-user", "O'Brien"} << 0 << "" << "" << TSpidSet{54} << true;
     QTest::newRow("input buffer by default")
         << sa << pw << QStringList{"--sql-text", "51"} << 0 << "Language Event\nselect * from sysdatabases\n" << ""
-        << TSpidSet{};
+        << TSpidSet{} << true;
     QTest::newRow("running statement")
         << sa << pw << QStringList{"--sql-text", "53", "--source", "statement"} << 0
-        << "usp_ClearStock [pos 53:79]\nUPDATE dbo.Stock SET Qty =\n" << "" << TSpidSet{};
+        << "usp_ClearStock [pos 53:79]\nUPDATE dbo.Stock SET Qty =\n" << "" << TSpidSet{} << true;
     QTest::newRow("idle statement")
         << sa << pw << QStringList{"--sql-text", "51", "--source", "statement"} << 0 << "<NONE>\n<NONE>\n" << ""
-        << TSpidSet{};
+        << TSpidSet{} << true;
     QTest::newRow("vanished process")
         << sa << pw << QStringList{"--sql-text", "99", "--source", "inputbuffer"} << 0 << "NONE\n<No SQL Found>\n" << ""
-        << TSpidSet{};
+        << TSpidSet{} << true;
+    QTest::newRow("statement before SP 3")
+        << sa << pw << QStringList{"--sql-text", "53", "--source", "statement"} << 0
+        << "?\nThis feature requires SQL Server 2000 SP 3 or greater\n" << "" << TSpidSet{} << false;
+    QTest::newRow("kill without the right")
+        << "viewer" << "viewer" << QStringList{"--kill-process", "52"} << 1 << ""
+        << "User does not have permission to use the KILL statement.\n" << TSpidSet{} << true;
+    QTest::newRow("database kill without the right")
+        << "viewer" << "viewer" << QStringList{"--kill-database", "Sales"} << 1 << ""
+        << "User does not have permission to use the KILL statement.\n" << TSpidSet{} << true;
     QTest::newRow("wrong password")
         << sa << "wrong" << QStringList{"--kill-database", "Sales"} << 1 << "" << "Login failed for user 'sa'.\n"
-        << TSpidSet{};
+        << TSpidSet{} << true;
     QTest::newRow("bad process id")
         << sa << pw << QStringList{"--kill-process", "52x"} << 2 << ""
-        << "--kill-process takes a process id (SPID) from 1 to 32767.\n" << TSpidSet{};
+        << "--kill-process takes a process id (SPID) from 1 to 32767.\n" << TSpidSet{} << true;
     QTest::newRow("bad source")
         << sa << pw << QStringList{"--sql-text", "52", "--source", "memory"} << 2 << ""
-        << "--source takes inputbuffer or statement.\n" << TSpidSet{};
+        << "--source takes inputbuffer or statement.\n" << TSpidSet{} << true;
     QTest::newRow("host without kill-user")
         << sa << pw << QStringList{"--kill-database", "Sales", "--host", "APP01"} << 2 << ""
-        << "--nt-domain, --nt-user and --host go with --kill-user.\n" << TSpidSet{};
+        << "--nt-domain, --nt-user and --host go with --kill-user.\n" << TSpidSet{} << true;
 }
 
 void TestOneShotCommands::command()
@@ -120,8 +132,10 @@ void TestOneShotCommands::command()
     QFETCH(QString, password);
     QFETCH(QStringList, arguments);
     QFETCH(TSpidSet, killed);
+    QFETCH(bool, offsetColumn);
     TSandboxFixture sandbox(Scenario);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
+    sandbox.Simulation().SetStatementOffsetColumn(offsetColumn);
     TSpidSet expected = Spids(sandbox.Simulation());
     for (const int spid : killed)
         expected.erase(spid);

@@ -103,6 +103,17 @@ std::set<int> Spids(const sandbox::TSandboxSimulation& simulation)
     return spids;
 }
 
+// The spids of the server's own processes, without the client connections that come
+// and go with the tests' logons.
+std::set<int> SimulatedSpids(const sandbox::TSandboxSimulation& simulation)
+{
+    std::set<int> spids;
+    for (const sandbox::ProcessInfo& process : simulation.Processes())
+        if (!process.client)
+            spids.insert(process.spid);
+    return spids;
+}
+
 int BatchesContaining(const sandbox::TSandboxSimulation& simulation, const std::string& part)
 {
     const auto log = simulation.BatchLog();
@@ -264,8 +275,10 @@ void TestTorvaneThreadCommands::inputBuffer()
 
 void TestTorvaneThreadCommands::commandsWithoutConnection_data()
 {
-    // The thread's disconnected flag (the probe failed) or a connection found closed.
-    QTest::addColumn<bool>("flagSet");
+    // The server went down and the probe took the disconnect path, or the connection
+    // was found closed. The server answers again before the commands, so any request
+    // they sent would reach it.
+    QTest::addColumn<bool>("serverWentDown");
     QTest::addColumn<QString>("inputBufferText");
     QTest::addColumn<QString>("eventType");
     QTest::newRow("disconnected") << true << "" << "unchanged";
@@ -274,21 +287,24 @@ void TestTorvaneThreadCommands::commandsWithoutConnection_data()
 
 void TestTorvaneThreadCommands::commandsWithoutConnection()
 {
-    QFETCH(bool, flagSet);
+    QFETCH(bool, serverWentDown);
     TSandboxFixture sandbox(Scenario);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
-    const TConnectedThread thread(sandbox, "sa", "torvane");
-    QVERIFY(thread.Connected);
-    // Closing the connection ends the monitor's own session on the server.
-    const int own = thread.OwnSpid();
-    std::set<int> before = Spids(sandbox.Simulation());
-    before.erase(own);
-    if (flagSet) {
-        thread->Disconnected = true;
+    TMonitorFixture monitor;
+    QVERIFY(monitor.Connect(sandbox.ServerName(), false, "sa", "torvane", 100000, serverWentDown));
+    TTorvaneThread* const thread = monitor.Thread();
+    if (serverWentDown) {
+        QTRY_COMPARE(monitor.Refreshes(), 1);
+        sandbox.Server().GoDown();
+        thread->RequestRefresh();
+        QTRY_COMPARE(monitor.Owner.Count("SendDisconnectAlert"), 1);
+        QVERIFY(thread->Disconnected);
+        QVERIFY(sandbox.Server().ComeBack());
     } else {
         thread->Connection->Close();
     }
     const std::size_t batchesBefore = sandbox.Simulation().BatchLog().size();
+    const std::set<int> before = SimulatedSpids(sandbox.Simulation());
 
     std::string objectName = "unchanged";
     std::string encrypted = "unchanged";
@@ -314,9 +330,7 @@ void TestTorvaneThreadCommands::commandsWithoutConnection()
     QVERIFY_THROWS_EXCEPTION(EDbError, thread->KillUserProcesses("appuser", "", "", "APP01"));
 
     QCOMPARE(sandbox.Simulation().BatchLog().size(), batchesBefore);
-    std::set<int> after = Spids(sandbox.Simulation());
-    after.erase(own);
-    QCOMPARE(after, before);
+    QCOMPARE(SimulatedSpids(sandbox.Simulation()), before);
 }
 
 void TestTorvaneThreadCommands::killProcess_data()
