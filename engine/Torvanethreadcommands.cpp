@@ -21,8 +21,8 @@ std::string DataSource(const TDbConnection& connection)
     return {};
 }
 
-// A kill must not reach a connection the probe has given up on: the user would be
-// told nothing, or be told of a closed object rather than of the server.
+// A kill is never sent over a connection the probe has given up on; the user is told
+// which server is not connected rather than that some object is closed.
 void RequireConnection(const TTorvaneThread& thread)
 {
     if (thread.Disconnected || !thread.Connection->IsOpen())
