@@ -149,7 +149,8 @@ int TProcessTable::FreeSpid() const
     for (int spid = FirstUserSpid; spid <= MaxSpid; ++spid)
         if (!Used[static_cast<std::size_t>(spid)])
             return spid;
-    for (int spid = 10; spid < FirstUserSpid; ++spid)
+    // A full server hands out the low spids that system processes leave unused.
+    for (int spid = 1; spid < FirstUserSpid; ++spid)
         if (!Used[static_cast<std::size_t>(spid)])
             return spid;
     return 0;
@@ -371,7 +372,7 @@ void TProcessTable::GrowTo(int total)
         while (spid <= MaxSpid && Used[static_cast<std::size_t>(spid)])
             ++spid;
         if (spid > MaxSpid) {
-            spid = 10;
+            spid = 1;
             while (spid < FirstUserSpid && Used[static_cast<std::size_t>(spid)])
                 ++spid;
             if (spid >= FirstUserSpid)

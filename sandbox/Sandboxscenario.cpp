@@ -176,7 +176,8 @@ TProcessDef ParseProcess(const QJsonObject& p, const std::string& where)
         if (at == std::string::npos)
             Bad(where, "\"current\" is not part of \"statement\"");
         def.stmtStart = static_cast<int>(at);
-        def.stmtEnd = static_cast<int>(at + current.size());
+        // The server marks a statement that runs to the end of its text with -1.
+        def.stmtEnd = at + current.size() == spec.statement.size() ? -1 : static_cast<int>(at + current.size());
     }
     return def;
 }

@@ -6,9 +6,9 @@
 #include "Sandboxstatements.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 namespace sandbox {
 
@@ -54,6 +54,7 @@ public:
     }
 
     mutable std::mutex Mutex;
+    std::condition_variable DelayChanged;
     TProcessTable Table;
     TServerSwitches Switches;
     int ProbeDelayMs = 0;
@@ -128,22 +129,23 @@ void TSandboxSimulation::Logout(int spid)
 
 BatchResult TSandboxSimulation::ExecuteBatch(int spid, const std::string& sql)
 {
-    int delay = 0;
-    {
-        const std::lock_guard<std::mutex> lock(State->Mutex);
-        State->Log.push_back(BatchLogEntry {spid, State->Table.Now(), sql});
-        if (IsProbe(sql))
-            delay = State->ProbeDelayMs;
-    }
-    if (delay > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-
     BatchResult result;
     std::vector<int> killed;
     std::function<void(int)> handler;
     {
-        const std::lock_guard<std::mutex> lock(State->Mutex);
+        std::unique_lock<std::mutex> lock(State->Mutex);
         TProcessTable& table = State->Table;
+        State->Log.push_back(BatchLogEntry {spid, table.Now(), sql});
+        if (IsProbe(sql)) {
+            // The wait gives the lock up; a shorter delay set meanwhile ends it sooner.
+            const auto arrival = std::chrono::steady_clock::now();
+            for (;;) {
+                const auto deadline = arrival + std::chrono::milliseconds(State->ProbeDelayMs);
+                if (std::chrono::steady_clock::now() >= deadline)
+                    break;
+                State->DelayChanged.wait_until(lock, deadline);
+            }
+        }
         if (TProcess* process = table.Find(spid)) {
             process->inputBuffer = sql;
             process->lastBatch = table.Now();
@@ -168,8 +170,11 @@ void TSandboxSimulation::SetKilledHandler(std::function<void(int spid)> handler)
 
 void TSandboxSimulation::SetProbeDelayMs(int ms)
 {
-    const std::lock_guard<std::mutex> lock(State->Mutex);
-    State->ProbeDelayMs = std::max(0, ms);
+    {
+        const std::lock_guard<std::mutex> lock(State->Mutex);
+        State->ProbeDelayMs = std::max(0, ms);
+    }
+    State->DelayChanged.notify_all();
 }
 
 void TSandboxSimulation::SetStatementOffsetColumn(bool present)

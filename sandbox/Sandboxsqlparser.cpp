@@ -397,6 +397,8 @@ private:
         }
         std::vector<std::string> parts;
         std::string written;
+        if (!Peek().bracketed && ReservedWords().count(Peek().lower))
+            Fail();
         parts.push_back(Name());
         written = parts.back();
         while (Peek().Is(".")) {
