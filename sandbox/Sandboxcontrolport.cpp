@@ -1,6 +1,7 @@
 #include "Sandboxcontrolport.h"
 
 #include <array>
+#include <exception>
 #include <string>
 
 namespace sandbox {
@@ -35,9 +36,11 @@ void TSandboxControlPort::Serve(const TTdsSocket& connection)
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             std::string answer;
-            {
+            try {
                 const std::lock_guard lock(FCommandMutex);
                 answer = FControl.Execute(line) + '\n';
+            } catch (const std::exception& e) {
+                answer = std::string("error ") + e.what() + '\n';
             }
             if (!connection.SendAll(std::span(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size())))
                 return;

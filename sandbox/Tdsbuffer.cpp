@@ -15,32 +15,76 @@ constexpr std::array<char16_t, 32> Cp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-char ToCp1252(char16_t unit)
+char ToCp1252(char32_t code)
 {
-    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
-        return static_cast<char>(unit);
-    const auto found = std::find(Cp1252High.begin(), Cp1252High.end(), unit);
-    if (unit != 0 && found != Cp1252High.end())
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
+        return static_cast<char>(code);
+    const auto found = std::find(Cp1252High.begin(), Cp1252High.end(), code);
+    if (code != 0 && found != Cp1252High.end())
         return static_cast<char>(0x80 + (found - Cp1252High.begin()));
     return '?';
 }
 
-QString FromUtf8(std::string_view utf8)
+// Calls sink with each code point of the UTF-8 text; a malformed sequence gives one
+// U+FFFD and decoding resumes at the next byte. Hand-written because result sets of
+// tens of thousands of rows go through here.
+template <typename Sink>
+void DecodeUtf8(std::string_view utf8, Sink&& sink)
 {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    constexpr char32_t Replacement = 0xFFFD;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* const end = p + utf8.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            sink(static_cast<char32_t>(lead));
+            ++p;
+            continue;
+        }
+        const int extra = lead < 0xC2 ? -1 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : -1;
+        if (extra < 0 || end - p <= extra) {
+            sink(Replacement);
+            ++p;
+            continue;
+        }
+        char32_t code = lead & (0x3F >> extra);
+        bool valid = true;
+        for (int i = 1; i <= extra; ++i) {
+            valid = valid && (p[i] & 0xC0) == 0x80;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+        if (!valid || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            sink(Replacement);
+            ++p;
+            continue;
+        }
+        sink(code);
+        p += extra + 1;
+    }
+}
+
+void AppendUnit(Bytes& out, char16_t unit)
+{
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(unit >> 8));
 }
 
 } // namespace
 
 Bytes Utf8ToUcs2(std::string_view utf8)
 {
-    const QString text = FromUtf8(utf8);
     Bytes out;
-    out.reserve(static_cast<std::size_t>(text.size()) * 2);
-    for (const QChar c : text) {
-        out.push_back(static_cast<std::uint8_t>(c.unicode() & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(c.unicode() >> 8));
-    }
+    out.reserve(utf8.size() * 2);
+    DecodeUtf8(utf8, [&](char32_t code) {
+        if (code < 0x10000) {
+            AppendUnit(out, static_cast<char16_t>(code));
+        } else {
+            code -= 0x10000;
+            AppendUnit(out, static_cast<char16_t>(0xD800 + (code >> 10)));
+            AppendUnit(out, static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        }
+    });
     return out;
 }
 
@@ -54,21 +98,24 @@ std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2)
 
 std::string Utf8ToCp1252(std::string_view utf8)
 {
-    const QString text = FromUtf8(utf8);
     std::string out;
-    out.reserve(static_cast<std::size_t>(text.size()));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i; // one character outside the code page, one replacement
-        out.push_back(ToCp1252(c.unicode()));
-    }
+    out.reserve(utf8.size());
+    DecodeUtf8(utf8, [&](char32_t code) { out.push_back(ToCp1252(code)); });
     return out;
+}
+
+std::size_t Cp1252Length(std::string_view utf8)
+{
+    std::size_t characters = 0;
+    DecodeUtf8(utf8, [&](char32_t) { ++characters; });
+    return characters;
 }
 
 std::size_t Ucs2Length(std::string_view utf8)
 {
-    return static_cast<std::size_t>(FromUtf8(utf8).size());
+    std::size_t units = 0;
+    DecodeUtf8(utf8, [&](char32_t code) { units += code < 0x10000 ? 1 : 2; });
+    return units;
 }
 
 void TTdsWriter::UInt16(std::uint16_t value)

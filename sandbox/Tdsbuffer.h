@@ -21,7 +21,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// UTF-8 to UTF-16LE bytes; invalid sequences become U+FFFD.
+// UTF-8 to UTF-16LE bytes; each byte of a malformed sequence becomes U+FFFD.
 Bytes Utf8ToUcs2(std::string_view utf8);
 // UTF-16LE bytes (an odd trailing byte is ignored) to UTF-8.
 std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2);
@@ -29,6 +29,8 @@ std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2);
 std::string Utf8ToCp1252(std::string_view utf8);
 // The number of UTF-16 code units of a UTF-8 text.
 std::size_t Ucs2Length(std::string_view utf8);
+// The number of bytes of a UTF-8 text in code page 1252.
+std::size_t Cp1252Length(std::string_view utf8);
 
 class TTdsWriter
 {

@@ -1,6 +1,7 @@
 #include "Tdslistener.h"
 
 #include <algorithm>
+#include <system_error>
 #include <vector>
 
 namespace sandbox {
@@ -97,13 +98,17 @@ void TTdsListener::AcceptLoop()
         auto connection = std::make_unique<Connection>();
         connection->socket = std::move(client);
         Connection* const raw = connection.get();
+        try {
+            raw->thread = std::thread([this, raw] {
+                FHandler(raw->socket);
+                const std::lock_guard done(FMutex);
+                raw->finished = true;
+                raw->socket = {};
+            });
+        } catch (const std::system_error&) {
+            continue; // no thread for this client: its connection closes, the server carries on
+        }
         FConnections.push_back(std::move(connection));
-        raw->thread = std::thread([this, raw] {
-            FHandler(raw->socket);
-            const std::lock_guard done(FMutex);
-            raw->finished = true;
-            raw->socket = {};
-        });
     }
 }
 

@@ -85,7 +85,7 @@ std::size_t DeclaredBytes(const Column& column, std::size_t index, const std::ve
     for (const Row& row : rows) {
         if (index < row.size())
             if (const auto* text = std::get_if<std::string>(&row[index]))
-                bytes = std::max(bytes, TextBytes(column, *text).size());
+                bytes = std::max(bytes, IsUnicode(column.type) ? Ucs2Length(*text) * 2 : Cp1252Length(*text));
     }
     return std::min(bytes, MaxVarBytes);
 }

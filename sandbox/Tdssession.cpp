@@ -74,8 +74,9 @@ void TTdsSession::Run()
             if (!Handle(message))
                 break;
         }
-    } catch (const ETdsProtocolError&) {
-        // A client that breaks the protocol loses its connection, as with a real server.
+    } catch (const std::exception&) {
+        // A client that breaks the protocol loses its connection, as with a real
+        // server; so does one the server cannot serve (no thread or memory left).
     }
     if (FLoggedIn) {
         FRegistry.Remove(FSpid, *this);
