@@ -13,11 +13,13 @@ namespace {
 constexpr int SystemProcesses = 50;
 constexpr double OneSecond = 1.0 / 86400.0;
 
-const char* const Databases[] = {"master", "tempdb", "msdb", "Sales", "Inventory", "Billing", "CRM", "Reporting",
-                                 "Staging", "Archive2019", "Archive2020", "HR", "Payroll", "Audit", "Warehouse",
-                                 "Orders", "Catalog", "Search", "Logging", "Sessions"};
-const char* const Programs[] = {"OrderService", "Microsoft SQL Server Management Studio - Query", "ReportServer",
-                                "Python DB-API", "BatchLoader", "VelquinMonitor"};
+const char* const Databases[] = {"master",      "tempdb",  "msdb",      "Sales",   "Inventory",
+                                 "Billing",     "CRM",     "Reporting", "Staging", "Archive2019",
+                                 "Archive2020", "HR",      "Payroll",   "Audit",   "Warehouse",
+                                 "Orders",      "Catalog", "Search",    "Logging", "Sessions"};
+const char* const Programs[] = {"OrderService", "Microsoft SQL Server Management Studio - Query",
+                                "ReportServer", "Python DB-API",
+                                "BatchLoader",  "VelquinMonitor"};
 const char* const Commands[] = {"AWAITING COMMAND", "SELECT", "UPDATE", "INSERT", "DELETE", "EXECUTE"};
 const char* const WaitTypes[] = {"", "PAGEIOLATCH_SH", "CXPACKET", "LCK_M_X", "ASYNC_NETWORK_IO", "WRITELOG"};
 
@@ -72,9 +74,18 @@ private:
     TProcess NewProcess(int spid)
     {
         const bool parallel = Chance(0.08);
-        return TProcess{spid, Pick(Users), Pick(std::size(Databases)), Pick(std::size(Programs)),
-                        parallel ? 2 + Pick(7) : 1, parallel, 0, 2 + Pick(60), 0, Now - Pick(86400) * OneSecond,
-                        Now, 1000 + Pick(60000)};
+        return TProcess{spid,
+                        Pick(Users),
+                        Pick(std::size(Databases)),
+                        Pick(std::size(Programs)),
+                        parallel ? 2 + Pick(7) : 1,
+                        parallel,
+                        0,
+                        2 + Pick(60),
+                        0,
+                        Now - Pick(86400) * OneSecond,
+                        Now,
+                        1000 + Pick(60000)};
     }
 
     void Advance(TProcess& process)
@@ -112,7 +123,7 @@ private:
         CopyFixedText(r.nt_username, system || process.User % 3 ? "" : text);
         std::snprintf(text, sizeof text, "00155D%06X", process.User);
         CopyFixedText(r.net_address, system ? "" : text);
-        CopyFixedText(r.cmd, system              ? "LAZY WRITER"
+        CopyFixedText(r.cmd, system            ? "LAZY WRITER"
                              : process.Working ? Commands[1 + process.Spid % 5]
                                                : Commands[0]);
         CopyFixedText(r.program_name, system ? "" : Programs[process.Program]);

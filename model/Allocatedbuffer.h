@@ -15,8 +15,7 @@
 #include <memory>
 #include <type_traits>
 
-template <class Entry>
-class AllocatedBuffer
+template <class Entry> class AllocatedBuffer
 {
     static_assert(std::is_trivially_copyable_v<Entry>, "entries are copied bytewise");
 
@@ -63,8 +62,7 @@ public:
 
     // Removes every entry for which drop(entry) holds, keeping the others in order, in
     // one pass (one RemoveAt per entry would move the tail once per removal).
-    template <class Predicate>
-    void RemoveWhere(Predicate drop)
+    template <class Predicate> void RemoveWhere(Predicate drop)
     {
         Entry* const data = Data();
         int32_t kept = 0;
@@ -81,8 +79,7 @@ public:
     // Merges `count` entries, source(0) .. source(count - 1) in ascending order, into the
     // ascending entries; after(a, b) tells whether a sorts after b. Needs the room of
     // Reserve(count). Works from the back, so every entry moves once.
-    template <class Source, class After>
-    void MergeSorted(int32_t count, Source source, After after)
+    template <class Source, class After> void MergeSorted(int32_t count, Source source, After after)
     {
         if (count <= 0 || int64_t{EntryCount} + count > BufferCapacity)
             return;

@@ -16,16 +16,14 @@
 #include <new>
 #include <vector>
 
-template <class Entry, class Order>
-class TEntryTable
+template <class Entry, class Order> class TEntryTable
 {
 public:
     explicit TEntryTable(int32_t capacityLimit) : Entries(capacityLimit) {}
 
     // The entry with this key, in the table or created during this refresh; nullptr if
     // none. The pointer is good until the next Add.
-    template <class Key>
-    Entry* Find(const Key& key)
+    template <class Key> Entry* Find(const Key& key)
     {
         // The server returns its rows by spid and ecid, so the entry a row wants is
         // mostly the one the previous row found, or the next one: try those first.
@@ -67,8 +65,7 @@ public:
 
     // Ends a refresh: removes the entries for which drop holds, then merges the entries
     // created by this refresh into key order (as many as the buffer can take).
-    template <class Predicate>
-    void Sweep(Predicate drop)
+    template <class Predicate> void Sweep(Predicate drop)
     {
         Entries.RemoveWhere(drop);
         MergeAdded();
@@ -83,8 +80,11 @@ public:
             AddedOrder.resize(std::min<std::size_t>(AddedOrder.size(), static_cast<std::size_t>(room)));
         }
         Entries.MergeSorted(
-            static_cast<int32_t>(AddedOrder.size()), [this](int32_t i) -> const Entry& { return Added[AddedOrder[i]]; },
-            [](const Entry& a, const Entry& b) { return Order::Compare(Order::KeyOf(a), Order::KeyOf(b)) > 0; });
+            static_cast<int32_t>(AddedOrder.size()),
+            [this](int32_t i) -> const Entry& { return Added[AddedOrder[i]]; },
+            [](const Entry& a, const Entry& b) {
+                return Order::Compare(Order::KeyOf(a), Order::KeyOf(b)) > 0;
+            });
         Added.clear();
         AddedOrder.clear();
     }
@@ -93,21 +93,19 @@ public:
     const AllocatedBuffer<Entry>& Buffer() const { return Entries; }
 
 private:
-    template <class Key>
-    static bool EntryBefore(const Entry& entry, const Key& key)
+    template <class Key> static bool EntryBefore(const Entry& entry, const Key& key)
     {
         return Order::Compare(Order::KeyOf(entry), key) < 0;
     }
 
-    template <class Key>
-    std::vector<int32_t>::iterator PendingPosition(const Key& key)
+    template <class Key> std::vector<int32_t>::iterator PendingPosition(const Key& key)
     {
         return std::lower_bound(AddedOrder.begin(), AddedOrder.end(), key,
                                 [this](int32_t index, const Key& k) { return EntryBefore(Added[index], k); });
     }
 
     AllocatedBuffer<Entry> Entries;
-    std::vector<Entry> Added;           // arrival order
-    std::vector<int32_t> AddedOrder;    // indexes into Added, by key
-    int32_t Hint = 0;                   // position of the entry found last
+    std::vector<Entry> Added;        // arrival order
+    std::vector<int32_t> AddedOrder; // indexes into Added, by key
+    int32_t Hint = 0;                // position of the entry found last
 };

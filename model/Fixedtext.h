@@ -12,8 +12,7 @@
 // UTF-8 character.
 std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes);
 
-template <std::size_t N>
-void CopyFixedText(char (&destination)[N], std::string_view text)
+template <std::size_t N> void CopyFixedText(char (&destination)[N], std::string_view text)
 {
     static_assert(N > 0);
     const std::size_t length = Utf8PrefixLength(text, N - 1);
@@ -22,22 +21,19 @@ void CopyFixedText(char (&destination)[N], std::string_view text)
 }
 
 // Between arrays of one width the text always fits: a plain copy, terminated.
-template <std::size_t N>
-void CopyFixedText(char (&destination)[N], const char (&source)[N])
+template <std::size_t N> void CopyFixedText(char (&destination)[N], const char (&source)[N])
 {
     std::memcpy(destination, source, N);
     destination[N - 1] = '\0';
 }
 
-template <std::size_t N>
-bool SameFixedText(const char (&a)[N], const char (&b)[N])
+template <std::size_t N> bool SameFixedText(const char (&a)[N], const char (&b)[N])
 {
     return std::strncmp(a, b, N) == 0;
 }
 
 // The text stored in a fixed array (up to its terminator, never past the array).
-template <std::size_t N>
-std::string_view FixedText(const char (&source)[N])
+template <std::size_t N> std::string_view FixedText(const char (&source)[N])
 {
     return std::string_view(source, strnlen(source, N));
 }

@@ -9,7 +9,7 @@
 struct ProcessRecord
 {
     int32_t spid = 0;
-    int32_t ecid = 0; // 0 = the process itself, higher = its parallel worker threads
+    int32_t ecid = 0;            // 0 = the process itself, higher = its parallel worker threads
     char databasename[132] = {}; // "<SystemProcess>" for system processes
     char loginame[132] = {};
     char hostname[132] = {};
@@ -18,7 +18,7 @@ struct ProcessRecord
     char net_address[16] = {};
     char cmd[20] = {};
     char program_name[132] = {};
-    int32_t blocked = 0; // spid of the blocking process, 0 = not blocked
+    int32_t blocked = 0;       // spid of the blocking process, 0 = not blocked
     char login_time[100] = {}; // date-time texts in the user's format
     char last_batch[100] = {};
     int64_t cpu_usage = 0;

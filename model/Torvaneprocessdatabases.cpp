@@ -115,7 +115,9 @@ void TTorvaneProcessDatabases::FillDatabaseGrid(TStringGrid& grid, std::span<con
     for (int32_t i = 0; i < entries.Count(); ++i) {
         const DatabaseEntry& e = entries[i];
         const int32_t row = i + 1;
-        const auto cell = [&](int column, std::string_view text) { SetMappedCell(grid, columnMap, column, row, text); };
+        const auto cell = [&](int column, std::string_view text) {
+            SetMappedCell(grid, columnMap, column, row, text);
+        };
         const bool unchanged =
             e.Cpu == e.PreviousCpu && e.Memory == e.PreviousMemory && e.PhysicalIo == e.PreviousPhysicalIo;
         cell(0, e.BlockedSum != 0 ? "L" : unchanged ? "I" : "A");

@@ -109,12 +109,14 @@ void TTorvaneProcessUserProcesses::FillProcessGrid(TStringGrid& grid, bool showS
 }
 
 void TTorvaneProcessUserProcesses::FillUserProcessGrid(TStringGrid& grid, std::string_view loginName,
-                                                       std::string_view hostName, std::string_view ntLoginName,
+                                                       std::string_view hostName,
+                                                       std::string_view ntLoginName,
                                                        std::string_view netAddress, bool showSinceReset) const
 {
     TGridRowWriter rows(grid);
     for (const ProcessEntry& e : Entries.Buffer()) {
-        if (!SameTextNoCase(FixedText(e.LoginName), loginName) || !SameTextNoCase(FixedText(e.HostName), hostName) ||
+        if (!SameTextNoCase(FixedText(e.LoginName), loginName) ||
+            !SameTextNoCase(FixedText(e.HostName), hostName) ||
             !SameTextNoCase(FixedText(e.NetAddress), netAddress) ||
             !SameTextNoCase(TNtLoginName(FixedText(e.NtDomain), FixedText(e.NtUserName)), ntLoginName))
             continue;
@@ -140,7 +142,8 @@ void TTorvaneProcessUserProcesses::FillDatabaseProcessGrid(TStringGrid& grid, st
     }
 }
 
-bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry, std::string_view databaseName) const
+bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry,
+                                                   std::string_view databaseName) const
 {
     if (SameTextNoCase(FixedText(entry.DatabaseName), databaseName))
         return true;
@@ -158,8 +161,9 @@ bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry, st
 
 std::string TTorvaneProcessUserProcesses::GetProcessTable() const
 {
-    std::string table = "SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
-                        "Physical IO\r\n";
+    std::string table =
+        "SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
+        "Physical IO\r\n";
     for (const ProcessEntry& e : Entries.Buffer()) {
         const TCellText spid = TCellText::Decimal(e.Spid);
         const std::string_view fields[] = {
@@ -186,8 +190,9 @@ std::string TTorvaneProcessUserProcesses::GetProcessTable() const
     return table;
 }
 
-bool TTorvaneProcessUserProcesses::FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain,
-                                                       std::string& ntUserName, std::string& hostName) const
+bool TTorvaneProcessUserProcesses::FindProcessIdentity(int32_t spid, std::string& loginName,
+                                                       std::string& ntDomain, std::string& ntUserName,
+                                                       std::string& hostName) const
 {
     const AllocatedBuffer<ProcessEntry>& entries = Entries.Buffer();
     const ProcessEntry* const entry = std::lower_bound(

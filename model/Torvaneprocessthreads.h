@@ -33,8 +33,9 @@ public:
 
     // One snapshot row; a thread has one row per snapshot, so its values replace the
     // entry's.
-    void AddThread(int32_t spid, int32_t ecid, int64_t cpuUsage, int32_t waitTime, std::string_view lastWaitType,
-                   std::string_view waitResource, std::string_view databaseName);
+    void AddThread(int32_t spid, int32_t ecid, int64_t cpuUsage, int32_t waitTime,
+                   std::string_view lastWaitType, std::string_view waitResource,
+                   std::string_view databaseName);
 
     // The threads of one process by ascending ecid, from row 1 on: "ECID", "CPU Usage",
     // "WaitTime", "Last Wait Type", "Wait Resource", "Database". The grid ends up with

@@ -47,8 +47,8 @@ void TakeFirstRow(ProcessEntry& entry, const ProcessRecord& record)
 
 } // namespace
 
-TTorvaneProcessUserProcesses::FurtherKey TTorvaneProcessUserProcesses::FurtherOrder::KeyOf(
-    const FurtherDatabase& entry)
+TTorvaneProcessUserProcesses::FurtherKey
+TTorvaneProcessUserProcesses::FurtherOrder::KeyOf(const FurtherDatabase& entry)
 {
     return {entry.Spid, entry.DatabaseName};
 }

@@ -97,7 +97,8 @@ public:
     // net address, each compared ignoring case), columns as FillProcessGrid without
     // "Login".
     void FillUserProcessGrid(TStringGrid& grid, std::string_view loginName, std::string_view hostName,
-                             std::string_view ntLoginName, std::string_view netAddress, bool showSinceReset) const;
+                             std::string_view ntLoginName, std::string_view netAddress,
+                             bool showSinceReset) const;
 
     // The processes working in one database (compared ignoring case), columns as
     // FillProcessGrid with "Host" in place of "Database".
@@ -109,8 +110,8 @@ public:
     std::string GetProcessTable() const;
 
     // The client identity of a process; false (outputs untouched) when there is none.
-    bool FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain, std::string& ntUserName,
-                             std::string& hostName) const;
+    bool FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain,
+                             std::string& ntUserName, std::string& hostName) const;
 
     int32_t Count() const { return Entries.Buffer().Count(); }
     const ProcessEntry& Entry(int32_t position) const { return Entries.Buffer()[position]; }

@@ -17,7 +17,7 @@ constexpr int UserKeyLength = 524; // login 128, host 128, domain 128, user 128,
 
 struct UserEntry
 {
-    char LoginName[132];  // identity texts as the row that created the entry wrote them
+    char LoginName[132]; // identity texts as the row that created the entry wrote them
     char HostName[132];
     char NtDomain[132];
     char NtUserName[132];

@@ -36,17 +36,40 @@ public:
     TRow& LastBatch(std::string_view v) { return Text(R.last_batch, v); }
     TRow& Library(std::string_view v) { return Text(R.net_library, v); }
     TRow& HostProcess(std::string_view v) { return Text(R.hostprocess, v); }
-    TRow& Blocked(int32_t v) { R.blocked = v; return *this; }
-    TRow& Cpu(int64_t v) { R.cpu_usage = v; return *this; }
-    TRow& Mem(int64_t v) { R.memusage = v; return *this; }
-    TRow& Io(int64_t v) { R.physical_io = v; return *this; }
-    TRow& OpenTran(int32_t v) { R.open_tran = v; return *this; }
-    TRow& Wait(int32_t v) { R.waittime = v; return *this; }
+    TRow& Blocked(int32_t v)
+    {
+        R.blocked = v;
+        return *this;
+    }
+    TRow& Cpu(int64_t v)
+    {
+        R.cpu_usage = v;
+        return *this;
+    }
+    TRow& Mem(int64_t v)
+    {
+        R.memusage = v;
+        return *this;
+    }
+    TRow& Io(int64_t v)
+    {
+        R.physical_io = v;
+        return *this;
+    }
+    TRow& OpenTran(int32_t v)
+    {
+        R.open_tran = v;
+        return *this;
+    }
+    TRow& Wait(int32_t v)
+    {
+        R.waittime = v;
+        return *this;
+    }
     operator const ProcessRecord&() const { return R; }
 
 private:
-    template <std::size_t N>
-    TRow& Text(char (&field)[N], std::string_view v)
+    template <std::size_t N> TRow& Text(char (&field)[N], std::string_view v)
     {
         CopyFixedText(field, v);
         return *this;

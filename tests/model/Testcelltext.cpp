@@ -25,12 +25,17 @@ void TestCellText::cutsAtCharacterBoundary_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stored"); // in a char[6]: five bytes at most
-    QTest::newRow("fits") << "abcde" << "abcde";
-    QTest::newRow("ascii cut") << "abcdefg" << "abcde";
+    QTest::newRow("fits") << "abcde"
+                          << "abcde";
+    QTest::newRow("ascii cut") << "abcdefg"
+                               << "abcde";
     QTest::newRow("two-byte char straddles") << QString::fromUtf8("abcd\xC3\xA9") << "abcd";
-    QTest::newRow("two-byte char fits") << QString::fromUtf8("abc\xC3\xA9z") << QString::fromUtf8("abc\xC3\xA9");
-    QTest::newRow("three-byte char straddles") << QString::fromUtf8("ab\xE2\x82\xAC\xE2\x82\xAC") << QString::fromUtf8("ab\xE2\x82\xAC");
-    QTest::newRow("four-byte char straddles") << QString::fromUtf8("a\xF0\x9F\x98\x80xyz") << QString::fromUtf8("a\xF0\x9F\x98\x80");
+    QTest::newRow("two-byte char fits")
+        << QString::fromUtf8("abc\xC3\xA9z") << QString::fromUtf8("abc\xC3\xA9");
+    QTest::newRow("three-byte char straddles")
+        << QString::fromUtf8("ab\xE2\x82\xAC\xE2\x82\xAC") << QString::fromUtf8("ab\xE2\x82\xAC");
+    QTest::newRow("four-byte char straddles")
+        << QString::fromUtf8("a\xF0\x9F\x98\x80xyz") << QString::fromUtf8("a\xF0\x9F\x98\x80");
     QTest::newRow("four-byte char cut") << QString::fromUtf8("ab\xF0\x9F\x98\x80") << "ab";
 }
 
@@ -53,7 +58,8 @@ void TestCellText::counterCells_data()
     QTest::newRow("grew") << 123LL << 5LL << "123 (5)";
     QTest::newRow("fell") << 40LL << -12LL << "40 (-12)";
     QTest::newRow("zero") << 0LL << 0LL << "0 (0)";
-    QTest::newRow("extremes") << std::numeric_limits<qlonglong>::min() << std::numeric_limits<qlonglong>::max()
+    QTest::newRow("extremes") << std::numeric_limits<qlonglong>::min()
+                              << std::numeric_limits<qlonglong>::max()
                               << "-9223372036854775808 (9223372036854775807)";
 }
 
@@ -70,9 +76,12 @@ void TestCellText::comparesIgnoringAsciiCase_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("sign");
-    QTest::newRow("equal but case") << "Sales" << "SALES" << 0;
-    QTest::newRow("letters before case") << "alpha" << "Beta" << -1;
-    QTest::newRow("prefix first") << "Gam" << "gamma" << -1;
+    QTest::newRow("equal but case") << "Sales"
+                                    << "SALES" << 0;
+    QTest::newRow("letters before case") << "alpha"
+                                         << "Beta" << -1;
+    QTest::newRow("prefix first") << "Gam"
+                                  << "gamma" << -1;
     QTest::newRow("non-ascii bytes unsigned") << QString::fromUtf8("\xC3\xA9") << "z" << 1;
 }
 
@@ -93,10 +102,18 @@ void TestCellText::ntLoginName_data()
     QTest::addColumn<QString>("domain");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("name");
-    QTest::newRow("both") << "CORP" << "alice" << "CORP\\alice";
-    QTest::newRow("user alone") << "" << "alice" << "alice";
-    QTest::newRow("domain alone") << "CORP" << "" << "CORP\\";
-    QTest::newRow("neither") << "" << "" << "";
+    QTest::newRow("both") << "CORP"
+                          << "alice"
+                          << "CORP\\alice";
+    QTest::newRow("user alone") << ""
+                                << "alice"
+                                << "alice";
+    QTest::newRow("domain alone") << "CORP"
+                                  << ""
+                                  << "CORP\\";
+    QTest::newRow("neither") << ""
+                             << ""
+                             << "";
 }
 
 void TestCellText::ntLoginName()

@@ -57,18 +57,20 @@ void TestTorvaneProcessDatabases::summarisesDatabases_data()
     // Columns: state, database, #procs, latest activity, CPU, memory, physical IO, locked.
     QTest::newRow("ordered ignoring case")
         << TRows{} << TRows{TRow(51).Db("Gamma"), TRow(52).Db("beta"), TRow(53).Db("Alpha")}
-        << QStringList{"I\tAlpha\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0", "I\tbeta\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0",
+        << QStringList{"I\tAlpha\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0",
+                       "I\tbeta\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0",
                        "I\tGamma\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0"};
     QTest::newRow("names differing in case each find their own entry")
         << TRows{TRow(51).Db("Sales"), TRow(52).Db("SALES"), TRow(53).Db("sales")}
         << TRows{TRow(53).Db("sales").Cpu(1), TRow(51).Db("Sales").Cpu(2), TRow(52).Db("SALES").Cpu(4),
                  TRow(54).Db("sales").Cpu(8)}
-        << QStringList{"A\tSALES\t1 (0)\t\t4 (4)\t0 (0)\t0 (0)\t0", "A\tSales\t1 (0)\t\t2 (2)\t0 (0)\t0 (0)\t0",
+        << QStringList{"A\tSALES\t1 (0)\t\t4 (4)\t0 (0)\t0 (0)\t0",
+                       "A\tSales\t1 (0)\t\t2 (2)\t0 (0)\t0 (0)\t0",
                        "A\tsales\t2 (1)\t\t9 (9)\t0 (0)\t0 (0)\t0"};
     QTest::newRow("threads count, memory and IO from ecid 0 only")
         << TRows{TRow(60).Db("A")}
-        << TRows{TRow(60).Db("A"), TRow(51).Db("A").Cpu(10).Mem(5).Io(7), TRow(51, 1).Db("A").Cpu(20).Mem(5).Io(7),
-                 TRow(51, 2).Db("A").Cpu(30).Mem(5).Io(7)}
+        << TRows{TRow(60).Db("A"), TRow(51).Db("A").Cpu(10).Mem(5).Io(7),
+                 TRow(51, 1).Db("A").Cpu(20).Mem(5).Io(7), TRow(51, 2).Db("A").Cpu(30).Mem(5).Io(7)}
         << QStringList{"A\tA\t4 (3)\t\t60 (60)\t5 (5)\t7 (7)\t0"};
     QTest::newRow("worker thread alone in a database adds CPU only")
         << TRows{} << TRows{TRow(51).Db("A").Mem(5).Io(7), TRow(51, 1).Db("B").Cpu(3).Mem(5).Io(7)}

@@ -66,7 +66,8 @@ void TestTorvaneProcessThreads::listsThreadsOfOneProcess_data()
 
     // Columns: ECID, CPU, wait time, last wait type, wait resource, database; spid 51.
     QTest::newRow("ordered by ecid whatever the row order")
-        << TThreads{} << TThreads{{51, 2, 5}, {52, 0, 9}, {51, 0, 7, 30, "LCK_M_S", "KEY: 5:72057594", "Sales"}, {51, 1, 6}}
+        << TThreads{}
+        << TThreads{{51, 2, 5}, {52, 0, 9}, {51, 0, 7, 30, "LCK_M_S", "KEY: 5:72057594", "Sales"}, {51, 1, 6}}
         << 2
         << QStringList{"0\t7 (7)\t30\tLCK_M_S\tKEY: 5:72057594\tSales", "1\t6 (6)\t0\t\t\tmaster",
                        "2\t5 (5)\t0\t\t\tmaster"};

@@ -67,12 +67,22 @@ void TestTorvaneProcessUserProcesses::listsProcesses_data()
     // batch, CPU, memory, physical IO, wait time, open trans, threads, host process.
     QTest::newRow("threads of one process: first row's single values, CPU summed")
         << TRows{}
-        << TRows{TRow(51).Cmd("SELECT").Program("app").Mem(8).Io(9).Wait(5).OpenTran(1).Cpu(1).HostProcess("4711")
-                     .LoginTime("2026-01-01 08:00:00").LastBatch("2026-01-01 09:00:00"),
+        << TRows{TRow(51)
+                     .Cmd("SELECT")
+                     .Program("app")
+                     .Mem(8)
+                     .Io(9)
+                     .Wait(5)
+                     .OpenTran(1)
+                     .Cpu(1)
+                     .HostProcess("4711")
+                     .LoginTime("2026-01-01 08:00:00")
+                     .LastBatch("2026-01-01 09:00:00"),
                  TRow(51, 1).Cmd("X").Mem(100).Io(100).Wait(77).Blocked(9).Cpu(2),
                  TRow(51, 2).Cmd("X").Mem(100).Io(100).Cpu(3)}
-        << QStringList{"A\t51\tsa\tmaster\tSELECT\tapp\t0\t2026-01-01 08:00:00\t2026-01-01 09:00:00\t6 (6)\t8 (8)\t"
-                       "9 (9)\t5\t1\t3\t4711"};
+        << QStringList{
+               "A\t51\tsa\tmaster\tSELECT\tapp\t0\t2026-01-01 08:00:00\t2026-01-01 09:00:00\t6 (6)\t8 (8)\t"
+               "9 (9)\t5\t1\t3\t4711"};
     QTest::newRow("worker threads end: thread count falls")
         << TRows{TRow(51).Cpu(10), TRow(51, 1).Cpu(10), TRow(51, 2).Cpu(10)} << TRows{TRow(51).Cpu(30)}
         << QStringList{"I\t51\tsa\tmaster\tAWAITING COMMAND\t\t0\t\t\t30 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"};
@@ -134,17 +144,20 @@ void TestTorvaneProcessUserProcesses::processInSeveralDatabases()
         return DataRows(grid);
     };
 
-    Feed(processes, {TRow(51).Db("A").Cpu(1).Mem(5), TRow(51, 1).Db("B").Cpu(2).Mem(5), TRow(51, 2).Db("B").Cpu(4),
-                     TRow(51, 3).Db("C").Cpu(8), TRow(52).Db("B")});
+    Feed(processes, {TRow(51).Db("A").Cpu(1).Mem(5), TRow(51, 1).Db("B").Cpu(2).Mem(5),
+                     TRow(51, 2).Db("B").Cpu(4), TRow(51, 3).Db("C").Cpu(8), TRow(52).Db("B")});
     const QString whole = "\tsa\tws1\tAWAITING COMMAND\t\t0\t\t\t15 (15)\t5 (5)\t0 (0)\t0\t0\t4\t";
-    QCOMPARE(ProcessRows(processes),
-             (QStringList{"A\t51\tsa\t<Multiple>\tAWAITING COMMAND\t\t0\t\t\t15 (15)\t5 (5)\t0 (0)\t0\t0\t4\t",
-                          "I\t52\tsa\tB\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
-    QCOMPARE(userList().first(), "A\t51\t<Multiple>\tAWAITING COMMAND\t\t0\t\t\t15 (15)\t5 (5)\t0 (0)\t0\t0\t4\t");
+    QCOMPARE(
+        ProcessRows(processes),
+        (QStringList{"A\t51\tsa\t<Multiple>\tAWAITING COMMAND\t\t0\t\t\t15 (15)\t5 (5)\t0 (0)\t0\t0\t4\t",
+                     "I\t52\tsa\tB\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
+    QCOMPARE(userList().first(),
+             "A\t51\t<Multiple>\tAWAITING COMMAND\t\t0\t\t\t15 (15)\t5 (5)\t0 (0)\t0\t0\t4\t");
     // Listed under each of its databases with its whole counters, once per list.
     QCOMPARE(databaseList("a"), QStringList{"A\t51" + whole});
-    QCOMPARE(databaseList("B"), (QStringList{"A\t51" + whole,
-                                             "I\t52\tsa\tws1\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
+    QCOMPARE(databaseList("B"),
+             (QStringList{"A\t51" + whole,
+                          "I\t52\tsa\tws1\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
     QCOMPARE(databaseList("C"), QStringList{"A\t51" + whole});
     // One line per process in the alert table, its counters once.
     QCOMPARE(processes.GetProcessTable().substr(processes.GetProcessTable().find("\r\n") + 2, 40),
@@ -214,13 +227,41 @@ void TestTorvaneProcessUserProcesses::userProcessListMatchesTheUserSummary_data(
     QTest::addColumn<bool>("listed");
     // The selection is what the user summary shows for the user: login, host, NT login
     // name and net address.
-    QTest::newRow("domain and user") << "CORP" << "alice" << "SA" << "corp\\ALICE" << "0A1B" << true;
-    QTest::newRow("user alone") << "" << "alice" << "sa" << "alice" << "0a1b" << true;
-    QTest::newRow("domain alone") << "CORP" << "" << "sa" << "CORP\\" << "0A1B" << true;
-    QTest::newRow("neither") << "" << "" << "sa" << "" << "0A1B" << true;
-    QTest::newRow("other login") << "" << "" << "sb" << "" << "0A1B" << false;
-    QTest::newRow("other address") << "" << "" << "sa" << "" << "0A1C" << false;
-    QTest::newRow("other NT login") << "CORP" << "alice" << "sa" << "CORP\\bob" << "0A1B" << false;
+    QTest::newRow("domain and user") << "CORP"
+                                     << "alice"
+                                     << "SA"
+                                     << "corp\\ALICE"
+                                     << "0A1B" << true;
+    QTest::newRow("user alone") << ""
+                                << "alice"
+                                << "sa"
+                                << "alice"
+                                << "0a1b" << true;
+    QTest::newRow("domain alone") << "CORP"
+                                  << ""
+                                  << "sa"
+                                  << "CORP\\"
+                                  << "0A1B" << true;
+    QTest::newRow("neither") << ""
+                             << ""
+                             << "sa"
+                             << ""
+                             << "0A1B" << true;
+    QTest::newRow("other login") << ""
+                                 << ""
+                                 << "sb"
+                                 << ""
+                                 << "0A1B" << false;
+    QTest::newRow("other address") << ""
+                                   << ""
+                                   << "sa"
+                                   << ""
+                                   << "0A1C" << false;
+    QTest::newRow("other NT login") << "CORP"
+                                    << "alice"
+                                    << "sa"
+                                    << "CORP\\bob"
+                                    << "0A1B" << false;
 }
 
 void TestTorvaneProcessUserProcesses::userProcessListMatchesTheUserSummary()
@@ -232,14 +273,16 @@ void TestTorvaneProcessUserProcesses::userProcessListMatchesTheUserSummary()
     QFETCH(QString, address);
     QFETCH(bool, listed);
     TTorvaneProcessUserProcesses processes;
-    Feed(processes, {TRow(51).Domain(domain.toStdString()).User(user.toStdString()).Address("0A1B").Cpu(3),
-                     TRow(52).Login("other").Domain(domain.toStdString()).User(user.toStdString()).Address("0A1B")});
+    Feed(processes,
+         {TRow(51).Domain(domain.toStdString()).User(user.toStdString()).Address("0A1B").Cpu(3),
+          TRow(52).Login("other").Domain(domain.toStdString()).User(user.toStdString()).Address("0A1B")});
     TMemoryStringGrid grid(15, 2);
-    processes.FillUserProcessGrid(grid, login.toStdString(), "Ws1", ntLogin.toStdString(), address.toStdString(),
-                                  false);
+    processes.FillUserProcessGrid(grid, login.toStdString(), "Ws1", ntLogin.toStdString(),
+                                  address.toStdString(), false);
     QCOMPARE(grid.RowCount(), 2);
-    QCOMPARE(RowText(grid, 1), listed ? "A\t51\tmaster\tAWAITING COMMAND\t\t0\t\t\t3 (3)\t0 (0)\t0 (0)\t0\t0\t1\t"
-                                      : "\t\t\t\t\t\t\t\t\t\t\t\t\t\t");
+    QCOMPARE(RowText(grid, 1),
+             listed ? "A\t51\tmaster\tAWAITING COMMAND\t\t0\t\t\t3 (3)\t0 (0)\t0 (0)\t0\t0\t1\t"
+                    : "\t\t\t\t\t\t\t\t\t\t\t\t\t\t");
 }
 
 void TestTorvaneProcessUserProcesses::databaseProcessListIgnoresCase()
@@ -251,28 +294,33 @@ void TestTorvaneProcessUserProcesses::databaseProcessListIgnoresCase()
     processes.FillDatabaseProcessGrid(grid, "sales", false);
     // Columns: state, SPID, login, host, command, program, blocked, login time, last
     // batch, CPU, memory, physical IO, wait time, open trans, threads, host process.
-    QCOMPARE(DataRows(grid), (QStringList{"I\t51\talice\tws7\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t99",
-                                          "P\t53\tsa\tws1\tSELECT\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
+    QCOMPARE(DataRows(grid),
+             (QStringList{"I\t51\talice\tws7\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t99",
+                          "P\t53\tsa\tws1\tSELECT\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
 }
 
 void TestTorvaneProcessUserProcesses::processTableText()
 {
     TTorvaneProcessUserProcesses processes;
-    QCOMPARE(processes.GetProcessTable(),
-             std::string("SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
-                         "Physical IO\r\n"));
+    QCOMPARE(
+        processes.GetProcessTable(),
+        std::string("SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
+                    "Physical IO\r\n"));
     Feed(processes, {TRow(51).Cpu(10), TRow(52).Cmd("UPDATE"), TRow(53).Blocked(51)});
     Feed(processes, {TRow(51).Cpu(10).Program("app").LoginTime("2026-01-01 08:00:00").LastBatch("2026-01-01"),
                      TRow(52).Cmd("UPDATE").Mem(4).Io(6), TRow(53).Blocked(51), TRow(53, 1).Cpu(2)});
-    QCOMPARE(processes.GetProcessTable(),
-             std::string("SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
-                         "Physical IO\r\n"
-                         "51\tActive\tsa\tmaster\tAWAITING COMMAND\tapp\t2026-01-01 08:00:00\t2026-01-01\t10 (0)\t0 (0)\t"
-                         "0 (0)\r\n"
-                         "52\tActive\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (4)\t6 (6)\r\n"
-                         "53\tLocked\tsa\tmaster\tAWAITING COMMAND\t\t\t\t2 (2)\t0 (0)\t0 (0)\r\n"));
+    QCOMPARE(
+        processes.GetProcessTable(),
+        std::string(
+            "SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
+            "Physical IO\r\n"
+            "51\tActive\tsa\tmaster\tAWAITING COMMAND\tapp\t2026-01-01 08:00:00\t2026-01-01\t10 (0)\t0 (0)\t"
+            "0 (0)\r\n"
+            "52\tActive\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (4)\t6 (6)\r\n"
+            "53\tLocked\tsa\tmaster\tAWAITING COMMAND\t\t\t\t2 (2)\t0 (0)\t0 (0)\r\n"));
     Feed(processes, {TRow(52).Cmd("UPDATE").Mem(4).Io(6)});
-    QVERIFY(processes.GetProcessTable().ends_with("\r\n52\tPaused\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (0)\t6 (0)\r\n"));
+    QVERIFY(processes.GetProcessTable().ends_with(
+        "\r\n52\tPaused\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (0)\t6 (0)\r\n"));
 }
 
 void TestTorvaneProcessUserProcesses::sinceResetAfterReset()

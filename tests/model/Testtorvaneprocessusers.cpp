@@ -68,7 +68,8 @@ void TestTorvaneProcessUsers::summarisesUsers_data()
         << 3 << 3;
     QTest::newRow("workers add CPU, not processes, memory or IO")
         << TRows{}
-        << TRows{TRow(51).Cpu(100).Mem(8).Io(30), TRow(51, 1).Cpu(20).Mem(8).Io(30), TRow(51, 2).Cpu(3).Mem(8).Io(30)}
+        << TRows{TRow(51).Cpu(100).Mem(8).Io(30), TRow(51, 1).Cpu(20).Mem(8).Io(30),
+                 TRow(51, 2).Cpu(3).Mem(8).Io(30)}
         << QStringList{"A\tsa\tws1\t1 (1)\t\t123 (123)\t8 (8)\t30 (30)\t0\t\t\t"} << 1 << 1;
     QTest::newRow("worker row first: no process yet, its batch time")
         << TRows{} << TRows{TRow(51, 1).LastBatch("2026-01-02 10:00:00").Cpu(4)}
