@@ -79,6 +79,13 @@ void TestTorvaneProcessUsers::summarisesUsers_data()
         << TRows{TRow(51).LastBatch("2026-01-01 09:00:00"), TRow(52).LastBatch("2026-01-01 10:00:00"),
                  TRow(53).LastBatch("2025-12-31 23:00:00"), TRow(53, 1).LastBatch("2027-01-01 00:00:00")}
         << QStringList{"I\tsa\tws1\t3 (3)\t2026-01-01 10:00:00\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"} << 1 << 3;
+    QTest::newRow("unreadable batch time never displaces a readable one")
+        << TRows{}
+        << TRows{TRow(51).LastBatch("2026-01-01 10:00:00"), TRow(52).LastBatch("yesterday"), TRow(53).LastBatch("")}
+        << QStringList{"I\tsa\tws1\t3 (3)\t2026-01-01 10:00:00\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"} << 1 << 3;
+    QTest::newRow("readable batch time displaces an unreadable one")
+        << TRows{} << TRows{TRow(51).LastBatch("yesterday"), TRow(52).LastBatch("2020-01-01 00:00:01")}
+        << QStringList{"I\tsa\tws1\t2 (2)\t2020-01-01 00:00:01\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"} << 1 << 2;
     QTest::newRow("two blocked processes: locked, blockers summed")
         << TRows{} << TRows{TRow(53).Blocked(51), TRow(54).Blocked(52)}
         << QStringList{"L\tsa\tws1\t2 (2)\t\t0 (0)\t0 (0)\t0 (0)\t103\t\t\t"} << 1 << 2;
