@@ -12,18 +12,47 @@ namespace sandbox {
 
 namespace {
 
-const char* const VersionText = "Microsoft SQL Server 2005 - 9.00.5000.00 (Intel X86) (simulated by torvane-sandbox)\n"
-                                "\tDec 10 2010 10:56:29 \n\tCopyright (c) 1988-2005 Microsoft Corporation\n"
-                                "\tStandard Edition on Windows NT 5.2 (Build 3790: Service Pack 2)\n";
+const char* const VersionText =
+    "Microsoft SQL Server 2005 - 9.00.5000.00 (Intel X86) (simulated by torvane-sandbox)\n"
+    "\tDec 10 2010 10:56:29 \n\tCopyright (c) 1988-2005 Microsoft Corporation\n"
+    "\tStandard Edition on Windows NT 5.2 (Build 3790: Service Pack 2)\n";
 
 // Column order of master.dbo.sysprocesses; the statement-offset columns come last
 // so that a server without them keeps the others in place.
 enum SysprocessesColumn
 {
-    ColSpid, ColKpid, ColBlocked, ColWaittype, ColWaittime, ColLastwaittype, ColWaitresource, ColDbid, ColUid,
-    ColCpu, ColPhysicalIo, ColMemusage, ColLoginTime, ColLastBatch, ColEcid, ColOpenTran, ColStatus, ColSid,
-    ColHostname, ColProgramName, ColHostprocess, ColCmd, ColNtDomain, ColNtUsername, ColNetAddress,
-    ColNetLibrary, ColLoginame, ColContextInfo, ColSqlHandle, ColStmtStart, ColStmtEnd, ColumnCount
+    ColSpid,
+    ColKpid,
+    ColBlocked,
+    ColWaittype,
+    ColWaittime,
+    ColLastwaittype,
+    ColWaitresource,
+    ColDbid,
+    ColUid,
+    ColCpu,
+    ColPhysicalIo,
+    ColMemusage,
+    ColLoginTime,
+    ColLastBatch,
+    ColEcid,
+    ColOpenTran,
+    ColStatus,
+    ColSid,
+    ColHostname,
+    ColProgramName,
+    ColHostprocess,
+    ColCmd,
+    ColNtDomain,
+    ColNtUsername,
+    ColNetAddress,
+    ColNetLibrary,
+    ColLoginame,
+    ColContextInfo,
+    ColSqlHandle,
+    ColStmtStart,
+    ColStmtEnd,
+    ColumnCount
 };
 
 struct TColumnDef
@@ -33,21 +62,21 @@ struct TColumnDef
 };
 
 const TColumnDef SysprocessesDefs[ColumnCount] = {
-    {"spid", {VType::SmallInt, 0, false}},         {"kpid", {VType::SmallInt, 0, false}},
-    {"blocked", {VType::SmallInt, 0, false}},      {"waittype", {VType::Binary, 2, false}},
-    {"waittime", {VType::BigInt, 0, false}},       {"lastwaittype", {VType::NChar, 32, false}},
-    {"waitresource", {VType::NChar, 256, false}},  {"dbid", {VType::SmallInt, 0, false}},
-    {"uid", {VType::SmallInt, 0, true}},           {"cpu", {VType::Int, 0, false}},
-    {"physical_io", {VType::BigInt, 0, false}},    {"memusage", {VType::Int, 0, false}},
-    {"login_time", {VType::DateTime, 0, true}},    {"last_batch", {VType::DateTime, 0, true}},
-    {"ecid", {VType::SmallInt, 0, false}},         {"open_tran", {VType::SmallInt, 0, false}},
-    {"status", {VType::NChar, 30, false}},         {"sid", {VType::Binary, 86, true}},
-    {"hostname", {VType::NChar, 128, true}},       {"program_name", {VType::NChar, 128, true}},
-    {"hostprocess", {VType::NChar, 10, true}},     {"cmd", {VType::NChar, 16, true}},
-    {"nt_domain", {VType::NChar, 128, true}},      {"nt_username", {VType::NChar, 128, true}},
-    {"net_address", {VType::NChar, 12, true}},     {"net_library", {VType::NChar, 12, true}},
-    {"loginame", {VType::NChar, 128, true}},       {"context_info", {VType::Binary, 128, true}},
-    {"sql_handle", {VType::Binary, 20, false}},    {"stmt_start", {VType::Int, 0, false}},
+    {"spid", {VType::SmallInt, 0, false}},        {"kpid", {VType::SmallInt, 0, false}},
+    {"blocked", {VType::SmallInt, 0, false}},     {"waittype", {VType::Binary, 2, false}},
+    {"waittime", {VType::BigInt, 0, false}},      {"lastwaittype", {VType::NChar, 32, false}},
+    {"waitresource", {VType::NChar, 256, false}}, {"dbid", {VType::SmallInt, 0, false}},
+    {"uid", {VType::SmallInt, 0, true}},          {"cpu", {VType::Int, 0, false}},
+    {"physical_io", {VType::BigInt, 0, false}},   {"memusage", {VType::Int, 0, false}},
+    {"login_time", {VType::DateTime, 0, true}},   {"last_batch", {VType::DateTime, 0, true}},
+    {"ecid", {VType::SmallInt, 0, false}},        {"open_tran", {VType::SmallInt, 0, false}},
+    {"status", {VType::NChar, 30, false}},        {"sid", {VType::Binary, 86, true}},
+    {"hostname", {VType::NChar, 128, true}},      {"program_name", {VType::NChar, 128, true}},
+    {"hostprocess", {VType::NChar, 10, true}},    {"cmd", {VType::NChar, 16, true}},
+    {"nt_domain", {VType::NChar, 128, true}},     {"nt_username", {VType::NChar, 128, true}},
+    {"net_address", {VType::NChar, 12, true}},    {"net_library", {VType::NChar, 12, true}},
+    {"loginame", {VType::NChar, 128, true}},      {"context_info", {VType::Binary, 128, true}},
+    {"sql_handle", {VType::Binary, 20, false}},   {"stmt_start", {VType::Int, 0, false}},
     {"stmt_end", {VType::Int, 0, false}},
 };
 
@@ -59,8 +88,12 @@ struct TSystemObject
     const char* xtype;
 };
 const TSystemObject SystemObjects[] = {
-    {1, "sysobjects", "S"},        {3, "syscolumns", "S"},      {-1073624922, "sysprocesses", "S"},
-    {-1073591965, "sysdatabases", "S"}, {-1071948253, "fn_get_sql", "IF"}, {-1071982231, "sp_executesql", "X"},
+    {1, "sysobjects", "S"},
+    {3, "syscolumns", "S"},
+    {-1073624922, "sysprocesses", "S"},
+    {-1073591965, "sysdatabases", "S"},
+    {-1071948253, "fn_get_sql", "IF"},
+    {-1071982231, "sp_executesql", "X"},
 };
 
 std::string Cut(const std::string& text, std::size_t width)
@@ -80,12 +113,12 @@ Value Text(const std::string& text, std::size_t width)
 
 Value OptionalText(const std::optional<std::string>& text, std::size_t width)
 {
-    return text ? Value {Cut(*text, width)} : Value {};
+    return text ? Value{Cut(*text, width)} : Value{};
 }
 
 Value OptionalTime(const std::optional<double>& time)
 {
-    return time ? Value {DateTimeValue {*time}} : Value {};
+    return time ? Value{DateTimeValue{*time}} : Value{};
 }
 
 std::int64_t ProcedureObjectId(const std::string& name)
@@ -110,7 +143,8 @@ std::vector<std::string> TStatementRunner::SysprocessesColumns() const
 TTableData TStatementRunner::OpenTable(TTableRef& ref)
 {
     if (!ref.database.empty() && !Table.DatabaseId(ref.database, false))
-        throw TSqlError(911, "Database '" + ref.database + "' does not exist. Make sure that the name is entered correctly.");
+        throw TSqlError(911, "Database '" + ref.database +
+                                 "' does not exist. Make sure that the name is entered correctly.");
     if (ref.function) {
         if (ref.name != "fn_get_sql" || !Switches.statementOffsetColumn)
             throw TSqlError(208, "Invalid object name '" + ref.written + "'.");
@@ -118,7 +152,7 @@ TTableData TStatementRunner::OpenTable(TTableRef& ref)
             throw TSqlError(216, "Parameters were not supplied for the function 'fn_get_sql'.");
         const TRowContext none;
         TTypeInfo type = TypeOf(*ref.args[0], none);
-        return FnGetSql(Convert(Eval(*ref.args[0], none), type, TTypeInfo {VType::Binary, 20, true}));
+        return FnGetSql(Convert(Eval(*ref.args[0], none), type, TTypeInfo{VType::Binary, 20, true}));
     }
     if (ref.name == "sysprocesses")
         return Sysprocesses();
@@ -142,9 +176,9 @@ TTableData TStatementRunner::Sysprocesses()
     auto rows = std::make_shared<std::vector<TRef>>();
     rows->reserve(Table.Processes().size() * 2);
     for (const auto& [spid, process] : Table.Processes()) {
-        rows->push_back(TRef {&process, nullptr});
+        rows->push_back(TRef{&process, nullptr});
         for (const TWorker& worker : process.workers)
-            rows->push_back(TRef {&process, &worker});
+            rows->push_back(TRef{&process, &worker});
     }
     TTableData data;
     const int count = Switches.statementOffsetColumn ? ColumnCount : ColSqlHandle;
@@ -158,38 +192,70 @@ TTableData TStatementRunner::Sysprocesses()
         const TProcess& p = *(*rows)[row].process;
         const TWorker* w = (*rows)[row].worker;
         switch (column) {
-        case ColSpid: return std::int64_t {p.spid};
-        case ColKpid: return std::int64_t {w ? w->kpid : p.kpid};
-        case ColBlocked: return std::int64_t {w ? 0 : p.blocked};
-        case ColWaittype: return std::string(p.blocked ? "\x00\x03" : "\x00\x00", 2);
-        case ColWaittime: return w ? w->waittime : p.waittime;
-        case ColLastwaittype: return Text(w ? w->lastWaitType : p.lastWaitType, 32);
-        case ColWaitresource: return Text(w ? w->waitResource : p.waitResource, 256);
-        case ColDbid: return std::int64_t {p.dbid};
-        case ColUid: return std::int64_t {1};
-        case ColCpu: return w ? w->cpu : p.cpu;
-        case ColPhysicalIo: return w ? w->physicalIo : p.physicalIo;
-        case ColMemusage: return w ? std::int64_t {0} : p.memusage;
-        case ColLoginTime: return OptionalTime(p.loginTime);
-        case ColLastBatch: return OptionalTime(p.lastBatch);
-        case ColEcid: return std::int64_t {w ? w->ecid : 0};
-        case ColOpenTran: return std::int64_t {p.openTran};
-        case ColStatus: return Text(w ? w->status : p.status, 30);
-        case ColSid: return std::string(1, '\x01');
-        case ColHostname: return OptionalText(p.hostName, 128);
-        case ColProgramName: return Text(p.programName, 128);
-        case ColHostprocess: return Text(p.hostProcess, 10);
-        case ColCmd: return Text(p.cmd, 16);
-        case ColNtDomain: return Text(p.ntDomain, 128);
-        case ColNtUsername: return Text(p.ntUserName, 128);
-        case ColNetAddress: return Text(p.netAddress, 12);
-        case ColNetLibrary: return Text(p.netLibrary, 12);
-        case ColLoginame: return OptionalText(p.login, 128);
-        case ColContextInfo: return std::string(128, '\0');
-        case ColSqlHandle: return table->SqlHandle(p);
-        case ColStmtStart: return std::int64_t {p.running ? 2 * p.stmtStart : 0};
-        case ColStmtEnd: return std::int64_t {!p.running ? 0 : (p.stmtEnd < 0 ? -1 : 2 * std::max(0, p.stmtEnd - 1))};
-        default: return Value {};
+        case ColSpid:
+            return std::int64_t{p.spid};
+        case ColKpid:
+            return std::int64_t{w ? w->kpid : p.kpid};
+        case ColBlocked:
+            return std::int64_t{w ? 0 : p.blocked};
+        case ColWaittype:
+            return std::string(p.blocked ? "\x00\x03" : "\x00\x00", 2);
+        case ColWaittime:
+            return w ? w->waittime : p.waittime;
+        case ColLastwaittype:
+            return Text(w ? w->lastWaitType : p.lastWaitType, 32);
+        case ColWaitresource:
+            return Text(w ? w->waitResource : p.waitResource, 256);
+        case ColDbid:
+            return std::int64_t{p.dbid};
+        case ColUid:
+            return std::int64_t{1};
+        case ColCpu:
+            return w ? w->cpu : p.cpu;
+        case ColPhysicalIo:
+            return w ? w->physicalIo : p.physicalIo;
+        case ColMemusage:
+            return w ? std::int64_t{0} : p.memusage;
+        case ColLoginTime:
+            return OptionalTime(p.loginTime);
+        case ColLastBatch:
+            return OptionalTime(p.lastBatch);
+        case ColEcid:
+            return std::int64_t{w ? w->ecid : 0};
+        case ColOpenTran:
+            return std::int64_t{p.openTran};
+        case ColStatus:
+            return Text(w ? w->status : p.status, 30);
+        case ColSid:
+            return std::string(1, '\x01');
+        case ColHostname:
+            return OptionalText(p.hostName, 128);
+        case ColProgramName:
+            return Text(p.programName, 128);
+        case ColHostprocess:
+            return Text(p.hostProcess, 10);
+        case ColCmd:
+            return Text(p.cmd, 16);
+        case ColNtDomain:
+            return Text(p.ntDomain, 128);
+        case ColNtUsername:
+            return Text(p.ntUserName, 128);
+        case ColNetAddress:
+            return Text(p.netAddress, 12);
+        case ColNetLibrary:
+            return Text(p.netLibrary, 12);
+        case ColLoginame:
+            return OptionalText(p.login, 128);
+        case ColContextInfo:
+            return std::string(128, '\0');
+        case ColSqlHandle:
+            return table->SqlHandle(p);
+        case ColStmtStart:
+            return std::int64_t{p.running ? 2 * p.stmtStart : 0};
+        case ColStmtEnd:
+            return std::int64_t{!p.running ? 0 : (p.stmtEnd < 0 ? -1 : 2 * std::max(0, p.stmtEnd - 1))};
+        default:
+            return Value{};
         }
     };
     return data;
@@ -210,9 +276,12 @@ TTableData TStatementRunner::Syscolumns() const
     data.rows = rows->size();
     data.cell = [rows](std::size_t row, int column) -> Value {
         switch (column) {
-        case 0: return (*rows)[row].first;
-        case 1: return (*rows)[row].second;
-        default: return static_cast<std::int64_t>(row + 1);
+        case 0:
+            return (*rows)[row].first;
+        case 1:
+            return (*rows)[row].second;
+        default:
+            return static_cast<std::int64_t>(row + 1);
         }
     };
     return data;
@@ -226,17 +295,24 @@ TTableData TStatementRunner::Sysobjects() const
             rows->push_back(object);
     TTableData data;
     data.names = {"name", "id", "xtype", "type", "uid"};
-    data.types = {{VType::NVarChar, 128, false}, {VType::Int, 0, false}, {VType::Char, 2, false},
-                  {VType::Char, 2, true}, {VType::SmallInt, 0, true}};
+    data.types = {{VType::NVarChar, 128, false},
+                  {VType::Int, 0, false},
+                  {VType::Char, 2, false},
+                  {VType::Char, 2, true},
+                  {VType::SmallInt, 0, true}};
     data.rows = rows->size();
     data.cell = [rows](std::size_t row, int column) -> Value {
         const TSystemObject& object = (*rows)[row];
         switch (column) {
-        case 0: return std::string(object.name);
-        case 1: return object.id;
+        case 0:
+            return std::string(object.name);
+        case 1:
+            return object.id;
         case 2:
-        case 3: return std::string(object.xtype);
-        default: return std::int64_t {4};
+        case 3:
+            return std::string(object.xtype);
+        default:
+            return std::int64_t{4};
         }
     };
     return data;
@@ -251,9 +327,12 @@ TTableData TStatementRunner::Sysdatabases() const
     data.rows = rows->size();
     data.cell = [rows](std::size_t row, int column) -> Value {
         switch (column) {
-        case 0: return (*rows)[row].name;
-        case 1: return std::int64_t {(*rows)[row].id};
-        default: return std::int64_t {90};
+        case 0:
+            return (*rows)[row].name;
+        case 1:
+            return std::int64_t{(*rows)[row].id};
+        default:
+            return std::int64_t{90};
         }
     };
     return data;
@@ -262,22 +341,26 @@ TTableData TStatementRunner::Sysdatabases() const
 TTableData TStatementRunner::FnGetSql(const Value& handle)
 {
     if (!Switches.fnGetSqlPermission)
-        throw TSqlError(229, "EXECUTE permission denied on object 'fn_get_sql', database 'master', owner 'dbo'.", 14, 5);
+        throw TSqlError(
+            229, "EXECUTE permission denied on object 'fn_get_sql', database 'master', owner 'dbo'.", 14, 5);
     TTableData data;
     data.names = {"dbid", "objectid", "number", "encrypted", "text"};
-    data.types = {{VType::SmallInt, 0, true}, {VType::Int, 0, true}, {VType::SmallInt, 0, true},
-                  {VType::Bit, 0, false}, {VType::Text, 0, true}};
+    data.types = {{VType::SmallInt, 0, true},
+                  {VType::Int, 0, true},
+                  {VType::SmallInt, 0, true},
+                  {VType::Bit, 0, false},
+                  {VType::Text, 0, true}};
     const TProcess* process = IsNull(handle) ? nullptr : Table.FindByHandle(std::get<std::string>(handle));
     if (!process)
         return data;
     const bool procedure = !process->objectName.empty();
     auto rows = std::make_shared<Row>(5);
-    (*rows)[0] = std::int64_t {process->dbid};
+    (*rows)[0] = std::int64_t{process->dbid};
     if (procedure) {
         (*rows)[1] = ProcedureObjectId(process->objectName);
-        (*rows)[2] = std::int64_t {1};
+        (*rows)[2] = std::int64_t{1};
     }
-    (*rows)[3] = std::int64_t {process->encrypted ? 1 : 0};
+    (*rows)[3] = std::int64_t{process->encrypted ? 1 : 0};
     if (!process->encrypted)
         (*rows)[4] = process->sqlText;
     data.rows = 1;
@@ -291,7 +374,8 @@ std::optional<std::string> TStatementRunner::ObjectName(std::int64_t id) const
         if (object.id == id)
             return std::string(object.name);
     for (const auto& [spid, process] : Table.Processes())
-        if (!process.objectName.empty() && process.dbid == Dbid && ProcedureObjectId(process.objectName) == id)
+        if (!process.objectName.empty() && process.dbid == Dbid &&
+            ProcedureObjectId(process.objectName) == id)
             return process.objectName;
     return std::nullopt;
 }
@@ -321,10 +405,18 @@ TTypeInfo TStatementRunner::GlobalType(const std::string& name) const
     if (name == "@@identity")
         return {VType::BigInt, 0, true};
     static const char* const integers[] = {
-        "@@cpu_busy", "@@idle", "@@io_busy", "@@pack_received", "@@pack_sent", "@@packet_errors", "@@total_read",
-        "@@total_write", "@@total_errors", "@@connections", "@@trancount", "@@rowcount", "@@fetch_status",
-        "@@error", "@@textsize", "@@options", "@@microsoftversion", "@@lock_timeout", "@@nestlevel",
-        "@@procid", "@@timeticks", "@@max_connections", "@@cursor_rows",
+        "@@cpu_busy",         "@@idle",
+        "@@io_busy",          "@@pack_received",
+        "@@pack_sent",        "@@packet_errors",
+        "@@total_read",       "@@total_write",
+        "@@total_errors",     "@@connections",
+        "@@trancount",        "@@rowcount",
+        "@@fetch_status",     "@@error",
+        "@@textsize",         "@@options",
+        "@@microsoftversion", "@@lock_timeout",
+        "@@nestlevel",        "@@procid",
+        "@@timeticks",        "@@max_connections",
+        "@@cursor_rows",
     };
     for (const char* known : integers)
         if (name == known)
@@ -336,41 +428,70 @@ Value TStatementRunner::Global(const std::string& name) const
 {
     const TServerCounters& counters = Table.Counters();
     // The server's counters are int and wrap as a real server's do.
-    const auto wrap = [](std::int64_t value) { return static_cast<std::int64_t>(static_cast<std::int32_t>(value)); };
-    if (name == "@@spid") return std::int64_t {Spid};
-    if (name == "@@version") return std::string(VersionText);
+    const auto wrap = [](std::int64_t value) {
+        return static_cast<std::int64_t>(static_cast<std::int32_t>(value));
+    };
+    if (name == "@@spid")
+        return std::int64_t{Spid};
+    if (name == "@@version")
+        return std::string(VersionText);
     if (name == "@@servername" || name == "@@servicename")
         return name == "@@servername" ? Table.Scenario().serverName : std::string("MSSQLSERVER");
-    if (name == "@@language") return std::string("us_english");
-    if (name == "@@langid") return std::int64_t {0};
-    if (name == "@@max_precision") return std::int64_t {38};
-    if (name == "@@datefirst") return std::int64_t {7};
-    if (name == "@@identity") return Value {};
-    if (name == "@@cpu_busy") return wrap(counters.cpuBusy);
-    if (name == "@@idle") return wrap(counters.idle);
-    if (name == "@@io_busy") return wrap(counters.ioBusy);
-    if (name == "@@pack_received") return wrap(counters.packReceived);
-    if (name == "@@pack_sent") return wrap(counters.packSent);
-    if (name == "@@packet_errors") return wrap(counters.packetErrors);
-    if (name == "@@total_read") return wrap(counters.totalRead);
-    if (name == "@@total_write") return wrap(counters.totalWrite);
-    if (name == "@@total_errors") return wrap(counters.totalErrors);
-    if (name == "@@connections") return wrap(counters.connections);
+    if (name == "@@language")
+        return std::string("us_english");
+    if (name == "@@langid")
+        return std::int64_t{0};
+    if (name == "@@max_precision")
+        return std::int64_t{38};
+    if (name == "@@datefirst")
+        return std::int64_t{7};
+    if (name == "@@identity")
+        return Value{};
+    if (name == "@@cpu_busy")
+        return wrap(counters.cpuBusy);
+    if (name == "@@idle")
+        return wrap(counters.idle);
+    if (name == "@@io_busy")
+        return wrap(counters.ioBusy);
+    if (name == "@@pack_received")
+        return wrap(counters.packReceived);
+    if (name == "@@pack_sent")
+        return wrap(counters.packSent);
+    if (name == "@@packet_errors")
+        return wrap(counters.packetErrors);
+    if (name == "@@total_read")
+        return wrap(counters.totalRead);
+    if (name == "@@total_write")
+        return wrap(counters.totalWrite);
+    if (name == "@@total_errors")
+        return wrap(counters.totalErrors);
+    if (name == "@@connections")
+        return wrap(counters.connections);
     if (name == "@@trancount") {
         const TProcess* process = Table.Find(Spid);
-        return std::int64_t {process ? process->trancount : 0};
+        return std::int64_t{process ? process->trancount : 0};
     }
-    if (name == "@@rowcount") return RowCountValue;
-    if (name == "@@fetch_status") return FetchStatus;
-    if (name == "@@error") return ErrorValue;
-    if (name == "@@textsize") return std::int64_t {2147483647};
-    if (name == "@@options") return std::int64_t {5496};
-    if (name == "@@microsoftversion") return std::int64_t {0x09001388};
-    if (name == "@@lock_timeout") return std::int64_t {-1};
-    if (name == "@@nestlevel") return std::int64_t {NestLevel};
-    if (name == "@@timeticks") return std::int64_t {31250};
-    if (name == "@@max_connections") return std::int64_t {32767};
-    return std::int64_t {0};
+    if (name == "@@rowcount")
+        return RowCountValue;
+    if (name == "@@fetch_status")
+        return FetchStatus;
+    if (name == "@@error")
+        return ErrorValue;
+    if (name == "@@textsize")
+        return std::int64_t{2147483647};
+    if (name == "@@options")
+        return std::int64_t{5496};
+    if (name == "@@microsoftversion")
+        return std::int64_t{0x09001388};
+    if (name == "@@lock_timeout")
+        return std::int64_t{-1};
+    if (name == "@@nestlevel")
+        return std::int64_t{NestLevel};
+    if (name == "@@timeticks")
+        return std::int64_t{31250};
+    if (name == "@@max_connections")
+        return std::int64_t{32767};
+    return std::int64_t{0};
 }
 
 TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context)
@@ -380,7 +501,8 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
     const auto arg = [&](std::size_t i) { return TypeOf(*expr.args.at(i), context); };
     const auto needArgs = [&](std::size_t low, std::size_t high) {
         if (expr.args.size() < low || expr.args.size() > high)
-            throw TSqlError(174, "The " + f + " function requires " + std::to_string(low) + " argument(s).", 15);
+            throw TSqlError(174, "The " + f + " function requires " + std::to_string(low) + " argument(s).",
+                            15);
     };
     if (h == Fn("rtrim") || h == Fn("ltrim") || h == Fn("upper") || h == Fn("lower")) {
         needArgs(1, 1);
@@ -388,7 +510,7 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
         if (type.type == VType::NChar || type.type == VType::NText)
             type.type = VType::NVarChar;
         else if (!IsText(type.type) || type.type == VType::Char || type.type == VType::Text)
-            type = TTypeInfo {VType::VarChar, IsText(type.type) ? type.length : 30, type.nullable};
+            type = TTypeInfo{VType::VarChar, IsText(type.type) ? type.length : 30, type.nullable};
         return type;
     }
     if (h == Fn("isnull")) {
@@ -406,8 +528,9 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
             type = CommonType(type, arg(i), false);
         return type;
     }
-    if (h == Fn("db_name") || h == Fn("object_name") || h == Fn("suser_sname") || h == Fn("suser_name") || h == Fn("user_name")
-        || h == Fn("host_name") || h == Fn("app_name") || h == Fn("serverproperty") || h == Fn("databasepropertyex")) {
+    if (h == Fn("db_name") || h == Fn("object_name") || h == Fn("suser_sname") || h == Fn("suser_name") ||
+        h == Fn("user_name") || h == Fn("host_name") || h == Fn("app_name") || h == Fn("serverproperty") ||
+        h == Fn("databasepropertyex")) {
         for (std::size_t i = 0; i < expr.args.size(); ++i)
             arg(i);
         return {VType::NVarChar, 128, true};
@@ -416,8 +539,8 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
         needArgs(0, 1);
         return {VType::SmallInt, 0, true};
     }
-    if (h == Fn("has_dbaccess") || h == Fn("object_id") || h == Fn("datalength") || h == Fn("len") || h == Fn("charindex")
-        || h == Fn("is_srvrolemember")) {
+    if (h == Fn("has_dbaccess") || h == Fn("object_id") || h == Fn("datalength") || h == Fn("len") ||
+        h == Fn("charindex") || h == Fn("is_srvrolemember")) {
         for (std::size_t i = 0; i < expr.args.size(); ++i)
             arg(i);
         return {VType::Int, 0, true};
@@ -435,14 +558,16 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
         return arg(0);
     }
     if (h == Fn("substring") || h == Fn("left") || h == Fn("right") || h == Fn("replace")) {
-        needArgs(h == Fn("substring") || h == Fn("replace") ? 3 : 2, h == Fn("substring") || h == Fn("replace") ? 3 : 2);
+        needArgs(h == Fn("substring") || h == Fn("replace") ? 3 : 2,
+                 h == Fn("substring") || h == Fn("replace") ? 3 : 2);
         TTypeInfo type = arg(0);
         for (std::size_t i = 1; i < expr.args.size(); ++i)
             arg(i);
         if (type.type == VType::Text || type.type == VType::Char || !IsText(type.type))
-            type = TTypeInfo {VType::VarChar, type.type == VType::Text || !IsText(type.type) ? 8000 : type.length, true};
+            type = TTypeInfo{VType::VarChar,
+                             type.type == VType::Text || !IsText(type.type) ? 8000 : type.length, true};
         if (type.type == VType::NText || type.type == VType::NChar)
-            type = TTypeInfo {VType::NVarChar, type.type == VType::NText ? 4000 : type.length, true};
+            type = TTypeInfo{VType::NVarChar, type.type == VType::NText ? 4000 : type.length, true};
         type.nullable = true;
         return type;
     }
@@ -467,7 +592,9 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
     if (h == Fn("sum") || h == Fn("avg")) {
         needArgs(1, 1);
         const TTypeInfo type = arg(0);
-        return {type.type == VType::Float ? VType::Float : (type.type == VType::BigInt ? VType::BigInt : VType::Int), 0, true};
+        return {type.type == VType::Float ? VType::Float
+                                          : (type.type == VType::BigInt ? VType::BigInt : VType::Int),
+                0, true};
     }
     throw TSqlError(195, "'" + expr.sourceText + "' is not a recognized built-in function name.", 15);
 }
@@ -478,11 +605,13 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
     const auto value = [&](std::size_t i) { return Eval(*expr.args.at(i), context); };
     const auto text = [&](std::size_t i) -> std::optional<std::string> {
         const TTypeInfo type = TypeOf(*expr.args.at(i), context);
-        const Value v = Convert(value(i), type, TTypeInfo {IsUnicode(type.type) ? VType::NVarChar : VType::VarChar, 0, true});
+        const Value v = Convert(value(i), type,
+                                TTypeInfo{IsUnicode(type.type) ? VType::NVarChar : VType::VarChar, 0, true});
         return IsNull(v) ? std::nullopt : std::optional<std::string>(std::get<std::string>(v));
     };
     const auto integer = [&](std::size_t i) -> std::optional<std::int64_t> {
-        const Value v = Convert(value(i), TypeOf(*expr.args.at(i), context), TTypeInfo {VType::BigInt, 0, true});
+        const Value v =
+            Convert(value(i), TypeOf(*expr.args.at(i), context), TTypeInfo{VType::BigInt, 0, true});
         return IsNull(v) ? std::nullopt : std::optional<std::int64_t>(std::get<std::int64_t>(v));
     };
     const TTypeInfo type = FunctionType(expr, context);
@@ -503,52 +632,52 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
             if (!IsNull(v))
                 return Convert(v, TypeOf(*expr.args[i], context), type);
         }
-        return Value {};
+        return Value{};
     }
     if (h == Fn("db_name")) {
         if (expr.args.empty())
             return OptionalText(Table.DatabaseName(Dbid), 128);
         const auto id = integer(0);
-        return id ? OptionalText(Table.DatabaseName(static_cast<int>(*id)), 128) : Value {};
+        return id ? OptionalText(Table.DatabaseName(static_cast<int>(*id)), 128) : Value{};
     }
     if (h == Fn("db_id")) {
         if (expr.args.empty())
-            return std::int64_t {Dbid};
+            return std::int64_t{Dbid};
         const auto name = text(0);
         const auto id = name ? Table.DatabaseId(*name, CaseSensitive()) : std::nullopt;
-        return id ? Value {std::int64_t {*id}} : Value {};
+        return id ? Value{std::int64_t{*id}} : Value{};
     }
     if (h == Fn("has_dbaccess")) {
         const auto name = text(0);
         const auto id = name ? Table.DatabaseId(*name, CaseSensitive()) : std::nullopt;
-        return id ? Value {std::int64_t {Table.HasAccess(Login, *id) ? 1 : 0}} : Value {};
+        return id ? Value{std::int64_t{Table.HasAccess(Login, *id) ? 1 : 0}} : Value{};
     }
     if (h == Fn("object_name")) {
         const auto id = integer(0);
-        return id ? OptionalText(ObjectName(*id), 128) : Value {};
+        return id ? OptionalText(ObjectName(*id), 128) : Value{};
     }
     if (h == Fn("object_id")) {
         const auto name = text(0);
         const auto id = name ? ObjectId(*name) : std::nullopt;
-        return id ? Value {*id} : Value {};
+        return id ? Value{*id} : Value{};
     }
     if (h == Fn("permissions")) {
         // EXECUTE (0x20) on fn_get_sql is what the switch grants or withholds;
         // other objects allow SELECT (0x1) and EXECUTE.
         if (expr.args.empty())
-            return std::int64_t {0x1 | 0x20};
+            return std::int64_t{0x1 | 0x20};
         const auto id = integer(0);
         if (!id)
-            return Value {};
+            return Value{};
         const auto name = ObjectName(*id);
         if (name && *name == "fn_get_sql")
-            return std::int64_t {Switches.fnGetSqlPermission ? 0x20 : 0};
-        return std::int64_t {0x1 | 0x20};
+            return std::int64_t{Switches.fnGetSqlPermission ? 0x20 : 0};
+        return std::int64_t{0x1 | 0x20};
     }
     if (h == Fn("char") || h == Fn("nchar")) {
         const auto code = integer(0);
         if (!code || *code < 0 || *code > (h == Fn("char") ? 255 : 65535))
-            return Value {};
+            return Value{};
         if (*code < 0x80)
             return std::string(1, static_cast<char>(*code));
         std::string utf8;
@@ -566,7 +695,7 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
         if (const auto* d = std::get_if<double>(&v))
             return h == Fn("ceiling") ? std::ceil(*d) : (h == Fn("floor") ? std::floor(*d) : std::fabs(*d));
         if (const auto* i = std::get_if<std::int64_t>(&v))
-            return h == Fn("abs") ? std::int64_t {*i < 0 ? -*i : *i} : *i;
+            return h == Fn("abs") ? std::int64_t{*i < 0 ? -*i : *i} : *i;
         return v;
     }
     if (h == Fn("substring") || h == Fn("left") || h == Fn("right")) {
@@ -574,7 +703,7 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
         const auto a = integer(1);
         const auto b = h == Fn("substring") ? integer(2) : std::optional<std::int64_t>(0);
         if (!s || !a || !b)
-            return Value {};
+            return Value{};
         const std::int64_t size = static_cast<std::int64_t>(s->size());
         std::int64_t start = 0;
         std::int64_t length = 0;
@@ -595,14 +724,15 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
         }
         if (start >= size || length <= 0)
             return std::string();
-        return s->substr(static_cast<std::size_t>(start), static_cast<std::size_t>(std::min(length, size - start)));
+        return s->substr(static_cast<std::size_t>(start),
+                         static_cast<std::size_t>(std::min(length, size - start)));
     }
     if (h == Fn("replace")) {
         auto s = text(0);
         const auto from = text(1);
         const auto to = text(2);
         if (!s || !from || !to)
-            return Value {};
+            return Value{};
         if (from->empty())
             return *s;
         for (std::size_t at = 0; (at = s->find(*from, at)) != std::string::npos; at += to->size())
@@ -616,40 +746,41 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
             return v;
         if (const auto* s = std::get_if<std::string>(&v)) {
             const std::size_t size = h == Fn("len") ? RTrim(*s).size() : s->size();
-            return static_cast<std::int64_t>(IsUnicode(argType.type) && h == Fn("datalength") ? 2 * size : size);
+            return static_cast<std::int64_t>(IsUnicode(argType.type) && h == Fn("datalength") ? 2 * size
+                                                                                              : size);
         }
-        return std::int64_t {h == Fn("len") ? static_cast<std::int64_t>(text(0)->size()) : 4};
+        return std::int64_t{h == Fn("len") ? static_cast<std::int64_t>(text(0)->size()) : 4};
     }
     if (h == Fn("charindex")) {
         const auto needle = text(0);
         const auto haystack = text(1);
         if (!needle || !haystack)
-            return Value {};
+            return Value{};
         const std::size_t at = ToLower(*haystack).find(ToLower(*needle));
-        return std::int64_t {at == std::string::npos ? 0 : static_cast<std::int64_t>(at) + 1};
+        return std::int64_t{at == std::string::npos ? 0 : static_cast<std::int64_t>(at) + 1};
     }
     if (h == Fn("getdate") || h == Fn("getutcdate") || h == Fn("current_timestamp"))
-        return DateTimeValue {Table.Now()};
+        return DateTimeValue{Table.Now()};
     if (h == Fn("suser_sname") || h == Fn("suser_name") || h == Fn("user_name")) {
         if (!expr.args.empty())
-            return Value {};
+            return Value{};
         return h == Fn("user_name") ? std::string("dbo") : Login;
     }
     if (h == Fn("host_name") || h == Fn("app_name")) {
         const TProcess* process = Table.Find(Spid);
         if (!process)
-            return Value {};
-        return h == Fn("app_name") ? Value {process->programName} : OptionalText(process->hostName, 128);
+            return Value{};
+        return h == Fn("app_name") ? Value{process->programName} : OptionalText(process->hostName, 128);
     }
     if (h == Fn("is_srvrolemember")) {
         const TAccount* account = Table.FindAccount(Login);
         const auto role = text(0);
-        return std::int64_t {role && ToLower(*role) == "sysadmin" && account && account->sysadmin ? 1 : 0};
+        return std::int64_t{role && ToLower(*role) == "sysadmin" && account && account->sysadmin ? 1 : 0};
     }
     if (h == Fn("serverproperty") || h == Fn("databasepropertyex")) {
         const auto property = text(expr.args.size() - 1);
         if (!property)
-            return Value {};
+            return Value{};
         const std::string p = ToLower(*property);
         if (p == "servername" || p == "machinename")
             return Table.Scenario().serverName;
@@ -660,12 +791,13 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
         if (p == "edition")
             return std::string("Standard Edition");
         if (p == "collation")
-            return std::string(CaseSensitive() ? "SQL_Latin1_General_CP1_CS_AS" : "SQL_Latin1_General_CP1_CI_AS");
+            return std::string(CaseSensitive() ? "SQL_Latin1_General_CP1_CS_AS"
+                                               : "SQL_Latin1_General_CP1_CI_AS");
         if (p == "instancename")
-            return Value {};
+            return Value{};
         if (p == "engineedition")
             return std::string("2");
-        return Value {};
+        return Value{};
     }
     throw TSqlError(195, "'" + expr.sourceText + "' is not a recognized built-in function name.", 15);
 }

@@ -13,9 +13,9 @@ namespace {
 
 bool IsAggregate(const TExpr& expr)
 {
-    return expr.kind == TExpr::Kind::Function
-        && (expr.name == "count" || expr.name == "min" || expr.name == "max" || expr.name == "sum"
-            || expr.name == "avg");
+    return expr.kind == TExpr::Kind::Function &&
+           (expr.name == "count" || expr.name == "min" || expr.name == "max" || expr.name == "sum" ||
+            expr.name == "avg");
 }
 
 void CollectAggregates(TExpr& expr, std::vector<TExpr*>& found)
@@ -45,19 +45,25 @@ const TExpr* BareColumn(const TExpr& expr)
 
 Value Bool(bool value)
 {
-    return std::int64_t {value ? 1 : 0};
+    return std::int64_t{value ? 1 : 0};
 }
 
-const TTypeInfo BoolType {VType::Int, 0, true};
+const TTypeInfo BoolType{VType::Int, 0, true};
 
 std::int64_t CheckedArithmetic(char op, std::int64_t a, std::int64_t b, VType type)
 {
     std::int64_t result = 0;
     bool overflow = false;
     switch (op) {
-    case '+': overflow = __builtin_add_overflow(a, b, &result); break;
-    case '-': overflow = __builtin_sub_overflow(a, b, &result); break;
-    case '*': overflow = __builtin_mul_overflow(a, b, &result); break;
+    case '+':
+        overflow = __builtin_add_overflow(a, b, &result);
+        break;
+    case '-':
+        overflow = __builtin_sub_overflow(a, b, &result);
+        break;
+    case '*':
+        overflow = __builtin_mul_overflow(a, b, &result);
+        break;
     case '/':
         if (b == 0)
             throw TSqlError(8134, "Divide by zero error encountered.");
@@ -68,15 +74,23 @@ std::int64_t CheckedArithmetic(char op, std::int64_t a, std::int64_t b, VType ty
             throw TSqlError(8134, "Divide by zero error encountered.");
         result = a % b;
         break;
-    case '&': result = a & b; break;
-    case '|': result = a | b; break;
-    case '^': result = a ^ b; break;
-    default: break;
+    case '&':
+        result = a & b;
+        break;
+    case '|':
+        result = a | b;
+        break;
+    case '^':
+        result = a ^ b;
+        break;
+    default:
+        break;
     }
-    const bool narrow = type == VType::Int || type == VType::SmallInt || type == VType::TinyInt || type == VType::Bit;
+    const bool narrow =
+        type == VType::Int || type == VType::SmallInt || type == VType::TinyInt || type == VType::Bit;
     if (overflow || (narrow && (result > INT32_MAX || result < INT32_MIN)))
-        throw TSqlError(8115, std::string("Arithmetic overflow error converting expression to data type ")
-                                  + (type == VType::BigInt ? "bigint" : "int") + ".");
+        throw TSqlError(8115, std::string("Arithmetic overflow error converting expression to data type ") +
+                                  (type == VType::BigInt ? "bigint" : "int") + ".");
     return result;
 }
 
@@ -144,8 +158,9 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
     if (!aggregates.empty()) {
         for (TExpr* item : items) {
             if (const TExpr* column = BareColumn(*item))
-                throw TSqlError(8120, "Column '" + select.from.written + "." + column->sourceText
-                                          + "' is invalid in the select list because it is not contained in either an aggregate function or the GROUP BY clause.");
+                throw TSqlError(8120, "Column '" + select.from.written + "." + column->sourceText +
+                                          "' is invalid in the select list because it is not contained in "
+                                          "either an aggregate function or the GROUP BY clause.");
         }
         std::vector<Value> values(aggregates.size());
         std::vector<TTypeInfo> types(aggregates.size());
@@ -155,7 +170,8 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
             const bool star = !aggregate.args.empty() && aggregate.args[0]->kind == TExpr::Kind::Star;
             std::int64_t count = 0;
             Value best;
-            TTypeInfo argType = star || aggregate.args.empty() ? TTypeInfo {} : TypeOf(*aggregate.args[0], context);
+            TTypeInfo argType =
+                star || aggregate.args.empty() ? TTypeInfo{} : TypeOf(*aggregate.args[0], context);
             double floatSum = 0;
             std::int64_t intSum = 0;
             for (std::size_t row : matching) {
@@ -169,7 +185,8 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
                     continue;
                 ++count;
                 if (aggregate.name == "min" || aggregate.name == "max") {
-                    const int order = IsNull(best) ? 0 : Compare(value, argType, best, argType, CaseSensitive());
+                    const int order =
+                        IsNull(best) ? 0 : Compare(value, argType, best, argType, CaseSensitive());
                     if (IsNull(best) || (aggregate.name == "min" ? order < 0 : order > 0))
                         best = value;
                 } else if (aggregate.name == "sum" || aggregate.name == "avg") {
@@ -184,10 +201,11 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
             else if (aggregate.name == "min" || aggregate.name == "max")
                 values[a] = best;
             else if (count == 0)
-                values[a] = Value {};
+                values[a] = Value{};
             else if (types[a].type == VType::Float)
-                values[a] = aggregate.name == "avg" ? (floatSum + static_cast<double>(intSum)) / static_cast<double>(count)
-                                                    : floatSum + static_cast<double>(intSum);
+                values[a] = aggregate.name == "avg"
+                                ? (floatSum + static_cast<double>(intSum)) / static_cast<double>(count)
+                                : floatSum + static_cast<double>(intSum);
             else
                 values[a] = aggregate.name == "avg" ? intSum / count : intSum;
         }
@@ -233,8 +251,9 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
             for (std::size_t k = 0; k < keyTypes.size(); ++k) {
                 const bool nullA = IsNull(a.first[k]);
                 const bool nullB = IsNull(b.first[k]);
-                int order = nullA || nullB ? (nullA == nullB ? 0 : (nullA ? -1 : 1))
-                                            : Compare(a.first[k], keyTypes[k], b.first[k], keyTypes[k], caseSensitive);
+                int order = nullA || nullB
+                                ? (nullA == nullB ? 0 : (nullA ? -1 : 1))
+                                : Compare(a.first[k], keyTypes[k], b.first[k], keyTypes[k], caseSensitive);
                 if (select.orderBy[k]->negate)
                     order = -order;
                 if (order != 0)
@@ -252,7 +271,8 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
                 for (std::size_t i = 0; i < row.size(); ++i) {
                     if (IsNull(row[i]) != IsNull(other[i]))
                         return false;
-                    if (!IsNull(row[i]) && Compare(row[i], result.types[i], other[i], result.types[i], CaseSensitive()) != 0)
+                    if (!IsNull(row[i]) &&
+                        Compare(row[i], result.types[i], other[i], result.types[i], CaseSensitive()) != 0)
                         return false;
                 }
                 return true;
@@ -264,7 +284,8 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
     }
     if (select.top) {
         const TRowContext none;
-        const Value top = Convert(Eval(*select.top, none), TypeOf(*select.top, none), TTypeInfo {VType::BigInt, 0, true});
+        const Value top =
+            Convert(Eval(*select.top, none), TypeOf(*select.top, none), TTypeInfo{VType::BigInt, 0, true});
         const std::int64_t limit = IsNull(top) ? 0 : std::get<std::int64_t>(top);
         if (limit >= 0 && static_cast<std::size_t>(limit) < result.rows.size())
             result.rows.resize(static_cast<std::size_t>(limit));
@@ -285,9 +306,12 @@ Value TStatementRunner::Subquery(TExpr& expr)
         value = Bool(!result.rows.empty());
     } else {
         if (result.types.size() != 1)
-            throw TSqlError(116, "Only one expression can be specified in the select list when the subquery is not introduced with EXISTS.");
+            throw TSqlError(116, "Only one expression can be specified in the select list when the subquery "
+                                 "is not introduced with EXISTS.");
         if (result.rows.size() > 1)
-            throw TSqlError(512, "Subquery returned more than 1 value. This is not permitted when the subquery follows =, !=, <, <= , >, >= or when the subquery is used as an expression.");
+            throw TSqlError(512,
+                            "Subquery returned more than 1 value. This is not permitted when the subquery "
+                            "follows =, !=, <, <= , >, >= or when the subquery is used as an expression.");
         if (!result.rows.empty())
             value = result.rows[0][0];
     }
@@ -312,7 +336,7 @@ TTypeInfo TStatementRunner::ComputeType(TExpr& expr, const TRowContext& context)
     using Kind = TExpr::Kind;
     switch (expr.kind) {
     case Kind::Literal:
-        return IsNull(expr.literal) ? TTypeInfo {VType::Null, 0, true} : expr.literalType;
+        return IsNull(expr.literal) ? TTypeInfo{VType::Null, 0, true} : expr.literalType;
     case Kind::Variable:
         return FindVariable(expr.name).type;
     case Kind::Global:
@@ -330,7 +354,7 @@ TTypeInfo TStatementRunner::ComputeType(TExpr& expr, const TRowContext& context)
         return context.table->types[static_cast<std::size_t>(expr.columnIndex)];
     }
     case Kind::Star:
-        return TTypeInfo {VType::Int, 0, false};
+        return TTypeInfo{VType::Int, 0, false};
     case Kind::Negate:
     case Kind::BitNot:
         return TypeOf(*expr.args[0], context);
@@ -347,7 +371,8 @@ TTypeInfo TStatementRunner::ComputeType(TExpr& expr, const TRowContext& context)
                 common.type = VType::Int;
         }
         if (IsText(common.type))
-            throw TSqlError(402, "The data types varchar and varchar are incompatible in the '" + expr.name + "' operator.");
+            throw TSqlError(402, "The data types varchar and varchar are incompatible in the '" + expr.name +
+                                     "' operator.");
         return common;
     }
     case Kind::Compare:
@@ -365,7 +390,7 @@ TTypeInfo TStatementRunner::ComputeType(TExpr& expr, const TRowContext& context)
         std::size_t i = expr.simpleCase ? 1 : 0;
         if (expr.simpleCase)
             TypeOf(*expr.args[0], context);
-        TTypeInfo result {VType::Null, 0, false};
+        TTypeInfo result{VType::Null, 0, false};
         bool first = true;
         for (; i + 1 < expr.args.size(); i += 2) {
             TypeOf(*expr.args[i], context);
@@ -419,7 +444,7 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
             TypeOf(expr, context);
         return context.table->cell(context.row, expr.columnIndex);
     case Kind::Star:
-        return std::int64_t {1};
+        return std::int64_t{1};
     case Kind::Negate: {
         const Value value = Eval(*expr.args[0], context);
         if (const auto* i = std::get_if<std::int64_t>(&value))
@@ -434,7 +459,7 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         const Value value = Eval(*expr.args[0], context);
         if (const auto* i = std::get_if<std::int64_t>(&value))
             return ~*i;
-        return Value {};
+        return Value{};
     }
     case Kind::Binary: {
         const TTypeInfo a = TypeOf(*expr.args[0], context);
@@ -443,30 +468,36 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         const Value left = Eval(*expr.args[0], context);
         const Value right = Eval(*expr.args[1], context);
         if (IsNull(left) || IsNull(right))
-            return Value {};
+            return Value{};
         if (IsText(type.type))
-            return Convert(std::get<std::string>(Convert(left, a, type)) + std::get<std::string>(Convert(right, b, type)),
-                           TTypeInfo {type.type, 0, false}, type);
+            return Convert(std::get<std::string>(Convert(left, a, type)) +
+                               std::get<std::string>(Convert(right, b, type)),
+                           TTypeInfo{type.type, 0, false}, type);
         if (type.type == VType::Float) {
             const double x = std::get<double>(Convert(left, a, type));
             const double y = std::get<double>(Convert(right, b, type));
             switch (expr.name[0]) {
-            case '+': return x + y;
-            case '-': return x - y;
-            case '*': return x * y;
+            case '+':
+                return x + y;
+            case '-':
+                return x - y;
+            case '*':
+                return x * y;
             case '/':
                 if (y == 0)
                     throw TSqlError(8134, "Divide by zero error encountered.");
                 return x / y;
-            default: throw TSqlError(402, "The data types float and float are incompatible in the '" + expr.name + "' operator.");
+            default:
+                throw TSqlError(402, "The data types float and float are incompatible in the '" + expr.name +
+                                         "' operator.");
             }
         }
         if (type.type == VType::DateTime) {
             const double x = std::get<DateTimeValue>(Convert(left, a, type)).days;
             const double y = std::get<DateTimeValue>(Convert(right, b, type)).days;
-            return DateTimeValue {expr.name == "-" ? x - y : x + y};
+            return DateTimeValue{expr.name == "-" ? x - y : x + y};
         }
-        const TTypeInfo integer {type.type == VType::Binary ? VType::BigInt : type.type, 0, true};
+        const TTypeInfo integer{type.type == VType::Binary ? VType::BigInt : type.type, 0, true};
         return CheckedArithmetic(expr.name[0], std::get<std::int64_t>(Convert(left, a, integer)),
                                  std::get<std::int64_t>(Convert(right, b, integer)), integer.type);
     }
@@ -474,34 +505,37 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         const Value left = Eval(*expr.args[0], context);
         const Value right = Eval(*expr.args[1], context);
         if (IsNull(left) || IsNull(right))
-            return Value {};
-        const int order = Compare(left, TypeOf(*expr.args[0], context), right, TypeOf(*expr.args[1], context), CaseSensitive());
+            return Value{};
+        const int order = Compare(left, TypeOf(*expr.args[0], context), right, TypeOf(*expr.args[1], context),
+                                  CaseSensitive());
         const std::string& op = expr.name;
-        return Bool(op == "=" ? order == 0
+        return Bool(op == "="    ? order == 0
                     : op == "<>" ? order != 0
-                    : op == "<" ? order < 0
-                    : op == ">" ? order > 0
+                    : op == "<"  ? order < 0
+                    : op == ">"  ? order > 0
                     : op == "<=" ? order <= 0
                                  : order >= 0);
     }
     case Kind::Like: {
-        const TTypeInfo textType {VType::NVarChar, 8000, true};
+        const TTypeInfo textType{VType::NVarChar, 8000, true};
         const Value text = Convert(Eval(*expr.args[0], context), TypeOf(*expr.args[0], context), textType);
         const Value pattern = Convert(Eval(*expr.args[1], context), TypeOf(*expr.args[1], context), textType);
         if (IsNull(text) || IsNull(pattern))
-            return Value {};
-        return Bool(Like(std::get<std::string>(text), std::get<std::string>(pattern), CaseSensitive()) != expr.negate);
+            return Value{};
+        return Bool(Like(std::get<std::string>(text), std::get<std::string>(pattern), CaseSensitive()) !=
+                    expr.negate);
     }
     case Kind::IsNull:
         return Bool(IsNull(Eval(*expr.args[0], context)) != expr.negate);
     case Kind::In: {
         const Value left = Eval(*expr.args[0], context);
         if (IsNull(left))
-            return Value {};
+            return Value{};
         const TTypeInfo leftType = TypeOf(*expr.args[0], context);
         for (std::size_t i = 1; i < expr.args.size(); ++i) {
             const Value candidate = Eval(*expr.args[i], context);
-            if (!IsNull(candidate) && Compare(left, leftType, candidate, TypeOf(*expr.args[i], context), CaseSensitive()) == 0)
+            if (!IsNull(candidate) &&
+                Compare(left, leftType, candidate, TypeOf(*expr.args[i], context), CaseSensitive()) == 0)
                 return Bool(!expr.negate);
         }
         return Bool(expr.negate);
@@ -513,7 +547,7 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         const Value b = Eval(*expr.args[1], context);
         if (!IsNull(b) && std::get<std::int64_t>(b) == 0)
             return Bool(false);
-        return IsNull(a) || IsNull(b) ? Value {} : Bool(true);
+        return IsNull(a) || IsNull(b) ? Value{} : Bool(true);
     }
     case Kind::Or: {
         const Value a = Eval(*expr.args[0], context);
@@ -522,7 +556,7 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         const Value b = Eval(*expr.args[1], context);
         if (!IsNull(b) && std::get<std::int64_t>(b) != 0)
             return Bool(true);
-        return IsNull(a) || IsNull(b) ? Value {} : Bool(false);
+        return IsNull(a) || IsNull(b) ? Value{} : Bool(false);
     }
     case Kind::Not: {
         const Value a = Eval(*expr.args[0], context);
@@ -542,8 +576,9 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
             bool hit = false;
             if (expr.simpleCase) {
                 const Value candidate = Eval(*expr.args[i], context);
-                hit = !IsNull(subject) && !IsNull(candidate)
-                    && Compare(subject, subjectType, candidate, TypeOf(*expr.args[i], context), CaseSensitive()) == 0;
+                hit = !IsNull(subject) && !IsNull(candidate) &&
+                      Compare(subject, subjectType, candidate, TypeOf(*expr.args[i], context),
+                              CaseSensitive()) == 0;
             } else {
                 hit = Truth(*expr.args[i], context);
             }
@@ -552,7 +587,7 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         }
         if (expr.hasElse)
             return Convert(Eval(*expr.args.back(), context), TypeOf(*expr.args.back(), context), type);
-        return Value {};
+        return Value{};
     }
     case Kind::Function:
         if (expr.aggregateSlot >= 0 && context.aggregates)

@@ -1,7 +1,7 @@
 #include "Sandboxprocesstable.h"
 
-#include "Sandboxsqlvalue.h"
 #include "Sandboxsqllexer.h"
+#include "Sandboxsqlvalue.h"
 
 #include <QDateTime>
 
@@ -32,12 +32,14 @@ const TVisitor Visitors[] = {
     {"appuser", "APPSRV02", "", "", ".Net SqlClient Data Provider", "Sales", "00155D010204"},
     {"webuser", "WEB01", "", "", "Velquin WebShop", "Sales", "00155D0A0B0C"},
     {"webuser", "WEB02", "", "", "Velquin WebShop", "Inventory", "00155D0A0B0D"},
-    {"CORP\\akowalski", "AKOWALSKI-PC", "CORP", "akowalski", "Microsoft Office 2003", "Reporting", "0019B9F1A001"},
+    {"CORP\\akowalski", "AKOWALSKI-PC", "CORP", "akowalski", "Microsoft Office 2003", "Reporting",
+     "0019B9F1A001"},
     {"CORP\\jsmith", "JSMITH-PC", "CORP", "jsmith", "SQL Query Analyzer", "Inventory", "0019B9F1E2D3"},
     {"reportuser", nullptr, "", "", "Crystal Reports", "reporting", "0050569A0B0C"},
     {"etl", "ETL01", "", "", "DTS Designer", "Inventory", "00155D0C0D0E"},
     {"sa", "", "", "", "OSQL-32", "master", "000C29A1B2C3"},
-    {"CORP\\svc_backup", "BACKUP01", "CORP", "svc_backup", "SQLAgent - TSQL JobStep (Job 0x1A2B3C4D Step 2)", "msdb", "00155D0E0F10"},
+    {"CORP\\svc_backup", "BACKUP01", "CORP", "svc_backup", "SQLAgent - TSQL JobStep (Job 0x1A2B3C4D Step 2)",
+     "msdb", "00155D0E0F10"},
 };
 
 const char* const Statements[] = {
@@ -180,7 +182,8 @@ TProcess TProcessTable::FromSpec(const ProcessSpec& spec) const
     process.blocked = spec.blocked;
     process.openTran = spec.openTran;
     const double now = Now();
-    process.loginTime = RoundToServerTick(std::max(Start + 1.0 / SecondsPerDay, now - spec.loginAgeSeconds / SecondsPerDay));
+    process.loginTime =
+        RoundToServerTick(std::max(Start + 1.0 / SecondsPerDay, now - spec.loginAgeSeconds / SecondsPerDay));
     process.lastBatch = process.loginTime;
     process.memusage = 2;
     process.inputBuffer = spec.statement;
@@ -209,7 +212,8 @@ int TProcessTable::AddFromDef(const TProcessDef& def, bool managed)
         process.loginTime = Start;
         process.lastBatch = Start;
     } else {
-        process.lastBatch = RoundToServerTick(std::max(*process.loginTime, Now() - def.lastBatchAgeSeconds / SecondsPerDay));
+        process.lastBatch =
+            RoundToServerTick(std::max(*process.loginTime, Now() - def.lastBatchAgeSeconds / SecondsPerDay));
     }
     if (def.nullLoginTime)
         process.loginTime.reset();
@@ -358,7 +362,8 @@ void TProcessTable::SetWorkers(TProcess& process, int count)
             worker.kpid = NextKpid++;
             worker.status = i % 2 ? "runnable" : "suspended";
             worker.lastWaitType = i % 2 ? "PAGEIOLATCH_SH" : "CXPACKET";
-            worker.waitResource = i % 2 ? std::to_string(process.dbid) + ":1:" + std::to_string(4000 + i) : "";
+            worker.waitResource =
+                i % 2 ? std::to_string(process.dbid) + ":1:" + std::to_string(4000 + i) : "";
         }
     }
 }
@@ -422,8 +427,8 @@ void TProcessTable::Advance()
         ++CountersData.totalErrors;
 
     for (auto& [spid, process] : Table) {
-        const bool active = process.status == "runnable" || process.status == "running"
-            || (process.cmd != "AWAITING COMMAND" && !process.system && process.blocked == 0);
+        const bool active = process.status == "runnable" || process.status == "running" ||
+                            (process.cmd != "AWAITING COMMAND" && !process.system && process.blocked == 0);
         if (process.blocked != 0)
             process.waittime += Uniform(900, 1100);
         if (!active)

@@ -58,9 +58,9 @@ struct TProcess
     bool managed = false; // added by a client or a test: the table's own churn leaves it alone
     bool nocount = false; // SET NOCOUNT of a client session
     int trancount = 0;
-    std::string inputBuffer;  // the last batch the process sent (DBCC INPUTBUFFER)
-    std::string sqlText;      // the batch or procedure text its statement handle stands for
-    bool running = false;     // has a statement handle
+    std::string inputBuffer; // the last batch the process sent (DBCC INPUTBUFFER)
+    std::string sqlText;     // the batch or procedure text its statement handle stands for
+    bool running = false;    // has a statement handle
     std::uint32_t handleSerial = 0;
     std::string objectName;
     bool encrypted = false;

@@ -65,7 +65,8 @@ const char* const BuiltInJson = R"json({
     throw std::runtime_error("scenario " + origin + ": " + what);
 }
 
-std::string Text(const QJsonObject& object, const char* key, const std::string& fallback, const std::string& where)
+std::string Text(const QJsonObject& object, const char* key, const std::string& fallback,
+                 const std::string& where)
 {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined())
@@ -88,8 +89,8 @@ std::optional<std::string> NullableText(const QJsonObject& object, const char* k
     return value.toString().toStdString();
 }
 
-double Number(const QJsonObject& object, const char* key, double fallback, const std::string& where, double low,
-              double high)
+double Number(const QJsonObject& object, const char* key, double fallback, const std::string& where,
+              double low, double high)
 {
     const QJsonValue value = object.value(QLatin1String(key));
     if (value.isUndefined())
@@ -177,7 +178,8 @@ TProcessDef ParseProcess(const QJsonObject& p, const std::string& where)
             Bad(where, "\"current\" is not part of \"statement\"");
         def.stmtStart = static_cast<int>(at);
         // The server marks a statement that runs to the end of its text with -1.
-        def.stmtEnd = at + current.size() == spec.statement.size() ? -1 : static_cast<int>(at + current.size());
+        def.stmtEnd =
+            at + current.size() == spec.statement.size() ? -1 : static_cast<int>(at + current.size());
     }
     return def;
 }
@@ -193,7 +195,8 @@ TScenario TScenario::FromFile(const std::string& path)
 {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("scenario " + path + ": cannot be read: " + file.errorString().toStdString());
+        throw std::runtime_error("scenario " + path +
+                                 ": cannot be read: " + file.errorString().toStdString());
     return FromJson(file.readAll().toStdString(), path);
 }
 
@@ -202,7 +205,8 @@ TScenario TScenario::FromJson(const std::string& json, const std::string& origin
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
     if (error.error != QJsonParseError::NoError)
-        Bad(origin, "not valid JSON at offset " + std::to_string(error.offset) + ": " + error.errorString().toStdString());
+        Bad(origin, "not valid JSON at offset " + std::to_string(error.offset) + ": " +
+                        error.errorString().toStdString());
     if (!document.isObject())
         Bad(origin, "the top level must be an object");
     const QJsonObject root = document.object();
@@ -236,7 +240,7 @@ TScenario TScenario::FromJson(const std::string& json, const std::string& origin
         scenario.databases.push_back(def);
     }
     if (!ids.count(1))
-        scenario.databases.insert(scenario.databases.begin(), TDatabaseDef {1, "master"});
+        scenario.databases.insert(scenario.databases.begin(), TDatabaseDef{1, "master"});
 
     const QJsonArray accounts = Array(root, "accounts", origin);
     for (qsizetype i = 0; i < accounts.size(); ++i) {
@@ -263,7 +267,7 @@ TScenario TScenario::FromJson(const std::string& json, const std::string& origin
         scenario.accounts.push_back(account);
     }
     if (scenario.accounts.empty())
-        scenario.accounts.push_back(TAccount {"sa", "torvane", "master", true, {}, true});
+        scenario.accounts.push_back(TAccount{"sa", "torvane", "master", true, {}, true});
 
     std::set<int> spids;
     const QJsonArray processes = Array(root, "processes", origin);

@@ -32,9 +32,9 @@ struct TDatabaseDef
 struct TProcessDef
 {
     ProcessSpec spec;
-    int spid = 0;              // 0 = the lowest free user spid
-    int dbid = -1;             // >= 0: this id, even one without a database (a dropped one)
-    bool system = false;       // logged in at server start; database id 0 unless dbid says otherwise
+    int spid = 0;        // 0 = the lowest free user spid
+    int dbid = -1;       // >= 0: this id, even one without a database (a dropped one)
+    bool system = false; // logged in at server start; database id 0 unless dbid says otherwise
     bool nullLogin = false;
     bool nullLoginTime = false;
     bool nullLastBatch = false;
@@ -42,11 +42,11 @@ struct TProcessDef
     std::int64_t physicalIo = 0;
     std::int64_t memusage = 0;
     std::int64_t waittime = 0;
-    bool running = false;       // has a statement handle (fn_get_sql finds its batch)
-    std::string objectName;     // the procedure it runs; empty = an ad hoc batch
+    bool running = false;   // has a statement handle (fn_get_sql finds its batch)
+    std::string objectName; // the procedure it runs; empty = an ad hoc batch
     bool encrypted = false;
-    int stmtStart = 0;          // the current statement: characters [stmtStart, stmtEnd) of its batch
-    int stmtEnd = -1;           // -1 = to the end
+    int stmtStart = 0; // the current statement: characters [stmtStart, stmtEnd) of its batch
+    int stmtEnd = -1;  // -1 = to the end
     double lastBatchAgeSeconds = 5;
 };
 

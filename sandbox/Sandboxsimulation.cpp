@@ -24,8 +24,8 @@ bool IsProbe(const std::string& sql)
 {
     try {
         const std::vector<Token> tokens = Tokenize(sql);
-        return tokens.size() == 3 && tokens[0].Is("select") && tokens[1].kind == TokenKind::Integer
-            && tokens[1].text == "1";
+        return tokens.size() == 3 && tokens[0].Is("select") && tokens[1].kind == TokenKind::Integer &&
+               tokens[1].text == "1";
     } catch (const TSqlError&) {
         return false;
     }
@@ -35,7 +35,8 @@ bool IsProbe(const std::string& sql)
 std::string NetAddressOf(const std::string& address)
 {
     unsigned a = 0, b = 0, c = 0, d = 0;
-    if (std::sscanf(address.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
+    if (std::sscanf(address.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4 || a > 255 || b > 255 || c > 255 ||
+        d > 255)
         return "000000000000";
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0000%02X%02X%02X%02X", a, b, c, d);
@@ -62,7 +63,10 @@ public:
     std::function<void(int)> KilledHandler;
 };
 
-TSandboxSimulation::TSandboxSimulation(const ScenarioOptions& options) : State(std::make_unique<TState>(options)) {}
+TSandboxSimulation::TSandboxSimulation(const ScenarioOptions& options)
+    : State(std::make_unique<TState>(options))
+{
+}
 
 TSandboxSimulation::~TSandboxSimulation() = default;
 
@@ -77,7 +81,8 @@ LoginResult TSandboxSimulation::Login(const LoginRequest& request)
     result.error.text = "Login failed for user '" + request.userName + "'.";
     if (request.integratedSecurity) {
         result.error.number = 18452;
-        result.error.text = "Login failed. The login is from an untrusted domain and cannot be used with Windows authentication.";
+        result.error.text = "Login failed. The login is from an untrusted domain and cannot be used with "
+                            "Windows authentication.";
         return result;
     }
     const TAccount* account = table.FindAccount(request.userName);
@@ -88,7 +93,8 @@ LoginResult TSandboxSimulation::Login(const LoginRequest& request)
     if (!dbid || !table.HasAccess(account->login, *dbid)) {
         result.error.number = 4060;
         result.error.severity = 11;
-        result.error.text = "Cannot open database \"" + wanted + "\" requested by the login. The login failed.";
+        result.error.text =
+            "Cannot open database \"" + wanted + "\" requested by the login. The login failed.";
         return result;
     }
     ProcessSpec spec;
@@ -107,7 +113,8 @@ LoginResult TSandboxSimulation::Login(const LoginRequest& request)
     if (spid == 0) {
         result.error.number = 17809;
         result.error.severity = 20;
-        result.error.text = "Could not connect because the maximum number of '32767' user connections has already been reached.";
+        result.error.text = "Could not connect because the maximum number of '32767' user connections has "
+                            "already been reached.";
         return result;
     }
     if (TProcess* process = table.Find(spid))
@@ -115,7 +122,7 @@ LoginResult TSandboxSimulation::Login(const LoginRequest& request)
     result.ok = true;
     result.spid = spid;
     result.database = spec.database;
-    result.error = Message {};
+    result.error = Message{};
     return result;
 }
 
@@ -135,7 +142,7 @@ BatchResult TSandboxSimulation::ExecuteBatch(int spid, const std::string& sql)
     {
         std::unique_lock<std::mutex> lock(State->Mutex);
         TProcessTable& table = State->Table;
-        State->Log.push_back(BatchLogEntry {spid, table.Now(), sql});
+        State->Log.push_back(BatchLogEntry{spid, table.Now(), sql});
         if (IsProbe(sql)) {
             // The wait gives the lock up; a shorter delay set meanwhile ends it sooner.
             const auto arrival = std::chrono::steady_clock::now();

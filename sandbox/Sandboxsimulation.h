@@ -41,11 +41,11 @@ struct ProcessSpec
     std::string hostProcess = "1234";
     std::string lastWaitType = "MISCELLANEOUS";
     std::string waitResource;
-    int blocked = 0;   // spid this process waits for; 0 = none
+    int blocked = 0; // spid this process waits for; 0 = none
     int openTran = 0;
-    int workers = 0;   // parallel worker threads (ecid 1..workers) besides ecid 0
+    int workers = 0;              // parallel worker threads (ecid 1..workers) besides ecid 0
     double loginAgeSeconds = 600; // logged in this long before now
-    std::string statement; // the batch the process runs or ran last (empty: a default)
+    std::string statement;        // the batch the process runs or ran last (empty: a default)
 };
 
 // One row of the table (one thread of one process), as tests see it.
@@ -96,12 +96,12 @@ public:
     void Logout(int spid) override;
     BatchResult ExecuteBatch(int spid, const std::string& sql) override;
 
-    void SetProbeDelayMs(int ms);                 // delay on the one-row probe
-    void SetStatementOffsetColumn(bool present);  // sysprocesses has stmt_start
-    void SetFnGetSqlPermission(bool granted);     // logins may execute fn_get_sql
-    void SetCaseSensitive(bool on);               // variable names must match exactly
+    void SetProbeDelayMs(int ms);                // delay on the one-row probe
+    void SetStatementOffsetColumn(bool present); // sysprocesses has stmt_start
+    void SetFnGetSqlPermission(bool granted);    // logins may execute fn_get_sql
+    void SetCaseSensitive(bool on);              // variable names must match exactly
 
-    int AddProcess(const ProcessSpec& spec);       // the new spid, or 0 when the table is full
+    int AddProcess(const ProcessSpec& spec); // the new spid, or 0 when the table is full
     bool RemoveProcess(int spid);
     bool BlockProcess(int spid, int blockingSpid); // blockingSpid 0 = unblock
 

@@ -17,9 +17,8 @@ std::string ToLower(std::string text)
 
 bool Token::Is(const char* keyword) const
 {
-    return (kind == TokenKind::Identifier && !bracketed) || kind == TokenKind::Symbol
-        ? lower == keyword
-        : false;
+    return (kind == TokenKind::Identifier && !bracketed) || kind == TokenKind::Symbol ? lower == keyword
+                                                                                      : false;
 }
 
 namespace {
@@ -105,13 +104,15 @@ std::vector<Token> Tokenize(const std::string& sql)
             token.unicode = c != '\'';
             pos += token.unicode ? 2 : 1;
             if (!ReadQuoted(sql, pos, '\'', token.text))
-                throw TSqlError(105, "Unclosed quotation mark after the character string '" + token.text + "'.", 15);
+                throw TSqlError(
+                    105, "Unclosed quotation mark after the character string '" + token.text + "'.", 15);
         } else if (c == '[' || c == '"') {
             token.kind = TokenKind::Identifier;
             token.bracketed = true;
             ++pos;
             if (!ReadQuoted(sql, pos, c == '[' ? ']' : '"', token.text))
-                throw TSqlError(105, "Unclosed quotation mark after the character string '" + token.text + "'.", 15);
+                throw TSqlError(
+                    105, "Unclosed quotation mark after the character string '" + token.text + "'.", 15);
         } else if (c == '0' && pos + 1 < sql.size() && (sql[pos + 1] == 'x' || sql[pos + 1] == 'X')) {
             token.kind = TokenKind::Binary;
             pos += 2;
@@ -122,9 +123,11 @@ std::vector<Token> Tokenize(const std::string& sql)
                 hex.insert(hex.begin(), '0');
             for (std::size_t i = 0; i < hex.size(); i += 2)
                 token.text += static_cast<char>(HexDigit(hex[i]) * 16 + HexDigit(hex[i + 1]));
-        } else if (std::isdigit(c) || (c == '.' && pos + 1 < sql.size() && std::isdigit(static_cast<unsigned char>(sql[pos + 1])))) {
+        } else if (std::isdigit(c) || (c == '.' && pos + 1 < sql.size() &&
+                                       std::isdigit(static_cast<unsigned char>(sql[pos + 1])))) {
             token.kind = TokenKind::Integer;
-            while (pos < sql.size() && (std::isdigit(static_cast<unsigned char>(sql[pos])) || sql[pos] == '.')) {
+            while (pos < sql.size() &&
+                   (std::isdigit(static_cast<unsigned char>(sql[pos])) || sql[pos] == '.')) {
                 if (sql[pos] == '.')
                     token.kind = TokenKind::Float;
                 token.text += sql[pos++];
@@ -163,7 +166,9 @@ std::vector<Token> Tokenize(const std::string& sql)
             if (!std::strchr("(),.;=<>!+-*/%&|^~:", c))
                 throw SyntaxError(token.text);
         }
-        token.lower = token.kind == TokenKind::String || token.kind == TokenKind::Binary ? std::string() : ToLower(token.text);
+        token.lower = token.kind == TokenKind::String || token.kind == TokenKind::Binary
+                          ? std::string()
+                          : ToLower(token.text);
         tokens.push_back(std::move(token));
     }
     Token end;

@@ -16,8 +16,8 @@ enum class TokenKind
     String,     // 'text' or N'text'; text is the unescaped content
     Integer,
     Float,
-    Binary,     // 0x...; text is the raw bytes
-    Symbol,     // operators and punctuation: ( ) , . ; = <> != <= >= < > + - * / % & | ^ ~ ::
+    Binary, // 0x...; text is the raw bytes
+    Symbol, // operators and punctuation: ( ) , . ; = <> != <= >= < > + - * / % & | ^ ~ ::
     End,
 };
 
@@ -25,7 +25,7 @@ struct Token
 {
     TokenKind kind = TokenKind::End;
     std::string text;
-    bool unicode = false; // N'...'
+    bool unicode = false;   // N'...'
     bool bracketed = false; // [name] or "name": never a keyword
     std::size_t offset = 0;
     std::string lower; // lower-case text of identifiers and symbols, for keyword tests

@@ -11,14 +11,16 @@ namespace {
 const std::set<std::string>& ReservedWords()
 {
     static const std::set<std::string> words = {
-        "from", "where", "if", "else", "begin", "end", "select", "set", "declare", "and", "or", "not",
-        "as", "when", "then", "case", "open", "fetch", "close", "deallocate", "kill", "exec", "execute",
-        "use", "dbcc", "while", "order", "group", "union", "into", "commit", "rollback", "print", "return",
-        "insert", "update", "delete", "having", "go", "with", "on", "is", "null", "like", "in", "exists",
-        "between", "distinct", "top", "by", "cursor", "for", "save", "create", "drop", "alter", "truncate",
-        "grant", "revoke", "deny", "backup", "restore", "checkpoint", "waitfor", "raiserror", "goto",
-        "break", "continue", "transaction", "tran", "values", "join", "inner", "outer", "left", "right",
-        "cross", "full",
+        "from",      "where",  "if",     "else",       "begin",       "end",     "select",     "set",
+        "declare",   "and",    "or",     "not",        "as",          "when",    "then",       "case",
+        "open",      "fetch",  "close",  "deallocate", "kill",        "exec",    "execute",    "use",
+        "dbcc",      "while",  "order",  "group",      "union",       "into",    "commit",     "rollback",
+        "print",     "return", "insert", "update",     "delete",      "having",  "go",         "with",
+        "on",        "is",     "null",   "like",       "in",          "exists",  "between",    "distinct",
+        "top",       "by",     "cursor", "for",        "save",        "create",  "drop",       "alter",
+        "truncate",  "grant",  "revoke", "deny",       "backup",      "restore", "checkpoint", "waitfor",
+        "raiserror", "goto",   "break",  "continue",   "transaction", "tran",    "values",     "join",
+        "inner",     "outer",  "left",   "right",      "cross",       "full",
     };
     return words;
 }
@@ -27,10 +29,11 @@ const std::set<std::string>& ReservedWords()
 const std::set<std::string>& StatementWords()
 {
     static const std::set<std::string> words = {
-        "select", "set", "declare", "if", "else", "begin", "end", "while", "open", "fetch", "close",
-        "deallocate", "kill", "exec", "execute", "use", "dbcc", "commit", "rollback", "print", "return",
-        "insert", "update", "delete", "create", "drop", "alter", "save", "truncate", "grant", "waitfor",
-        "raiserror", "goto", "break", "continue", "backup", "restore", "checkpoint",
+        "select", "set",    "declare",  "if",         "else",     "begin",      "end",     "while",
+        "open",   "fetch",  "close",    "deallocate", "kill",     "exec",       "execute", "use",
+        "dbcc",   "commit", "rollback", "print",      "return",   "insert",     "update",  "delete",
+        "create", "drop",   "alter",    "save",       "truncate", "grant",      "waitfor", "raiserror",
+        "goto",   "break",  "continue", "backup",     "restore",  "checkpoint",
     };
     return words;
 }
@@ -214,9 +217,9 @@ private:
                     ++Pos;
         } else if (word == "open" || word == "close" || word == "deallocate") {
             ++Pos;
-            statement->kind = word == "open" ? TStatement::Kind::Open
-                : word == "close"            ? TStatement::Kind::Close
-                                             : TStatement::Kind::Deallocate;
+            statement->kind = word == "open"    ? TStatement::Kind::Open
+                              : word == "close" ? TStatement::Kind::Close
+                                                : TStatement::Kind::Deallocate;
             Accept("global");
             statement->name = ToLower(Name());
         } else if (word == "fetch") {
@@ -281,10 +284,11 @@ private:
         } else if (word == "return") {
             ++Pos;
             statement->kind = TStatement::Kind::Return;
-        } else if (!StatementWords().count(word) && !ReservedWords().count(word)
-                   && (Peek(1).kind == TokenKind::End || Peek(1).Is(";") || Peek(1).kind == TokenKind::Variable
-                       || Peek(1).kind == TokenKind::String || Peek(1).kind == TokenKind::Integer)
-                   && Pos == 0) {
+        } else if (!StatementWords().count(word) && !ReservedWords().count(word) &&
+                   (Peek(1).kind == TokenKind::End || Peek(1).Is(";") ||
+                    Peek(1).kind == TokenKind::Variable || Peek(1).kind == TokenKind::String ||
+                    Peek(1).kind == TokenKind::Integer) &&
+                   Pos == 0) {
             // The first statement of a batch may call a procedure without EXEC.
             statement->kind = TStatement::Kind::Execute;
             statement->name = ProcedureName();
@@ -358,9 +362,9 @@ private:
                     if (Peek().kind != TokenKind::Identifier && Peek().kind != TokenKind::String)
                         Fail();
                     item.alias = Next().text;
-                } else if ((Peek().kind == TokenKind::Identifier
-                            && (Peek().bracketed || !ReservedWords().count(Peek().lower)))
-                           || Peek().kind == TokenKind::String) {
+                } else if ((Peek().kind == TokenKind::Identifier &&
+                            (Peek().bracketed || !ReservedWords().count(Peek().lower))) ||
+                           Peek().kind == TokenKind::String) {
                     item.alias = Next().text;
                 }
             }
@@ -499,7 +503,8 @@ private:
         }
         auto left = Additive();
         const Token& op = Peek();
-        if (op.Is("=") || op.Is("<>") || op.Is("!=") || op.Is("<") || op.Is(">") || op.Is("<=") || op.Is(">=")) {
+        if (op.Is("=") || op.Is("<>") || op.Is("!=") || op.Is("<") || op.Is(">") || op.Is("<=") ||
+            op.Is(">=")) {
             auto node = Make(TExpr::Kind::Compare, Next());
             node->name = op.text == "!=" ? "<>" : op.text;
             node->args.push_back(std::move(left));
@@ -668,7 +673,7 @@ private:
         if (!token.bracketed && ReservedWords().count(token.lower))
             Fail();
         // name, a.name, a.b.name, or name(args)
-        std::vector<std::string> parts {Next().text};
+        std::vector<std::string> parts{Next().text};
         while (Peek().Is(".") && Peek(1).kind == TokenKind::Identifier) {
             ++Pos;
             parts.push_back(Next().text);

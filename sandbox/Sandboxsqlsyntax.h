@@ -38,22 +38,22 @@ struct TExpr
     enum class Kind
     {
         Literal,
-        Variable,  // name = @x as written
-        Global,    // name = @@x lower-case
-        Column,    // name lower-case, qualifier lower-case or empty
-        Star,      // count(*)
+        Variable, // name = @x as written
+        Global,   // name = @@x lower-case
+        Column,   // name lower-case, qualifier lower-case or empty
+        Star,     // count(*)
         Negate,
         BitNot,
-        Binary,    // name = operator: + - * / % & | ^
-        Compare,   // name = operator: = <> < > <= >=
+        Binary,  // name = operator: + - * / % & | ^
+        Compare, // name = operator: = <> < > <= >=
         Like,
-        IsNull,    // IS [NOT] NULL
+        IsNull, // IS [NOT] NULL
         In,
         And,
         Or,
         Not,
-        Case,      // args: [subject,] when, then, when, then, ..., [else]
-        Function,  // name lower-case
+        Case,     // args: [subject,] when, then, when, then, ..., [else]
+        Function, // name lower-case
         Cast,
         Subquery,
         Exists,
@@ -66,30 +66,30 @@ struct TExpr
     TTypeInfo castType;
     std::vector<std::unique_ptr<TExpr>> args;
     std::shared_ptr<TSelect> select;
-    bool negate = false;      // NOT LIKE, IS NOT NULL, NOT IN
-    bool simpleCase = false;  // CASE subject WHEN ...
+    bool negate = false;     // NOT LIKE, IS NOT NULL, NOT IN
+    bool simpleCase = false; // CASE subject WHEN ...
     bool hasElse = false;
-    int columnIndex = -1;     // resolved against the current table before rows are read
-    int aggregateSlot = -1;   // for count/min/max/sum: index of the aggregate's result
-    std::string sourceText;   // first token, for messages
-    std::uint32_t nameHash = 0; // NameHash(name) of a function
+    int columnIndex = -1;          // resolved against the current table before rows are read
+    int aggregateSlot = -1;        // for count/min/max/sum: index of the aggregate's result
+    std::string sourceText;        // first token, for messages
+    std::uint32_t nameHash = 0;    // NameHash(name) of a function
     std::optional<TTypeInfo> type; // the static type, once known (it does not change within a batch)
 };
 using TExprPtr = std::unique_ptr<TExpr>;
 
 struct TSelectItem
 {
-    std::string alias;      // the result column's name; empty when none
-    std::string assignVar;  // SELECT @v = expr
+    std::string alias;     // the result column's name; empty when none
+    std::string assignVar; // SELECT @v = expr
     TExprPtr expr;
 };
 
 struct TTableRef
 {
-    std::string name;   // last part, lower-case (sysprocesses, fn_get_sql)
-    std::string written; // as written, for messages
+    std::string name;     // last part, lower-case (sysprocesses, fn_get_sql)
+    std::string written;  // as written, for messages
     std::string database; // first part when given (master), lower-case
-    std::string alias;  // lower-case
+    std::string alias;    // lower-case
     bool function = false;
     std::vector<TExprPtr> args;
 };
@@ -142,11 +142,11 @@ struct TStatement
     };
     Kind kind = Kind::Select;
     std::vector<TVariableDecl> declarations;
-    std::string name;                // variable, cursor, option, procedure, database, dbcc command
-    std::vector<std::string> words;  // SET option arguments as written
+    std::string name;               // variable, cursor, option, procedure, database, dbcc command
+    std::vector<std::string> words; // SET option arguments as written
     std::vector<std::string> intoVars;
     std::vector<std::string> paramNames; // EXEC proc @param = value
-    std::vector<TExprPtr> args;      // SET @v = args[0]; IF/WHILE condition args[0]; KILL args[0]; EXEC args
+    std::vector<TExprPtr> args; // SET @v = args[0]; IF/WHILE condition args[0]; KILL args[0]; EXEC args
     std::shared_ptr<TSelect> select;
     std::vector<TStatementPtr> body; // BLOCK; IF: body[0] then, body[1] else (may be null); WHILE: body[0]
 };

@@ -14,8 +14,8 @@ namespace sandbox {
 
 bool IsInteger(VType type)
 {
-    return type == VType::Bit || type == VType::TinyInt || type == VType::SmallInt || type == VType::Int
-        || type == VType::BigInt;
+    return type == VType::Bit || type == VType::TinyInt || type == VType::SmallInt || type == VType::Int ||
+           type == VType::BigInt;
 }
 
 bool IsNumeric(VType type)
@@ -25,8 +25,8 @@ bool IsNumeric(VType type)
 
 bool IsText(VType type)
 {
-    return type == VType::Char || type == VType::VarChar || type == VType::NChar || type == VType::NVarChar
-        || type == VType::Text || type == VType::NText;
+    return type == VType::Char || type == VType::VarChar || type == VType::NChar || type == VType::NVarChar ||
+           type == VType::Text || type == VType::NText;
 }
 
 bool IsUnicode(VType type)
@@ -37,21 +37,36 @@ bool IsUnicode(VType type)
 int Precedence(VType type)
 {
     switch (type) {
-    case VType::Null: return 0;
-    case VType::Binary: return 1;
-    case VType::Char: return 2;
-    case VType::VarChar: return 3;
-    case VType::NChar: return 4;
-    case VType::NVarChar: return 5;
-    case VType::Text: return 6;
-    case VType::NText: return 7;
-    case VType::Bit: return 8;
-    case VType::TinyInt: return 9;
-    case VType::SmallInt: return 10;
-    case VType::Int: return 11;
-    case VType::BigInt: return 12;
-    case VType::Float: return 13;
-    case VType::DateTime: return 14;
+    case VType::Null:
+        return 0;
+    case VType::Binary:
+        return 1;
+    case VType::Char:
+        return 2;
+    case VType::VarChar:
+        return 3;
+    case VType::NChar:
+        return 4;
+    case VType::NVarChar:
+        return 5;
+    case VType::Text:
+        return 6;
+    case VType::NText:
+        return 7;
+    case VType::Bit:
+        return 8;
+    case VType::TinyInt:
+        return 9;
+    case VType::SmallInt:
+        return 10;
+    case VType::Int:
+        return 11;
+    case VType::BigInt:
+        return 12;
+    case VType::Float:
+        return 13;
+    case VType::DateTime:
+        return 14;
     }
     return 0;
 }
@@ -60,7 +75,8 @@ TTypeInfo CommonType(const TTypeInfo& a, const TTypeInfo& b, bool concatenation)
 {
     TTypeInfo result;
     result.nullable = a.nullable || b.nullable;
-    if (concatenation && (IsText(a.type) || a.type == VType::Null) && (IsText(b.type) || b.type == VType::Null)) {
+    if (concatenation && (IsText(a.type) || a.type == VType::Null) &&
+        (IsText(b.type) || b.type == VType::Null)) {
         const bool unicode = IsUnicode(a.type) || IsUnicode(b.type);
         result.type = unicode ? VType::NVarChar : VType::VarChar;
         result.length = std::min(a.length + b.length, unicode ? 4000 : 8000);
@@ -88,21 +104,36 @@ namespace {
 const char* TypeName(VType type)
 {
     switch (type) {
-    case VType::Null: return "null";
-    case VType::Bit: return "bit";
-    case VType::TinyInt: return "tinyint";
-    case VType::SmallInt: return "smallint";
-    case VType::Int: return "int";
-    case VType::BigInt: return "bigint";
-    case VType::Float: return "float";
-    case VType::Char: return "char";
-    case VType::VarChar: return "varchar";
-    case VType::NChar: return "nchar";
-    case VType::NVarChar: return "nvarchar";
-    case VType::Text: return "text";
-    case VType::NText: return "ntext";
-    case VType::DateTime: return "datetime";
-    case VType::Binary: return "binary";
+    case VType::Null:
+        return "null";
+    case VType::Bit:
+        return "bit";
+    case VType::TinyInt:
+        return "tinyint";
+    case VType::SmallInt:
+        return "smallint";
+    case VType::Int:
+        return "int";
+    case VType::BigInt:
+        return "bigint";
+    case VType::Float:
+        return "float";
+    case VType::Char:
+        return "char";
+    case VType::VarChar:
+        return "varchar";
+    case VType::NChar:
+        return "nchar";
+    case VType::NVarChar:
+        return "nvarchar";
+    case VType::Text:
+        return "text";
+    case VType::NText:
+        return "ntext";
+    case VType::DateTime:
+        return "datetime";
+    case VType::Binary:
+        return "binary";
     }
     return "?";
 }
@@ -129,7 +160,8 @@ std::string DateTimeText(double days)
     const long long d = doy - (153 * mp + 2) / 5 + 1;
     const long long m = mp < 10 ? mp + 3 : mp - 9;
     const long long y = yoe + era * 400 + (m <= 2);
-    const long long minutes = static_cast<long long>(std::floor((days - static_cast<double>(whole)) * 1440.0 + 1e-7));
+    const long long minutes =
+        static_cast<long long>(std::floor((days - static_cast<double>(whole)) * 1440.0 + 1e-7));
     const long long hour = minutes / 60 % 24;
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%s %2lld %lld %2lld:%02lld%s", months[m - 1], d, y,
@@ -149,8 +181,8 @@ std::string BinaryFromInteger(std::int64_t value, int bytes)
 
 [[noreturn]] void ConversionFailed(const std::string& text, VType from, VType to)
 {
-    throw TSqlError(245, "Conversion failed when converting the " + std::string(TypeName(from)) + " value '" + text
-                             + "' to data type " + TypeName(to) + ".");
+    throw TSqlError(245, "Conversion failed when converting the " + std::string(TypeName(from)) + " value '" +
+                             text + "' to data type " + TypeName(to) + ".");
 }
 
 std::int64_t RangeChecked(std::int64_t value, VType to)
@@ -170,8 +202,8 @@ std::int64_t RangeChecked(std::int64_t value, VType to)
         return value != 0;
     }
     if (value < low || value > high)
-        throw TSqlError(220, std::string("Arithmetic overflow error for data type ") + TypeName(to) + ", value = "
-                                 + std::to_string(value) + ".");
+        throw TSqlError(220, std::string("Arithmetic overflow error for data type ") + TypeName(to) +
+                                 ", value = " + std::to_string(value) + ".");
     return value;
 }
 
@@ -192,9 +224,11 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
         else if (const auto* d = std::get_if<DateTimeValue>(&value))
             text = DateTimeText(d->days);
         if (IsInteger(from.type) && to.length > 0 && static_cast<int>(text.size()) > to.length)
-            throw TSqlError(8115, std::string("Arithmetic overflow error converting expression to data type ")
-                                      + TypeName(to.type) + ".");
-        if (to.length > 0 && to.type != VType::Text && to.type != VType::NText && static_cast<int>(text.size()) > to.length)
+            throw TSqlError(8115,
+                            std::string("Arithmetic overflow error converting expression to data type ") +
+                                TypeName(to.type) + ".");
+        if (to.length > 0 && to.type != VType::Text && to.type != VType::NText &&
+            static_cast<int>(text.size()) > to.length)
             text.resize(static_cast<std::size_t>(to.length));
         if ((to.type == VType::Char || to.type == VType::NChar) && static_cast<int>(text.size()) < to.length)
             text.append(static_cast<std::size_t>(to.length) - text.size(), ' ');
@@ -218,13 +252,13 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
             const char* begin = trimmed.data() + (!trimmed.empty() && trimmed[0] == '+');
             const auto [end, error] = std::from_chars(begin, trimmed.data() + trimmed.size(), result);
             if (trimmed.empty())
-                return std::int64_t {0};
+                return std::int64_t{0};
             if (error != std::errc() || end != trimmed.data() + trimmed.size())
                 ConversionFailed(*s, from.type, to.type);
             return RangeChecked(result, to.type);
         }
-        throw TSqlError(529, std::string("Explicit conversion from data type ") + TypeName(from.type) + " to "
-                                 + TypeName(to.type) + " is not allowed.");
+        throw TSqlError(529, std::string("Explicit conversion from data type ") + TypeName(from.type) +
+                                 " to " + TypeName(to.type) + " is not allowed.");
     }
     if (to.type == VType::Float) {
         if (const auto* i = std::get_if<std::int64_t>(&value))
@@ -239,14 +273,15 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
                     return result;
             } catch (const std::exception&) {
             }
-            throw TSqlError(8114, std::string("Error converting data type ") + TypeName(from.type) + " to float.");
+            throw TSqlError(8114,
+                            std::string("Error converting data type ") + TypeName(from.type) + " to float.");
         }
     }
     if (to.type == VType::DateTime) {
         if (const auto* d = std::get_if<DateTimeValue>(&value))
             return *d;
         if (const auto* i = std::get_if<std::int64_t>(&value))
-            return DateTimeValue {static_cast<double>(*i) + 2.0};
+            return DateTimeValue{static_cast<double>(*i) + 2.0};
         throw TSqlError(241, "Conversion failed when converting date and/or time from character string.");
     }
     if (to.type == VType::Binary) {
@@ -261,8 +296,8 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
             return bytes;
         }
     }
-    throw TSqlError(529, std::string("Explicit conversion from data type ") + TypeName(from.type) + " to "
-                             + TypeName(to.type) + " is not allowed.");
+    throw TSqlError(529, std::string("Explicit conversion from data type ") + TypeName(from.type) + " to " +
+                             TypeName(to.type) + " is not allowed.");
 }
 
 namespace {
@@ -297,8 +332,7 @@ int CompareBinary(std::string a, std::string b)
     return a == b ? 0 : (a < b ? -1 : 1);
 }
 
-template <typename T>
-int Sign(T a, T b)
+template <typename T> int Sign(T a, T b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
@@ -314,7 +348,7 @@ int Compare(const Value& a, const TTypeInfo& ta, const Value& b, const TTypeInfo
     const Value cb = Convert(b, tb, common);
     if (const auto* s = std::get_if<std::string>(&ca))
         return common.type == VType::Binary ? CompareBinary(*s, std::get<std::string>(cb))
-                                             : CompareText(*s, std::get<std::string>(cb), caseSensitive);
+                                            : CompareText(*s, std::get<std::string>(cb), caseSensitive);
     if (const auto* i = std::get_if<std::int64_t>(&ca))
         return Sign(*i, std::get<std::int64_t>(cb));
     if (const auto* f = std::get_if<double>(&ca))
@@ -328,11 +362,13 @@ namespace {
 
 bool SameChar(char a, char b, bool caseSensitive)
 {
-    return caseSensitive ? a == b
-                         : std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    return caseSensitive
+               ? a == b
+               : std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
 }
 
-bool LikeAt(const std::string& text, std::size_t t, const std::string& pattern, std::size_t p, bool caseSensitive)
+bool LikeAt(const std::string& text, std::size_t t, const std::string& pattern, std::size_t p,
+            bool caseSensitive)
 {
     while (p < pattern.size()) {
         const char pc = pattern[p];
@@ -360,7 +396,9 @@ bool LikeAt(const std::string& text, std::size_t t, const std::string& pattern, 
             bool found = false;
             for (std::size_t i = 0; i < set.size(); ++i) {
                 if (i + 2 < set.size() && set[i + 1] == '-') {
-                    const char c = caseSensitive ? text[t] : static_cast<char>(std::tolower(static_cast<unsigned char>(text[t])));
+                    const char c = caseSensitive
+                                       ? text[t]
+                                       : static_cast<char>(std::tolower(static_cast<unsigned char>(text[t])));
                     found = found || (c >= set[i] && c <= set[i + 2]);
                     i += 2;
                 } else {
@@ -391,12 +429,24 @@ bool Like(const std::string& text, const std::string& pattern, bool caseSensitiv
 TTypeInfo TypeFromName(const std::string& name, int length, bool lengthGiven)
 {
     static const std::map<std::string, VType> types = {
-        {"bit", VType::Bit},         {"tinyint", VType::TinyInt},   {"smallint", VType::SmallInt},
-        {"int", VType::Int},         {"integer", VType::Int},       {"bigint", VType::BigInt},
-        {"float", VType::Float},     {"real", VType::Float},        {"char", VType::Char},
-        {"varchar", VType::VarChar}, {"nchar", VType::NChar},       {"nvarchar", VType::NVarChar},
-        {"sysname", VType::NVarChar}, {"text", VType::Text},        {"ntext", VType::NText},
-        {"datetime", VType::DateTime}, {"smalldatetime", VType::DateTime}, {"binary", VType::Binary},
+        {"bit", VType::Bit},
+        {"tinyint", VType::TinyInt},
+        {"smallint", VType::SmallInt},
+        {"int", VType::Int},
+        {"integer", VType::Int},
+        {"bigint", VType::BigInt},
+        {"float", VType::Float},
+        {"real", VType::Float},
+        {"char", VType::Char},
+        {"varchar", VType::VarChar},
+        {"nchar", VType::NChar},
+        {"nvarchar", VType::NVarChar},
+        {"sysname", VType::NVarChar},
+        {"text", VType::Text},
+        {"ntext", VType::NText},
+        {"datetime", VType::DateTime},
+        {"smalldatetime", VType::DateTime},
+        {"binary", VType::Binary},
         {"varbinary", VType::Binary},
     };
     const auto it = types.find(ToLower(name));
@@ -406,7 +456,8 @@ TTypeInfo TypeFromName(const std::string& name, int length, bool lengthGiven)
     type.type = it->second;
     type.nullable = true;
     if (IsText(type.type) || type.type == VType::Binary) {
-        const bool fixed = type.type == VType::Char || type.type == VType::NChar || type.type == VType::Binary;
+        const bool fixed =
+            type.type == VType::Char || type.type == VType::NChar || type.type == VType::Binary;
         type.length = lengthGiven ? length : (ToLower(name) == "sysname" ? 128 : (fixed ? 1 : 30));
         if (type.type == VType::Text || type.type == VType::NText)
             type.length = 0;
@@ -420,21 +471,50 @@ Column ResultColumn(const std::string& name, const TTypeInfo& type)
     column.name = name;
     column.nullable = type.nullable;
     switch (type.type) {
-    case VType::Null: column.type = SqlType::Int; break;
-    case VType::Bit: column.type = SqlType::Bit; break;
-    case VType::TinyInt: column.type = SqlType::TinyInt; break;
-    case VType::SmallInt: column.type = SqlType::SmallInt; break;
-    case VType::Int: column.type = SqlType::Int; break;
-    case VType::BigInt: column.type = SqlType::BigInt; break;
-    case VType::Float: column.type = SqlType::Float; break;
+    case VType::Null:
+        column.type = SqlType::Int;
+        break;
+    case VType::Bit:
+        column.type = SqlType::Bit;
+        break;
+    case VType::TinyInt:
+        column.type = SqlType::TinyInt;
+        break;
+    case VType::SmallInt:
+        column.type = SqlType::SmallInt;
+        break;
+    case VType::Int:
+        column.type = SqlType::Int;
+        break;
+    case VType::BigInt:
+        column.type = SqlType::BigInt;
+        break;
+    case VType::Float:
+        column.type = SqlType::Float;
+        break;
     case VType::Char:
-    case VType::VarChar: column.type = SqlType::VarChar; column.maxLength = std::max(type.length, 1); break;
+    case VType::VarChar:
+        column.type = SqlType::VarChar;
+        column.maxLength = std::max(type.length, 1);
+        break;
     case VType::NChar:
-    case VType::NVarChar: column.type = SqlType::NVarChar; column.maxLength = std::max(type.length, 1); break;
-    case VType::Text: column.type = SqlType::Text; break;
-    case VType::NText: column.type = SqlType::NText; break;
-    case VType::DateTime: column.type = SqlType::DateTime; break;
-    case VType::Binary: column.type = SqlType::VarChar; column.maxLength = 2 + 2 * std::max(type.length, 1); break;
+    case VType::NVarChar:
+        column.type = SqlType::NVarChar;
+        column.maxLength = std::max(type.length, 1);
+        break;
+    case VType::Text:
+        column.type = SqlType::Text;
+        break;
+    case VType::NText:
+        column.type = SqlType::NText;
+        break;
+    case VType::DateTime:
+        column.type = SqlType::DateTime;
+        break;
+    case VType::Binary:
+        column.type = SqlType::VarChar;
+        column.maxLength = 2 + 2 * std::max(type.length, 1);
+        break;
     }
     return column;
 }
@@ -453,8 +533,8 @@ Value ResultValue(const Value& value, const TTypeInfo& type)
     if ((type.type == VType::Char || type.type == VType::NChar) && !IsNull(value)) {
         std::string text = std::get<std::string>(value);
         // Fixed-width columns are padded to their width in characters, not UTF-8 bytes.
-        const auto characters = std::count_if(text.begin(), text.end(),
-                                              [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+        const auto characters = std::count_if(
+            text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
         if (characters < type.length)
             text.append(static_cast<std::size_t>(type.length - characters), ' ');
         return text;

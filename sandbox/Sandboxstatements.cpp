@@ -11,23 +11,55 @@ namespace {
 const std::set<std::string>& KnownOptions()
 {
     static const std::set<std::string> options = {
-        "textsize", "ansi_nulls", "ansi_padding", "ansi_warnings", "ansi_null_dflt_on", "ansi_null_dflt_off",
-        "ansi_defaults", "concat_null_yields_null", "quoted_identifier", "nocount", "arithabort",
-        "arithignore", "implicit_transactions", "cursor_close_on_commit", "datefirst", "dateformat",
-        "language", "lock_timeout", "transaction", "xact_abort", "numeric_roundabort", "deadlock_priority",
-        "rowcount", "fmtonly", "showplan_text", "showplan_all", "statistics", "noexec", "parseonly",
-        "query_governor_cost_limit", "context_info", "forceplan", "no_browsetable", "remote_proc_transactions",
-        "nonrecoverable", "offsets", "procid",
+        "textsize",
+        "ansi_nulls",
+        "ansi_padding",
+        "ansi_warnings",
+        "ansi_null_dflt_on",
+        "ansi_null_dflt_off",
+        "ansi_defaults",
+        "concat_null_yields_null",
+        "quoted_identifier",
+        "nocount",
+        "arithabort",
+        "arithignore",
+        "implicit_transactions",
+        "cursor_close_on_commit",
+        "datefirst",
+        "dateformat",
+        "language",
+        "lock_timeout",
+        "transaction",
+        "xact_abort",
+        "numeric_roundabort",
+        "deadlock_priority",
+        "rowcount",
+        "fmtonly",
+        "showplan_text",
+        "showplan_all",
+        "statistics",
+        "noexec",
+        "parseonly",
+        "query_governor_cost_limit",
+        "context_info",
+        "forceplan",
+        "no_browsetable",
+        "remote_proc_transactions",
+        "nonrecoverable",
+        "offsets",
+        "procid",
     };
     return options;
 }
 
 bool HasAggregate(const TExpr& expr)
 {
-    if (expr.kind == TExpr::Kind::Function
-        && (expr.name == "count" || expr.name == "min" || expr.name == "max" || expr.name == "sum" || expr.name == "avg"))
+    if (expr.kind == TExpr::Kind::Function &&
+        (expr.name == "count" || expr.name == "min" || expr.name == "max" || expr.name == "sum" ||
+         expr.name == "avg"))
         return true;
-    return std::any_of(expr.args.begin(), expr.args.end(), [](const TExprPtr& arg) { return HasAggregate(*arg); });
+    return std::any_of(expr.args.begin(), expr.args.end(),
+                       [](const TExprPtr& arg) { return HasAggregate(*arg); });
 }
 
 } // namespace
@@ -63,7 +95,7 @@ void TStatementRunner::RunBatch(const std::string& sql, const std::vector<TVaria
     const std::vector<TStatementPtr> statements = ParseBatch(tokens);
     CheckVariables(tokens, parameters);
     for (const TVariableDecl& parameter : parameters)
-        Scopes.back()[VariableKey(parameter.name)] = TVariable {parameter.name, parameter.type, Value {}};
+        Scopes.back()[VariableKey(parameter.name)] = TVariable{parameter.name, parameter.type, Value{}};
     for (const TStatementPtr& statement : statements)
         Execute(*statement);
 }
@@ -73,7 +105,8 @@ std::string TStatementRunner::VariableKey(const std::string& name) const
     return CaseSensitive() ? name : ToLower(name);
 }
 
-void TStatementRunner::CheckVariables(const std::vector<Token>& tokens, const std::vector<TVariableDecl>& parameters) const
+void TStatementRunner::CheckVariables(const std::vector<Token>& tokens,
+                                      const std::vector<TVariableDecl>& parameters) const
 {
     // A variable must be declared, earlier in the batch, under one spelling; the
     // server compares the spelling by its collation, so a case-sensitive server
@@ -86,8 +119,9 @@ void TStatementRunner::CheckVariables(const std::vector<Token>& tokens, const st
     bool expectDeclaration = false;
     int depth = 0;
     static const std::set<std::string> statementWords = {
-        "select", "set", "declare", "if", "else", "begin", "end", "while", "open", "fetch", "close",
-        "deallocate", "kill", "exec", "execute", "use", "dbcc", "commit", "rollback", "print", "return",
+        "select",  "set",  "declare", "if",     "else",       "begin", "end",
+        "while",   "open", "fetch",   "close",  "deallocate", "kill",  "exec",
+        "execute", "use",  "dbcc",    "commit", "rollback",   "print", "return",
     };
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
@@ -109,8 +143,10 @@ void TStatementRunner::CheckVariables(const std::vector<Token>& tokens, const st
         if (expectDeclaration) {
             expectDeclaration = false;
             if (!declared.insert(VariableKey(token.text)).second)
-                throw TSqlError(134, "The variable name '" + token.text
-                                         + "' has already been declared. Variable names must be unique within a query batch or stored procedure.",
+                throw TSqlError(134,
+                                "The variable name '" + token.text +
+                                    "' has already been declared. Variable names must be unique within a "
+                                    "query batch or stored procedure.",
                                 15, 2);
             continue;
         }
@@ -152,7 +188,7 @@ void TStatementRunner::RowCount(std::int64_t count)
 {
     RowCountValue = count;
     if (!NoCount())
-        Out.items.emplace_back(std::in_place_type<sandbox::RowCount>, sandbox::RowCount {count});
+        Out.items.emplace_back(std::in_place_type<sandbox::RowCount>, sandbox::RowCount{count});
 }
 
 int TStatementRunner::TranCount() const
@@ -186,10 +222,11 @@ void TStatementRunner::Execute(const TStatement& statement)
     switch (statement.kind) {
     case Kind::Declare:
         for (const TVariableDecl& declaration : statement.declarations)
-            Scopes.back()[VariableKey(declaration.name)] = TVariable {declaration.name, declaration.type, Value {}};
+            Scopes.back()[VariableKey(declaration.name)] =
+                TVariable{declaration.name, declaration.type, Value{}};
         break;
     case Kind::DeclareCursor:
-        Cursors[statement.name] = TCursor {statement.select, {}, {}, 0, false};
+        Cursors[statement.name] = TCursor{statement.select, {}, {}, 0, false};
         break;
     case Kind::SetVariable: {
         TVariable& variable = FindVariable(statement.name);
@@ -249,7 +286,8 @@ void TStatementRunner::Execute(const TStatement& statement)
         }
         const Row& row = cursor.rows[cursor.position++];
         if (!statement.intoVars.empty() && statement.intoVars.size() != row.size())
-            throw TSqlError(16924, "Cursorfetch: The number of variables declared in the INTO list must match that of selected columns.");
+            throw TSqlError(16924, "Cursorfetch: The number of variables declared in the INTO list must "
+                                   "match that of selected columns.");
         for (std::size_t i = 0; i < statement.intoVars.size(); ++i) {
             TVariable& variable = FindVariable(statement.intoVars[i]);
             variable.value = Convert(row[i], cursor.types[i], variable.type);
@@ -305,7 +343,7 @@ void TStatementRunner::Execute(const TStatement& statement)
     case Kind::Print: {
         TExpr& expr = *statement.args[0];
         const TTypeInfo type = TypeOf(expr, none);
-        const Value text = Convert(Eval(expr, none), type, TTypeInfo {VType::VarChar, 8000, true});
+        const Value text = Convert(Eval(expr, none), type, TTypeInfo{VType::VarChar, 8000, true});
         Info(0, IsNull(text) ? std::string() : std::get<std::string>(text));
         break;
     }
@@ -319,19 +357,24 @@ void TStatementRunner::ExecuteSelect(const TSelect& select)
     const bool assigns = !select.items.empty() && !select.items.front().assignVar.empty();
     for (const TSelectItem& item : select.items)
         if (item.assignVar.empty() == assigns)
-            throw TSqlError(141, "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval operations.", 15);
+            throw TSqlError(141,
+                            "A SELECT statement that assigns a value to a variable must not be combined with "
+                            "data-retrieval operations.",
+                            15);
     // Every read of the process table by a client sees it one step further on.
-    if (!assigns && select.hasFrom && !select.from.function && select.from.name == "sysprocesses"
-        && !std::any_of(select.items.begin(), select.items.end(), [](const TSelectItem& item) { return HasAggregate(*item.expr); }))
+    if (!assigns && select.hasFrom && !select.from.function && select.from.name == "sysprocesses" &&
+        !std::any_of(select.items.begin(), select.items.end(),
+                     [](const TSelectItem& item) { return HasAggregate(*item.expr); }))
         Table.Advance();
     TQueryResult result = Query(select);
     if (!assigns) {
         ResultSet set;
         for (std::size_t i = 0; i < result.names.size(); ++i)
             set.columns.push_back(ResultColumn(result.names[i], result.types[i]));
-        const bool needsMapping = std::any_of(result.types.begin(), result.types.end(), [](const TTypeInfo& type) {
-            return type.type == VType::Binary || type.type == VType::Char || type.type == VType::NChar;
-        });
+        const bool needsMapping =
+            std::any_of(result.types.begin(), result.types.end(), [](const TTypeInfo& type) {
+                return type.type == VType::Binary || type.type == VType::Char || type.type == VType::NChar;
+            });
         if (needsMapping)
             for (Row& row : result.rows)
                 for (std::size_t i = 0; i < row.size(); ++i)
@@ -368,14 +411,18 @@ void TStatementRunner::ExecuteUse(const std::string& database)
 {
     const std::optional<int> dbid = Table.DatabaseId(database, CaseSensitive());
     if (!dbid)
-        throw TSqlError(911, "Database '" + database + "' does not exist. Make sure that the name is entered correctly.", 16, 1);
+        throw TSqlError(
+            911, "Database '" + database + "' does not exist. Make sure that the name is entered correctly.",
+            16, 1);
     if (!Table.HasAccess(Login, *dbid))
-        throw TSqlError(916, "The server principal \"" + Login + "\" is not able to access the database \"" + database
-                                 + "\" under the current security context.", 14, 1);
+        throw TSqlError(916,
+                        "The server principal \"" + Login + "\" is not able to access the database \"" +
+                            database + "\" under the current security context.",
+                        14, 1);
     const std::string oldName = Table.DatabaseName(Dbid).value_or("");
     const std::string newName = *Table.DatabaseName(*dbid);
     Dbid = *dbid;
-    Out.items.push_back(DatabaseChange {oldName, newName});
+    Out.items.push_back(DatabaseChange{oldName, newName});
     Info(5701, "Changed database context to '" + newName + "'.");
 }
 
@@ -411,20 +458,27 @@ void TStatementRunner::ExecuteProcedure(const TStatement& statement)
         throw TSqlError(2812, "Could not find stored procedure '" + statement.name + "'.", 16, 62);
     const TRowContext none;
     if (statement.args.empty())
-        throw TSqlError(201, "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.", 16, 4);
+        throw TSqlError(
+            201,
+            "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.",
+            16, 4);
     const TTypeInfo textType = TypeOf(*statement.args[0], none);
     if (textType.type != VType::NVarChar && textType.type != VType::NChar && textType.type != VType::NText)
-        throw TSqlError(214, "Procedure expects parameter '@statement' of type 'ntext/nchar/nvarchar'.", 16, 2);
+        throw TSqlError(214, "Procedure expects parameter '@statement' of type 'ntext/nchar/nvarchar'.", 16,
+                        2);
     const Value text = Eval(*statement.args[0], none);
     std::vector<TVariableDecl> parameters;
     if (statement.args.size() > 1) {
         const TTypeInfo definitionType = TypeOf(*statement.args[1], none);
-        if (definitionType.type != VType::NVarChar && definitionType.type != VType::NChar && definitionType.type != VType::NText)
-            throw TSqlError(214, "Procedure expects parameter '@params' of type 'ntext/nchar/nvarchar'.", 16, 2);
+        if (definitionType.type != VType::NVarChar && definitionType.type != VType::NChar &&
+            definitionType.type != VType::NText)
+            throw TSqlError(214, "Procedure expects parameter '@params' of type 'ntext/nchar/nvarchar'.", 16,
+                            2);
         const Value definition = Eval(*statement.args[1], none);
         if (!IsNull(definition) && !std::get<std::string>(definition).empty()) {
             // The parameter list is read as the server reads a DECLARE.
-            const std::vector<TStatementPtr> declared = ParseBatch(Tokenize("declare " + std::get<std::string>(definition)));
+            const std::vector<TStatementPtr> declared =
+                ParseBatch(Tokenize("declare " + std::get<std::string>(definition)));
             if (declared.size() != 1 || declared[0]->kind != TStatement::Kind::Declare)
                 throw SyntaxError(std::get<std::string>(definition));
             parameters = declared[0]->declarations;
@@ -438,8 +492,10 @@ void TStatementRunner::ExecuteProcedure(const TStatement& statement)
             if (VariableKey(parameters[p].name) == VariableKey(named))
                 slot = p;
         if (slot >= parameters.size())
-            throw TSqlError(8145, (named.empty() ? std::string("Too many arguments") : named)
-                                      + " is not a parameter for procedure sp_executesql.", 16, 1);
+            throw TSqlError(8145,
+                            (named.empty() ? std::string("Too many arguments") : named) +
+                                " is not a parameter for procedure sp_executesql.",
+                            16, 1);
         const TTypeInfo type = TypeOf(*statement.args[i], none);
         bound[slot] = Convert(Eval(*statement.args[i], none), type, parameters[slot].type);
     }
@@ -452,8 +508,8 @@ void TStatementRunner::ExecuteProcedure(const TStatement& statement)
     ++NestLevel;
     try {
         for (std::size_t p = 0; p < parameters.size(); ++p)
-            Scopes.back()[VariableKey(parameters[p].name)]
-                = TVariable {parameters[p].name, parameters[p].type, bound[p]};
+            Scopes.back()[VariableKey(parameters[p].name)] =
+                TVariable{parameters[p].name, parameters[p].type, bound[p]};
         const std::vector<Token> tokens = Tokenize(std::get<std::string>(text));
         const std::vector<TStatementPtr> statements = ParseBatch(tokens);
         CheckVariables(tokens, parameters);
@@ -466,7 +522,8 @@ void TStatementRunner::ExecuteProcedure(const TStatement& statement)
     --NestLevel;
     Scopes.pop_back();
     if (Dbid != callerDbid) {
-        Out.items.push_back(DatabaseChange {Table.DatabaseName(Dbid).value_or(""), Table.DatabaseName(callerDbid).value_or("")});
+        Out.items.push_back(DatabaseChange{Table.DatabaseName(Dbid).value_or(""),
+                                           Table.DatabaseName(callerDbid).value_or("")});
         Dbid = callerDbid;
     }
 }
@@ -474,31 +531,38 @@ void TStatementRunner::ExecuteProcedure(const TStatement& statement)
 void TStatementRunner::ExecuteDbcc(const TStatement& statement)
 {
     if (statement.name != "inputbuffer")
-        throw TSqlError(2526, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
+        throw TSqlError(
+            2526,
+            "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.");
     const TRowContext none;
     if (statement.args.size() != 1)
         throw TSqlError(2583, "An incorrect number of parameters was given to the DBCC statement.");
     const TTypeInfo type = TypeOf(*statement.args[0], none);
-    const Value spid = Convert(Eval(*statement.args[0], none), type, TTypeInfo {VType::Int, 0, true});
-    const TProcess* process = IsNull(spid) ? nullptr : Table.Find(static_cast<int>(std::get<std::int64_t>(spid)));
+    const Value spid = Convert(Eval(*statement.args[0], none), type, TTypeInfo{VType::Int, 0, true});
+    const TProcess* process =
+        IsNull(spid) ? nullptr : Table.Find(static_cast<int>(std::get<std::int64_t>(spid)));
     if (!process) {
-        Emit(TSqlError(7940, "Invalid SPID " + (IsNull(spid) ? std::string("NULL") : std::to_string(std::get<std::int64_t>(spid)))
-                                 + " specified."));
+        Emit(TSqlError(
+            7940, "Invalid SPID " +
+                      (IsNull(spid) ? std::string("NULL") : std::to_string(std::get<std::int64_t>(spid))) +
+                      " specified."));
         RowCountValue = 0;
         return;
     }
     ResultSet set;
-    set.columns.push_back(ResultColumn("EventType", TTypeInfo {VType::NVarChar, 30, true}));
-    set.columns.push_back(ResultColumn("Parameters", TTypeInfo {VType::SmallInt, 0, true}));
-    set.columns.push_back(ResultColumn("EventInfo", TTypeInfo {VType::NVarChar, 4000, true}));
+    set.columns.push_back(ResultColumn("EventType", TTypeInfo{VType::NVarChar, 30, true}));
+    set.columns.push_back(ResultColumn("Parameters", TTypeInfo{VType::SmallInt, 0, true}));
+    set.columns.push_back(ResultColumn("EventInfo", TTypeInfo{VType::NVarChar, 4000, true}));
     if (process->system || process->inputBuffer.empty())
-        set.rows.push_back(Row {std::string("No Event"), std::int64_t {0}, std::string()});
+        set.rows.push_back(Row{std::string("No Event"), std::int64_t{0}, std::string()});
     else
-        set.rows.push_back(Row {std::string("Language Event"), std::int64_t {0}, process->inputBuffer.substr(0, 4000)});
+        set.rows.push_back(
+            Row{std::string("Language Event"), std::int64_t{0}, process->inputBuffer.substr(0, 4000)});
     Out.items.push_back(std::move(set));
     RowCountValue = 1;
     if (std::find(statement.words.begin(), statement.words.end(), "no_infomsgs") == statement.words.end())
-        Info(2528, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
+        Info(2528,
+             "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
 }
 
 } // namespace sandbox

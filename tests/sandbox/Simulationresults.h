@@ -37,7 +37,8 @@ inline int ColumnIndex(const sandbox::ResultSet& set, const std::string& name)
 }
 
 // The value of a column in a row, or nullopt when the column is missing.
-inline std::optional<sandbox::Value> Cell(const sandbox::ResultSet& set, std::size_t row, const std::string& name)
+inline std::optional<sandbox::Value> Cell(const sandbox::ResultSet& set, std::size_t row,
+                                          const std::string& name)
 {
     const int index = ColumnIndex(set, name);
     if (index < 0 || row >= set.rows.size())

@@ -37,7 +37,7 @@ LoginResult LogIn(TSandboxSimulation& simulation, const std::string& user = "sa"
 ResultSet Snapshot(TSandboxSimulation& simulation, int spid)
 {
     const std::vector<ResultSet> sets = ResultSets(simulation.ExecuteBatch(spid, SnapshotQuery()));
-    return sets.empty() ? ResultSet {} : sets.front();
+    return sets.empty() ? ResultSet{} : sets.front();
 }
 
 // A comparable picture of the table: everything but times.
@@ -45,10 +45,10 @@ std::vector<std::string> Picture(const std::vector<ProcessInfo>& processes)
 {
     std::vector<std::string> lines;
     for (const ProcessInfo& p : processes)
-        lines.push_back(std::to_string(p.spid) + "/" + std::to_string(p.ecid) + " " + p.login + " "
-                        + p.hostName.value_or("<null>") + " " + p.database + " " + p.cmd + " b" + std::to_string(p.blocked)
-                        + " c" + std::to_string(p.cpu) + " io" + std::to_string(p.physicalIo) + " m"
-                        + std::to_string(p.memusage));
+        lines.push_back(std::to_string(p.spid) + "/" + std::to_string(p.ecid) + " " + p.login + " " +
+                        p.hostName.value_or("<null>") + " " + p.database + " " + p.cmd + " b" +
+                        std::to_string(p.blocked) + " c" + std::to_string(p.cpu) + " io" +
+                        std::to_string(p.physicalIo) + " m" + std::to_string(p.memusage));
     return lines;
 }
 
@@ -137,8 +137,8 @@ void TestSandboxSimulation::tableHasTheVarietyOfARealServer()
     for (std::size_t row = 0; row < set.rows.size(); ++row) {
         const int spid = static_cast<int>(IntOf(Cell(set, row, "spid")));
         if (spid < 10) {
-            QCOMPARE(TextOf(Cell(set, row, "databasename")) == "<SystemProcess>"
-                         || TextOf(Cell(set, row, "databasename")) == "master",
+            QCOMPARE(TextOf(Cell(set, row, "databasename")) == "<SystemProcess>" ||
+                         TextOf(Cell(set, row, "databasename")) == "master",
                      true);
             QCOMPARE(std::get<DateTimeValue>(*Cell(set, row, "login_time")).days, serverStart);
             systemSpids.insert(spid);
@@ -147,13 +147,16 @@ void TestSandboxSimulation::tableHasTheVarietyOfARealServer()
         awaiting = awaiting || TextOf(Cell(set, row, "cmd")) == "AWAITING COMMAND";
         windowsUser = windowsUser || !TextOf(Cell(set, row, "nt_domain")).empty();
         emptyHost = emptyHost || (spid > 50 && TextOf(Cell(set, row, "hostname")).empty());
-        nullDatabase = nullDatabase || std::holds_alternative<std::monostate>(*Cell(set, row, "databasename"));
+        nullDatabase =
+            nullDatabase || std::holds_alternative<std::monostate>(*Cell(set, row, "databasename"));
         const int blocker = std::stoi(TextOf(Cell(set, row, "blocked")));
         if (blocker != 0)
             blockedBy[spid] = blocker;
         std::string lower = TextOf(Cell(set, row, "loginame"));
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        loginCasesByHost[TextOf(Cell(set, row, "hostname")) + "|" + lower].insert(TextOf(Cell(set, row, "loginame")));
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        loginCasesByHost[TextOf(Cell(set, row, "hostname")) + "|" + lower].insert(
+            TextOf(Cell(set, row, "loginame")));
     }
     QVERIFY(systemSpids.size() >= 6);
     QVERIFY(workers);
@@ -167,7 +170,8 @@ void TestSandboxSimulation::tableHasTheVarietyOfARealServer()
                         [](const auto& entry) { return entry.second.size() >= 2; }));
     // Empty and NULL host names both exist in the table itself.
     const auto processes = simulation.Processes();
-    QVERIFY(std::any_of(processes.begin(), processes.end(), [](const ProcessInfo& p) { return !p.hostName; }));
+    QVERIFY(
+        std::any_of(processes.begin(), processes.end(), [](const ProcessInfo& p) { return !p.hostName; }));
     QVERIFY(std::any_of(processes.begin(), processes.end(),
                         [](const ProcessInfo& p) { return p.hostName && p.hostName->empty() && !p.system; }));
 }
@@ -186,9 +190,10 @@ void TestSandboxSimulation::snapshotsAdvanceCounters()
     const auto afterRows = RowsOfSpid(after, 52);
     QVERIFY(!beforeRows.empty() && !afterRows.empty());
     QVERIFY(IntOf(Cell(after, afterRows[0], "cpu_usage")) > IntOf(Cell(before, beforeRows[0], "cpu_usage")));
-    QVERIFY(IntOf(Cell(after, afterRows[0], "physical_io")) >= IntOf(Cell(before, beforeRows[0], "physical_io")));
-    QVERIFY(std::get<DateTimeValue>(*Cell(after, 0, "servertime")).days
-            >= std::get<DateTimeValue>(*Cell(before, 0, "servertime")).days);
+    QVERIFY(IntOf(Cell(after, afterRows[0], "physical_io")) >=
+            IntOf(Cell(before, beforeRows[0], "physical_io")));
+    QVERIFY(std::get<DateTimeValue>(*Cell(after, 0, "servertime")).days >=
+            std::get<DateTimeValue>(*Cell(before, 0, "servertime")).days);
 }
 
 void TestSandboxSimulation::tableLivesBetweenSnapshots()
@@ -265,22 +270,31 @@ void TestSandboxSimulation::scaleFillsTheTable()
     QVERIFY(login.ok);
     const ResultSet set = Snapshot(simulation, login.spid);
     QVERIFY(static_cast<int>(set.rows.size()) >= scale);
-    QCOMPARE(RowsOfSpid(set, login.spid).size(), std::size_t {1});
+    QCOMPARE(RowsOfSpid(set, login.spid).size(), std::size_t{1});
 }
 
 void TestSandboxSimulation::badScenarioFileIsAClearError_data()
 {
     QTest::addColumn<QString>("json");
     QTest::addColumn<QString>("complaint");
-    QTest::newRow("not JSON") << "{\"processes\": [" << "not valid JSON";
-    QTest::newRow("top level is an array") << "[]" << "top level";
-    QTest::newRow("spid is text") << R"({"processes": [{"spid": "x"}]})" << "\"spid\"";
-    QTest::newRow("spid out of range") << R"({"processes": [{"spid": 40000}]})" << "\"spid\"";
-    QTest::newRow("spid twice") << R"({"processes": [{"spid": 51}, {"spid": 51}]})" << "used twice";
-    QTest::newRow("unknown database") << R"({"processes": [{"spid": 51, "database": "Nowhere"}]})" << "Nowhere";
-    QTest::newRow("account without login") << R"({"accounts": [{"password": "x"}]})" << "login";
-    QTest::newRow("rates not an object") << R"({"rates": 3})" << "rates";
-    QTest::newRow("host is a number") << R"({"processes": [{"spid": 51, "host": 7}]})" << "host";
+    QTest::newRow("not JSON") << "{\"processes\": ["
+                              << "not valid JSON";
+    QTest::newRow("top level is an array") << "[]"
+                                           << "top level";
+    QTest::newRow("spid is text") << R"({"processes": [{"spid": "x"}]})"
+                                  << "\"spid\"";
+    QTest::newRow("spid out of range") << R"({"processes": [{"spid": 40000}]})"
+                                       << "\"spid\"";
+    QTest::newRow("spid twice") << R"({"processes": [{"spid": 51}, {"spid": 51}]})"
+                                << "used twice";
+    QTest::newRow("unknown database") << R"({"processes": [{"spid": 51, "database": "Nowhere"}]})"
+                                      << "Nowhere";
+    QTest::newRow("account without login") << R"({"accounts": [{"password": "x"}]})"
+                                           << "login";
+    QTest::newRow("rates not an object") << R"({"rates": 3})"
+                                         << "rates";
+    QTest::newRow("host is a number") << R"({"processes": [{"spid": 51, "host": 7}]})"
+                                      << "host";
 }
 
 void TestSandboxSimulation::badScenarioFileIsAClearError()
@@ -319,12 +333,12 @@ void TestSandboxSimulation::scenarioFileDefinesTheServer()
     QVERIFY(login.ok);
     QCOMPARE(login.database, std::string("Shop"));
     const ResultSet set = Snapshot(simulation, login.spid);
-    QCOMPARE(set.rows.size(), std::size_t {3});
+    QCOMPARE(set.rows.size(), std::size_t{3});
     QCOMPARE(TextOf(Cell(set, RowsOfSpid(set, 70)[0], "loginame")), std::string("<NULL>"));
     const auto name = ResultSets(simulation.ExecuteBatch(login.spid, "select @@servername as name"));
     QCOMPARE(TextOf(Cell(name.at(0), 0, "name")), std::string("FILESERVER"));
     options.scenarioFile = directory.filePath(QStringLiteral("missing.json")).toStdString();
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, TSandboxSimulation {options});
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, TSandboxSimulation{options});
 }
 
 void TestSandboxSimulation::loginsBecomeProcesses()
@@ -342,7 +356,8 @@ void TestSandboxSimulation::loginsBecomeProcesses()
     QVERIFY(login.ok);
     QCOMPARE(login.database, std::string("Sales"));
     const auto processes = simulation.Processes();
-    const auto it = std::find_if(processes.begin(), processes.end(), [&](const ProcessInfo& p) { return p.spid == login.spid; });
+    const auto it = std::find_if(processes.begin(), processes.end(),
+                                 [&](const ProcessInfo& p) { return p.spid == login.spid; });
     QVERIFY(it != processes.end());
     QVERIFY(it->client);
     QCOMPARE(it->login, std::string("SA"));
@@ -352,12 +367,13 @@ void TestSandboxSimulation::loginsBecomeProcesses()
     QCOMPARE(it->netAddress, std::string("00000A010203"));
     const ResultSet set = Snapshot(simulation, login.spid);
     const auto own = RowsOfSpid(set, login.spid);
-    QCOMPARE(own.size(), std::size_t {1});
+    QCOMPARE(own.size(), std::size_t{1});
     QCOMPARE(TextOf(Cell(set, own[0], "program_name")), std::string("VelquinMonitor"));
     QCOMPARE(TextOf(Cell(set, own[0], "hostprocess")), std::string("777"));
     simulation.Logout(login.spid);
     const auto after = simulation.Processes();
-    QVERIFY(std::none_of(after.begin(), after.end(), [&](const ProcessInfo& p) { return p.spid == login.spid; }));
+    QVERIFY(
+        std::none_of(after.begin(), after.end(), [&](const ProcessInfo& p) { return p.spid == login.spid; }));
 }
 
 void TestSandboxSimulation::loginFailures_data()
@@ -367,13 +383,23 @@ void TestSandboxSimulation::loginFailures_data()
     QTest::addColumn<QString>("database");
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("text");
-    QTest::newRow("wrong password") << "sa" << "wrong" << "" << 18456 << "Login failed for user 'sa'.";
-    QTest::newRow("password differs in case") << "sa" << "TORVANE" << "" << 18456 << "Login failed for user 'sa'.";
-    QTest::newRow("unknown login") << "nobody" << "torvane" << "" << 18456 << "Login failed for user 'nobody'.";
-    QTest::newRow("database the login may not use") << "viewer" << "viewer" << "HR" << 4060
-                                                     << "Cannot open database \"HR\" requested by the login. The login failed.";
-    QTest::newRow("database that does not exist") << "sa" << "torvane" << "Nowhere" << 4060
-                                                  << "Cannot open database \"Nowhere\" requested by the login. The login failed.";
+    QTest::newRow("wrong password") << "sa"
+                                    << "wrong"
+                                    << "" << 18456 << "Login failed for user 'sa'.";
+    QTest::newRow("password differs in case") << "sa"
+                                              << "TORVANE"
+                                              << "" << 18456 << "Login failed for user 'sa'.";
+    QTest::newRow("unknown login") << "nobody"
+                                   << "torvane"
+                                   << "" << 18456 << "Login failed for user 'nobody'.";
+    QTest::newRow("database the login may not use")
+        << "viewer"
+        << "viewer"
+        << "HR" << 4060 << "Cannot open database \"HR\" requested by the login. The login failed.";
+    QTest::newRow("database that does not exist")
+        << "sa"
+        << "torvane"
+        << "Nowhere" << 4060 << "Cannot open database \"Nowhere\" requested by the login. The login failed.";
 }
 
 void TestSandboxSimulation::loginFailures()
@@ -385,7 +411,8 @@ void TestSandboxSimulation::loginFailures()
     QFETCH(QString, text);
     TSandboxSimulation simulation;
     const std::size_t before = simulation.Processes().size();
-    const LoginResult login = LogIn(simulation, user.toStdString(), password.toStdString(), database.toStdString());
+    const LoginResult login =
+        LogIn(simulation, user.toStdString(), password.toStdString(), database.toStdString());
     QVERIFY(!login.ok);
     QCOMPARE(login.error.number, number);
     QCOMPARE(QString::fromStdString(login.error.text), text);
@@ -410,7 +437,7 @@ void TestSandboxSimulation::controlCallsChangeTheTable()
                 rows.push_back(p);
         return rows;
     };
-    QCOMPARE(find(spid).size(), std::size_t {4});
+    QCOMPARE(find(spid).size(), std::size_t{4});
     QCOMPARE(find(spid)[0].database, std::string("Inventory"));
     QVERIFY(!find(spid)[0].hostName);
     QVERIFY(simulation.BlockProcess(spid, 51));
@@ -439,7 +466,7 @@ void TestSandboxSimulation::batchLogKeepsEveryBatch()
     simulation.ExecuteBatch(login.spid, odd);
     simulation.ExecuteBatch(login.spid, "this is not SQL");
     const auto log = simulation.BatchLog();
-    QCOMPARE(log.size(), std::size_t {3});
+    QCOMPARE(log.size(), std::size_t{3});
     QCOMPARE(log[1].text, odd);
     QCOMPARE(log[2].text, std::string("this is not SQL"));
     for (const BatchLogEntry& entry : log)
@@ -452,7 +479,8 @@ void TestSandboxSimulation::slowProbeDoesNotHoldOthersUp()
     TSandboxSimulation simulation;
     const LoginResult login = LogIn(simulation);
     simulation.SetProbeDelayMs(60000);
-    auto probe = std::async(std::launch::async, [&] { return simulation.ExecuteBatch(login.spid, "SELECT 1"); });
+    auto probe =
+        std::async(std::launch::async, [&] { return simulation.ExecuteBatch(login.spid, "SELECT 1"); });
     // Wait until the probe has been received (logged), then use the server meanwhile.
     while (simulation.BatchLog().empty())
         std::this_thread::yield();
@@ -462,8 +490,8 @@ void TestSandboxSimulation::slowProbeDoesNotHoldOthersUp()
     // Taking the delay away releases the waiting probe, which then answers.
     simulation.SetProbeDelayMs(0);
     const auto sets = ResultSets(probe.get());
-    QCOMPARE(sets.size(), std::size_t {1});
-    QCOMPARE(IntOf(sets[0].rows.at(0).at(0)), std::int64_t {1});
+    QCOMPARE(sets.size(), std::size_t{1});
+    QCOMPARE(IntOf(sets[0].rows.at(0).at(0)), std::int64_t{1});
 }
 
 QTEST_GUILESS_MAIN(TestSandboxSimulation)

@@ -48,13 +48,14 @@ public:
     ResultSet Single(const std::string& sql)
     {
         const auto sets = ResultSets(Run(sql));
-        return sets.size() == 1 ? sets[0] : ResultSet {};
+        return sets.size() == 1 ? sets[0] : ResultSet{};
     }
 
     bool Exists(int spid) const
     {
         const auto processes = Simulation->Processes();
-        return std::any_of(processes.begin(), processes.end(), [&](const ProcessInfo& p) { return p.spid == spid; });
+        return std::any_of(processes.begin(), processes.end(),
+                           [&](const ProcessInfo& p) { return p.spid == spid; });
     }
 
     int Add(const std::string& login, std::optional<std::string> host, const std::string& database,
@@ -168,19 +169,27 @@ void TestSandboxSimulationStatements::scalarAnswers_data()
     QTest::addColumn<QString>("column");
     QTest::addColumn<sandbox::SqlType>("type");
     QTest::addColumn<QString>("value");
-    QTest::newRow("probe") << "SELECT 1" << "" << SqlType::Int << "1";
-    QTest::newRow("probe, other spacing") << "  select\r\n1 " << "" << SqlType::Int << "1";
+    QTest::newRow("probe") << "SELECT 1"
+                           << "" << SqlType::Int << "1";
+    QTest::newRow("probe, other spacing") << "  select\r\n1 "
+                                          << "" << SqlType::Int << "1";
     QTest::newRow("capability: statement offsets")
-        << "select count(*) as counter \r\n from syscolumns \r\n where name = 'stmt_start' \r\n and object_name(id) = 'sysprocesses'"
+        << "select count(*) as counter \r\n from syscolumns \r\n where name = 'stmt_start' \r\n and "
+           "object_name(id) = 'sysprocesses'"
         << "counter" << SqlType::Int << "1";
     QTest::newRow("capability: fn_get_sql permission")
-        << "select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'" << "permission"
-        << SqlType::Int << "32";
-    QTest::newRow("server name") << "SELECT SERVERPROPERTY('ServerName')" << "" << SqlType::NVarChar << "SANDBOX";
-    QTest::newRow("@@SERVERNAME") << "select @@SERVERNAME as name" << "name" << SqlType::NVarChar << "SANDBOX";
-    QTest::newRow("@@trancount") << "select @@trancount" << "" << SqlType::Int << "0";
-    QTest::newRow("db_name") << "SELECT DB_NAME() AS db" << "db" << SqlType::NVarChar << "master";
-    QTest::newRow("string literal alias") << "select 'x' 'y'" << "y" << SqlType::VarChar << "x";
+        << "select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'"
+        << "permission" << SqlType::Int << "32";
+    QTest::newRow("server name") << "SELECT SERVERPROPERTY('ServerName')"
+                                 << "" << SqlType::NVarChar << "SANDBOX";
+    QTest::newRow("@@SERVERNAME") << "select @@SERVERNAME as name"
+                                  << "name" << SqlType::NVarChar << "SANDBOX";
+    QTest::newRow("@@trancount") << "select @@trancount"
+                                 << "" << SqlType::Int << "0";
+    QTest::newRow("db_name") << "SELECT DB_NAME() AS db"
+                             << "db" << SqlType::NVarChar << "master";
+    QTest::newRow("string literal alias") << "select 'x' 'y'"
+                                          << "y" << SqlType::VarChar << "x";
 }
 
 void TestSandboxSimulationStatements::scalarAnswers()
@@ -193,45 +202,49 @@ void TestSandboxSimulationStatements::scalarAnswers()
     const BatchResult result = server.Run(sql.toStdString());
     QVERIFY(Errors(result).empty());
     const auto sets = ResultSets(result);
-    QCOMPARE(sets.size(), std::size_t {1});
-    QCOMPARE(sets[0].columns.size(), std::size_t {1});
+    QCOMPARE(sets.size(), std::size_t{1});
+    QCOMPARE(sets[0].columns.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(sets[0].columns[0].name), column);
     QCOMPARE(sets[0].columns[0].type, type);
-    QCOMPARE(sets[0].rows.size(), std::size_t {1});
+    QCOMPARE(sets[0].rows.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(TextOf(sets[0].rows[0][0])), value);
 }
 
 void TestSandboxSimulationStatements::capabilityChecksFollowTheSwitches()
 {
     TQuietServer server;
-    const std::string offsets = "select count(*) as counter from syscolumns where name = 'stmt_start' and object_name(id) = 'sysprocesses'";
-    const std::string permission = "select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'";
+    const std::string offsets = "select count(*) as counter from syscolumns where name = 'stmt_start' and "
+                                "object_name(id) = 'sysprocesses'";
+    const std::string permission =
+        "select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'";
     server.Simulation->SetFnGetSqlPermission(false);
-    QCOMPARE(IntOf(Cell(server.Single(permission), 0, "permission")), std::int64_t {0});
+    QCOMPARE(IntOf(Cell(server.Single(permission), 0, "permission")), std::int64_t{0});
     server.Simulation->SetStatementOffsetColumn(false);
-    QCOMPARE(IntOf(Cell(server.Single(offsets), 0, "counter")), std::int64_t {0});
+    QCOMPARE(IntOf(Cell(server.Single(offsets), 0, "counter")), std::int64_t{0});
     // Without the column there is no fn_get_sql either: no row at all.
-    QCOMPARE(server.Single(permission).rows.size(), std::size_t {0});
+    QCOMPARE(server.Single(permission).rows.size(), std::size_t{0});
     server.Simulation->SetStatementOffsetColumn(true);
     server.Simulation->SetFnGetSqlPermission(true);
-    QCOMPARE(IntOf(Cell(server.Single(offsets), 0, "counter")), std::int64_t {1});
-    QCOMPARE(IntOf(Cell(server.Single(permission), 0, "permission")), std::int64_t {32});
+    QCOMPARE(IntOf(Cell(server.Single(offsets), 0, "counter")), std::int64_t{1});
+    QCOMPARE(IntOf(Cell(server.Single(permission), 0, "permission")), std::int64_t{32});
 }
 
 void TestSandboxSimulationStatements::startTimeIsTheEarliestLogin()
 {
     TQuietServer server;
-    const ResultSet start = server.Single("SELECT @@SPID AS spid, MIN(login_time) AS serverstarttime FROM sysprocesses");
-    QCOMPARE(start.columns.size(), std::size_t {2});
+    const ResultSet start =
+        server.Single("SELECT @@SPID AS spid, MIN(login_time) AS serverstarttime FROM sysprocesses");
+    QCOMPARE(start.columns.size(), std::size_t{2});
     QCOMPARE(start.columns[0].type, SqlType::SmallInt);
     QCOMPARE(start.columns[1].type, SqlType::DateTime);
-    QCOMPARE(IntOf(Cell(start, 0, "spid")), std::int64_t {server.Spid});
+    QCOMPARE(IntOf(Cell(start, 0, "spid")), std::int64_t{server.Spid});
     const ResultSet system = server.Single("select login_time from sysprocesses where spid < 10");
-    QCOMPARE(system.rows.size(), std::size_t {2});
+    QCOMPARE(system.rows.size(), std::size_t{2});
     const double started = std::get<DateTimeValue>(*Cell(start, 0, "serverstarttime")).days;
     for (const Row& row : system.rows)
         QCOMPARE(std::get<DateTimeValue>(row[0]).days, started);
-    const ResultSet users = server.Single("select min(login_time) as first from sysprocesses where spid > 50");
+    const ResultSet users =
+        server.Single("select min(login_time) as first from sysprocesses where spid > 50");
     QVERIFY(std::get<DateTimeValue>(*Cell(users, 0, "first")).days > started);
 }
 
@@ -246,21 +259,21 @@ void TestSandboxSimulationStatements::snapshotHasTheServersColumnsAndTypes()
         bool nullable;
     };
     const TExpected expected[] = {
-        {"spid", SqlType::SmallInt, false},        {"ecid", SqlType::SmallInt, false},
-        {"databasename", SqlType::NVarChar, true}, {"loginame", SqlType::NVarChar, true},
-        {"hostname", SqlType::NVarChar, false},    {"nt_domain", SqlType::NVarChar, false},
-        {"nt_username", SqlType::NVarChar, false}, {"net_address", SqlType::NVarChar, false},
-        {"net_library", SqlType::NVarChar, false}, {"cmd", SqlType::NVarChar, false},
+        {"spid", SqlType::SmallInt, false},         {"ecid", SqlType::SmallInt, false},
+        {"databasename", SqlType::NVarChar, true},  {"loginame", SqlType::NVarChar, true},
+        {"hostname", SqlType::NVarChar, false},     {"nt_domain", SqlType::NVarChar, false},
+        {"nt_username", SqlType::NVarChar, false},  {"net_address", SqlType::NVarChar, false},
+        {"net_library", SqlType::NVarChar, false},  {"cmd", SqlType::NVarChar, false},
         {"program_name", SqlType::NVarChar, false}, {"blocked", SqlType::VarChar, false},
-        {"login_time", SqlType::DateTime, true},   {"last_batch", SqlType::DateTime, true},
-        {"cpu_usage", SqlType::Int, false},        {"memusage", SqlType::Int, false},
-        {"physical_io", SqlType::BigInt, false},   {"open_tran", SqlType::SmallInt, false},
-        {"waittime", SqlType::BigInt, false},      {"lastwaittype", SqlType::NVarChar, false},
+        {"login_time", SqlType::DateTime, true},    {"last_batch", SqlType::DateTime, true},
+        {"cpu_usage", SqlType::Int, false},         {"memusage", SqlType::Int, false},
+        {"physical_io", SqlType::BigInt, false},    {"open_tran", SqlType::SmallInt, false},
+        {"waittime", SqlType::BigInt, false},       {"lastwaittype", SqlType::NVarChar, false},
         {"waitresource", SqlType::NVarChar, false}, {"hostprocess", SqlType::NVarChar, false},
-        {"cpubusy", SqlType::Int, false},          {"cpuidle", SqlType::Int, false},
-        {"packreceived", SqlType::Int, false},     {"packsent", SqlType::Int, false},
-        {"packerrors", SqlType::Int, false},       {"totalread", SqlType::Int, false},
-        {"totalwrite", SqlType::Int, false},       {"totalerrors", SqlType::Int, false},
+        {"cpubusy", SqlType::Int, false},           {"cpuidle", SqlType::Int, false},
+        {"packreceived", SqlType::Int, false},      {"packsent", SqlType::Int, false},
+        {"packerrors", SqlType::Int, false},        {"totalread", SqlType::Int, false},
+        {"totalwrite", SqlType::Int, false},        {"totalerrors", SqlType::Int, false},
         {"servertime", SqlType::DateTime, false},
     };
     QCOMPARE(set.columns.size(), std::size(expected));
@@ -286,8 +299,8 @@ void TestSandboxSimulationStatements::snapshotValues()
     QCOMPARE(TextOf(Cell(set, RowsOfSpid(set, hidden)[0], "hostname")), std::string(""));
     QCOMPARE(TextOf(Cell(set, RowsOfSpid(set, 55)[0], "blocked")), std::string("54"));
     QCOMPARE(TextOf(Cell(set, RowsOfSpid(set, 54)[0], "blocked")), std::string("0"));
-    QCOMPARE(RowsOfSpid(set, 52).size(), std::size_t {3});
-    QCOMPARE(RowsOfSpid(set, server.Spid).size(), std::size_t {1});
+    QCOMPARE(RowsOfSpid(set, 52).size(), std::size_t{3});
+    QCOMPARE(RowsOfSpid(set, server.Spid).size(), std::size_t{1});
     // Every row carries the same server-wide counters.
     for (std::size_t row = 1; row < set.rows.size(); ++row)
         QCOMPARE(IntOf(Cell(set, row, "cpubusy")), IntOf(Cell(set, 0, "cpubusy")));
@@ -296,16 +309,17 @@ void TestSandboxSimulationStatements::snapshotValues()
 void TestSandboxSimulationStatements::selectListIsAnsweredAsWritten()
 {
     TQuietServer server;
-    const ResultSet set = server.Single("SELECT rtrim(cmd) AS what, spid FROM master.dbo.sysprocesses sp WHERE sp.spid = 52 ORDER BY ecid DESC");
-    QCOMPARE(set.columns.size(), std::size_t {2});
+    const ResultSet set = server.Single("SELECT rtrim(cmd) AS what, spid FROM master.dbo.sysprocesses sp "
+                                        "WHERE sp.spid = 52 ORDER BY ecid DESC");
+    QCOMPARE(set.columns.size(), std::size_t{2});
     QCOMPARE(set.columns[0].name, std::string("what"));
     QCOMPARE(set.columns[0].type, SqlType::NVarChar);
     QCOMPARE(set.columns[1].name, std::string("spid"));
     QCOMPARE(set.columns[1].type, SqlType::SmallInt);
-    QCOMPARE(set.rows.size(), std::size_t {3});
+    QCOMPARE(set.rows.size(), std::size_t{3});
     QCOMPARE(TextOf(set.rows[0][0]), std::string("SELECT"));
     const auto unknown = Errors(server.Run("SELECT spid, nosuchcolumn FROM sysprocesses"));
-    QCOMPARE(unknown.size(), std::size_t {1});
+    QCOMPARE(unknown.size(), std::size_t{1});
     QCOMPARE(unknown[0].number, 207);
     QCOMPARE(unknown[0].text, std::string("Invalid column name 'nosuchcolumn'."));
 }
@@ -321,13 +335,24 @@ void TestSandboxSimulationStatements::statementText_data()
     // (the end is the offset of the statement's last character) that stops two
     // characters short of a statement that does not run to the end of its text.
     QTest::newRow("ad hoc batch, current statement to the end")
-        << "sa" << 52 << "<BATCH>" << "N" << "SELECT * FROM dbo.Orders WHERE Total > 10";
-    QTest::newRow("procedure, statement inside") << "sa" << 54 << "usp_UpdateStock" << "N" << "UPDATE dbo.Stock SET Qty = Qty -";
-    QTest::newRow("encrypted procedure") << "sa" << 56 << "usp_PayrollRun" << "Y" << "<NONE>";
-    QTest::newRow("idle process") << "sa" << 53 << "<NONE>" << "N" << "<NONE>";
-    QTest::newRow("vanished process") << "sa" << 999 << "<NONE>" << "N" << "<NONE>";
-    QTest::newRow("database the login cannot use")
-        << "viewer" << 57 << "<Insufficient Rights>" << "N" << "SELECT * FROM dbo.Salaries";
+        << "sa" << 52 << "<BATCH>"
+        << "N"
+        << "SELECT * FROM dbo.Orders WHERE Total > 10";
+    QTest::newRow("procedure, statement inside") << "sa" << 54 << "usp_UpdateStock"
+                                                 << "N"
+                                                 << "UPDATE dbo.Stock SET Qty = Qty -";
+    QTest::newRow("encrypted procedure") << "sa" << 56 << "usp_PayrollRun"
+                                         << "Y"
+                                         << "<NONE>";
+    QTest::newRow("idle process") << "sa" << 53 << "<NONE>"
+                                  << "N"
+                                  << "<NONE>";
+    QTest::newRow("vanished process") << "sa" << 999 << "<NONE>"
+                                      << "N"
+                                      << "<NONE>";
+    QTest::newRow("database the login cannot use") << "viewer" << 57 << "<Insufficient Rights>"
+                                                   << "N"
+                                                   << "SELECT * FROM dbo.Salaries";
 }
 
 void TestSandboxSimulationStatements::statementText()
@@ -338,21 +363,22 @@ void TestSandboxSimulationStatements::statementText()
     QFETCH(QString, encrypted);
     QFETCH(QString, sqltext);
     TQuietServer server;
-    const int session = server.LogIn(login.toStdString(), login == QLatin1String("sa") ? "torvane" : "viewer");
+    const int session =
+        server.LogIn(login.toStdString(), login == QLatin1String("sa") ? "torvane" : "viewer");
     QVERIFY(session != 0);
     const BatchResult result = server.Simulation->ExecuteBatch(session, StatementTextBatch(spid));
     QVERIFY(Errors(result).empty());
     const auto sets = ResultSets(result);
-    QCOMPARE(sets.size(), std::size_t {1});
+    QCOMPARE(sets.size(), std::size_t{1});
     const ResultSet& set = sets[0];
-    QCOMPARE(set.rows.size(), std::size_t {1});
+    QCOMPARE(set.rows.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(TextOf(Cell(set, 0, "objectname"))), objectname);
     QCOMPARE(QString::fromStdString(TextOf(Cell(set, 0, "encrypted"))), encrypted);
     QCOMPARE(QString::fromStdString(TextOf(Cell(set, 0, "sqltext"))), sqltext);
     QVERIFY(Cell(set, 0, "stmt_start") && Cell(set, 0, "stmt_end"));
     if (sqltext == QLatin1String("<NONE>") && encrypted == QLatin1String("N")) {
-        QCOMPARE(IntOf(Cell(set, 0, "stmt_start")), std::int64_t {0});
-        QCOMPARE(IntOf(Cell(set, 0, "stmt_end")), std::int64_t {0});
+        QCOMPARE(IntOf(Cell(set, 0, "stmt_start")), std::int64_t{0});
+        QCOMPARE(IntOf(Cell(set, 0, "stmt_end")), std::int64_t{0});
     }
 }
 
@@ -361,15 +387,17 @@ void TestSandboxSimulationStatements::statementOffsetsAreTheServers()
     // Byte offsets into the UTF-16 text: the start of the statement and the start of
     // its last character, or -1 when it runs to the end; 0 and 0 when idle.
     TQuietServer server;
-    const ResultSet set = server.Single("select spid, stmt_start, stmt_end from sysprocesses where ecid = 0 and spid in (52, 53, 54) order by spid");
-    QCOMPARE(set.rows.size(), std::size_t {3});
-    const std::string procedure = "CREATE PROCEDURE dbo.usp_UpdateStock AS\r\nUPDATE dbo.Stock SET Qty = Qty - 1\r\nRETURN";
+    const ResultSet set = server.Single("select spid, stmt_start, stmt_end from sysprocesses where ecid = 0 "
+                                        "and spid in (52, 53, 54) order by spid");
+    QCOMPARE(set.rows.size(), std::size_t{3});
+    const std::string procedure =
+        "CREATE PROCEDURE dbo.usp_UpdateStock AS\r\nUPDATE dbo.Stock SET Qty = Qty - 1\r\nRETURN";
     const std::string statement = "UPDATE dbo.Stock SET Qty = Qty - 1";
     const auto start = static_cast<std::int64_t>(procedure.find(statement));
-    QCOMPARE(IntOf(Cell(set, 0, "stmt_start")), std::int64_t {2 * 16});
-    QCOMPARE(IntOf(Cell(set, 0, "stmt_end")), std::int64_t {-1});
-    QCOMPARE(IntOf(Cell(set, 1, "stmt_start")), std::int64_t {0});
-    QCOMPARE(IntOf(Cell(set, 1, "stmt_end")), std::int64_t {0});
+    QCOMPARE(IntOf(Cell(set, 0, "stmt_start")), std::int64_t{2 * 16});
+    QCOMPARE(IntOf(Cell(set, 0, "stmt_end")), std::int64_t{-1});
+    QCOMPARE(IntOf(Cell(set, 1, "stmt_start")), std::int64_t{0});
+    QCOMPARE(IntOf(Cell(set, 1, "stmt_end")), std::int64_t{0});
     QCOMPARE(IntOf(Cell(set, 2, "stmt_start")), 2 * start);
     QCOMPARE(IntOf(Cell(set, 2, "stmt_end")), 2 * (start + static_cast<std::int64_t>(statement.size()) - 1));
 }
@@ -389,15 +417,16 @@ void TestSandboxSimulationStatements::statementTextSendsCountsAndContextChanges(
         else if (std::holds_alternative<ResultSet>(item))
             kinds.push_back("rows");
     }
-    const std::vector<std::string> expected = {"count 1", "use Sales", "info 5701", "count 1", "count 1",
-                                               "rows",    "use master", "info 5701"};
+    const std::vector<std::string> expected = {"count 1", "use Sales", "info 5701",  "count 1",
+                                               "count 1", "rows",      "use master", "info 5701"};
     QCOMPARE(kinds, expected);
     // With NOCOUNT on the counts go, the rest stays.
     server.Run("SET NOCOUNT ON");
     const BatchResult quiet = server.Run(StatementTextBatch(52));
-    QVERIFY(std::none_of(quiet.items.begin(), quiet.items.end(),
-                         [](const ResultItem& item) { return std::holds_alternative<sandbox::RowCount>(item); }));
-    QCOMPARE(ResultSets(quiet).size(), std::size_t {1});
+    QVERIFY(std::none_of(quiet.items.begin(), quiet.items.end(), [](const ResultItem& item) {
+        return std::holds_alternative<sandbox::RowCount>(item);
+    }));
+    QCOMPARE(ResultSets(quiet).size(), std::size_t{1});
 }
 
 void TestSandboxSimulationStatements::statementTextWithoutTheFeature_data()
@@ -418,7 +447,7 @@ void TestSandboxSimulationStatements::statementTextWithoutTheFeature()
     server.Simulation->SetStatementOffsetColumn(offsets);
     server.Simulation->SetFnGetSqlPermission(permission);
     const auto errors = Errors(server.Run(StatementTextBatch(52)));
-    QCOMPARE(errors.size(), std::size_t {1});
+    QCOMPARE(errors.size(), std::size_t{1});
     QCOMPARE(errors[0].number, error);
 }
 
@@ -428,10 +457,14 @@ void TestSandboxSimulationStatements::inputBuffer_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("eventType");
     QTest::addColumn<QString>("eventInfo");
-    QTest::newRow("user process") << 53 << 0 << "Language Event" << "exec dbo.usp_GetOrder 10248";
-    QTest::newRow("procedure caller") << 54 << 0 << "Language Event" << "EXEC dbo.usp_UpdateStock";
-    QTest::newRow("system process") << 1 << 0 << "No Event" << "";
-    QTest::newRow("no such process") << 999 << 7940 << "NONE" << "<No SQL Found>";
+    QTest::newRow("user process") << 53 << 0 << "Language Event"
+                                  << "exec dbo.usp_GetOrder 10248";
+    QTest::newRow("procedure caller") << 54 << 0 << "Language Event"
+                                      << "EXEC dbo.usp_UpdateStock";
+    QTest::newRow("system process") << 1 << 0 << "No Event"
+                                    << "";
+    QTest::newRow("no such process") << 999 << 7940 << "NONE"
+                                     << "<No SQL Found>";
 }
 
 void TestSandboxSimulationStatements::inputBuffer()
@@ -445,11 +478,11 @@ void TestSandboxSimulationStatements::inputBuffer()
     const auto errors = Errors(result);
     QCOMPARE(errors.empty() ? 0 : errors[0].number, error);
     const auto sets = ResultSets(result);
-    QCOMPARE(sets.size(), std::size_t {1});
-    QCOMPARE(sets[0].columns.size(), std::size_t {3});
+    QCOMPARE(sets.size(), std::size_t{1});
+    QCOMPARE(sets[0].columns.size(), std::size_t{3});
     QCOMPARE(QString::fromStdString(TextOf(Cell(sets[0], 0, "EventType"))), eventType);
     QCOMPARE(QString::fromStdString(TextOf(Cell(sets[0], 0, "EventInfo"))), eventInfo);
-    QCOMPARE(IntOf(Cell(sets[0], 0, "Parameters")), std::int64_t {0});
+    QCOMPARE(IntOf(Cell(sets[0], 0, "Parameters")), std::int64_t{0});
     if (error == 0)
         QCOMPARE(sets[0].columns[2].type, SqlType::NVarChar);
 }
@@ -475,8 +508,8 @@ void TestSandboxSimulationStatements::killProcess()
     const BatchResult result = server.Run(KillProcessBatch(spid));
     QVERIFY(Errors(result).empty());
     const auto sets = ResultSets(result);
-    QCOMPARE(sets.size(), std::size_t {1});
-    QCOMPARE(IntOf(Cell(sets[0], 0, "returncode")), std::int64_t {returncode});
+    QCOMPARE(sets.size(), std::size_t{1});
+    QCOMPARE(IntOf(Cell(sets[0], 0, "returncode")), std::int64_t{returncode});
     QCOMPARE(server.Exists(spid), stillThere);
     QVERIFY(server.Exists(52));
 }
@@ -488,7 +521,7 @@ void TestSandboxSimulationStatements::killDatabaseProcesses()
     const int extra = server.Add("tester", "WS9", "Inventory");
     const ResultSet done = server.Single(KillDatabaseBatch("Inventory"));
     QCOMPARE(done.columns.at(0).name, std::string("aaa"));
-    QCOMPARE(IntOf(Cell(done, 0, "aaa")), std::int64_t {1});
+    QCOMPARE(IntOf(Cell(done, 0, "aaa")), std::int64_t{1});
     QVERIFY(!server.Exists(54));
     QVERIFY(!server.Exists(55));
     QVERIFY(!server.Exists(extra));
@@ -507,13 +540,23 @@ void TestSandboxSimulationStatements::killUserProcesses_data()
     QTest::addColumn<QList<int>>("spared");
     // Fixture processes added by the test: 100 "O'Brien" on WS9, 101 "hostless" with an
     // empty host, 102 "hostless" with NULL host, 103 "hostless" on WS9.
-    QTest::newRow("login in any case, on one host") << "appuser" << "" << "" << "APPSRV01" << QList<int> {52, 53, 54}
-                                                   << QList<int> {55, 51};
-    QTest::newRow("empty host means empty or NULL") << "hostless" << "" << "" << "" << QList<int> {101, 102}
-                                                    << QList<int> {103};
-    QTest::newRow("Windows user") << "CORP\\mlee" << "CORP" << "mlee" << "" << QList<int> {56} << QList<int> {57};
-    QTest::newRow("quote doubled in the literal") << "O''Brien" << "" << "" << "WS9" << QList<int> {100}
-                                                  << QList<int> {103};
+    QTest::newRow("login in any case, on one host")
+        << "appuser"
+        << ""
+        << ""
+        << "APPSRV01" << QList<int>{52, 53, 54} << QList<int>{55, 51};
+    QTest::newRow("empty host means empty or NULL") << "hostless"
+                                                    << ""
+                                                    << ""
+                                                    << "" << QList<int>{101, 102} << QList<int>{103};
+    QTest::newRow("Windows user") << "CORP\\mlee"
+                                  << "CORP"
+                                  << "mlee"
+                                  << "" << QList<int>{56} << QList<int>{57};
+    QTest::newRow("quote doubled in the literal") << "O''Brien"
+                                                  << ""
+                                                  << ""
+                                                  << "WS9" << QList<int>{100} << QList<int>{103};
 }
 
 void TestSandboxSimulationStatements::killUserProcesses()
@@ -534,7 +577,7 @@ void TestSandboxSimulationStatements::killUserProcesses()
     const BatchResult result = server.Run(
         KillUserBatch(login.toStdString(), domain.toStdString(), user.toStdString(), host.toStdString()));
     QVERIFY(Errors(result).empty());
-    QCOMPARE(IntOf(Cell(ResultSets(result).at(0), 0, "aaa")), std::int64_t {1});
+    QCOMPARE(IntOf(Cell(ResultSets(result).at(0), 0, "aaa")), std::int64_t{1});
     for (int spid : killed)
         QVERIFY2(!server.Exists(actual(spid)), qPrintable(QString::number(spid)));
     for (int spid : spared)
@@ -548,12 +591,12 @@ void TestSandboxSimulationStatements::killedClientIsReported()
     std::vector<int> closed;
     server.Simulation->SetKilledHandler([&](int spid) { closed.push_back(spid); });
     const int other = server.LogIn("sa", "torvane");
-    QCOMPARE(IntOf(Cell(server.Single(KillProcessBatch(other)), 0, "returncode")), std::int64_t {1});
-    QCOMPARE(closed, std::vector<int> {other});
+    QCOMPARE(IntOf(Cell(server.Single(KillProcessBatch(other)), 0, "returncode")), std::int64_t{1});
+    QCOMPARE(closed, std::vector<int>{other});
     // A quote left undoubled breaks the literal: the batch fails and nothing is killed.
     const int victim = server.Add("O'Brien", "WS9", "Sales");
     const auto errors = Errors(server.Run(KillUserBatch("O'Brien", "", "", "WS9")));
-    QCOMPARE(errors.size(), std::size_t {1});
+    QCOMPARE(errors.size(), std::size_t{1});
     QCOMPARE(errors[0].number, 105);
     QVERIFY(server.Exists(victim));
 }
@@ -584,7 +627,7 @@ void TestSandboxSimulationStatements::caseSensitiveServerChecksVariableSpelling(
         QVERIFY(errors.empty());
         QCOMPARE(TextOf(Cell(ResultSets(result).at(0), 0, "objectname")), std::string("<BATCH>"));
     } else {
-        QCOMPARE(errors.size(), std::size_t {1});
+        QCOMPARE(errors.size(), std::size_t{1});
         QCOMPARE(errors[0].number, 137);
         QCOMPARE(QString::fromStdString(errors[0].text),
                  QStringLiteral("Must declare the scalar variable \"%1\".").arg(undeclared));
@@ -625,17 +668,24 @@ void TestSandboxSimulationStatements::wrongSqlGetsTheServersError_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("text");
     QTest::newRow("syntax") << "select 1 +" << 102 << "Incorrect syntax near '+'.";
-    QTest::newRow("syntax in the middle") << "select spid from from sysprocesses" << 102 << "Incorrect syntax near 'from'.";
-    QTest::newRow("unknown table") << "select * from nosuchtable" << 208 << "Invalid object name 'nosuchtable'.";
-    QTest::newRow("unknown column") << "select nosuch from sysprocesses" << 207 << "Invalid column name 'nosuch'.";
-    QTest::newRow("unclosed quote") << "select 'abc" << 105 << "Unclosed quotation mark after the character string 'abc'.";
-    QTest::newRow("unknown procedure") << "exec sp_who2" << 2812 << "Could not find stored procedure 'sp_who2'.";
+    QTest::newRow("syntax in the middle")
+        << "select spid from from sysprocesses" << 102 << "Incorrect syntax near 'from'.";
+    QTest::newRow("unknown table") << "select * from nosuchtable" << 208
+                                   << "Invalid object name 'nosuchtable'.";
+    QTest::newRow("unknown column") << "select nosuch from sysprocesses" << 207
+                                    << "Invalid column name 'nosuch'.";
+    QTest::newRow("unclosed quote") << "select 'abc" << 105
+                                    << "Unclosed quotation mark after the character string 'abc'.";
+    QTest::newRow("unknown procedure")
+        << "exec sp_who2" << 2812 << "Could not find stored procedure 'sp_who2'.";
     QTest::newRow("unknown SET option") << "SET FOO ON" << 195 << "'foo' is not a recognized SET option.";
-    QTest::newRow("unknown function") << "select nofunc(1)" << 195 << "'nofunc' is not a recognized built-in function name.";
-    QTest::newRow("commit without a transaction") << "COMMIT" << 3902
-                                                  << "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.";
-    QTest::newRow("unknown database") << "use nowhere" << 911
-                                      << "Database 'nowhere' does not exist. Make sure that the name is entered correctly.";
+    QTest::newRow("unknown function")
+        << "select nofunc(1)" << 195 << "'nofunc' is not a recognized built-in function name.";
+    QTest::newRow("commit without a transaction")
+        << "COMMIT" << 3902 << "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.";
+    QTest::newRow("unknown database")
+        << "use nowhere" << 911
+        << "Database 'nowhere' does not exist. Make sure that the name is entered correctly.";
     QTest::newRow("undeclared variable") << "select @x" << 137 << "Must declare the scalar variable \"@x\".";
     QTest::newRow("divide by zero") << "select 1/0" << 8134 << "Divide by zero error encountered.";
 }
@@ -648,7 +698,7 @@ void TestSandboxSimulationStatements::wrongSqlGetsTheServersError()
     TQuietServer server;
     const BatchResult result = server.Run(sql.toStdString());
     const auto errors = Errors(result);
-    QCOMPARE(errors.size(), std::size_t {1});
+    QCOMPARE(errors.size(), std::size_t{1});
     QCOMPARE(errors[0].number, number);
     QCOMPARE(QString::fromStdString(errors[0].text), text);
     QVERIFY(ResultSets(result).empty());
