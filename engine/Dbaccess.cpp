@@ -40,6 +40,11 @@ struct TDbConnection::Impl
     TOdbcHandle Connection; // allocated and connected while open
     std::atomic<bool> Open = false;
 
+    bool FreeTds() const
+    {
+        return QString::fromStdString(Driver).compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0;
+    }
+
     void Disconnect()
     {
         Open = false;
@@ -339,8 +344,12 @@ void TDbQuery::Open()
     // The statement handle goes before the lock does, which also discards whatever
     // the batch sends after the first result set.
     TOdbcHandle statement(SQL_HANDLE_STMT, connection.Connection.Get());
+    // FreeTDS waits one time-out for the answer, then sends a cancel and waits another
+    // for its acknowledgement; a server that stops answering is given up after both.
+    const int queryTimeout = connection.FreeTds() ? (connection.Timeouts.QuerySeconds + 1) / 2
+                                                  : connection.Timeouts.QuerySeconds;
     CheckOdbc(SQLSetStmtAttr(statement.Get(), SQL_ATTR_QUERY_TIMEOUT,
-                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connection.Timeouts.QuerySeconds)), 0),
+                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(queryTimeout)), 0),
               statement, "The query time-out could not be set.");
     try {
         d->Run(statement);

@@ -1,5 +1,7 @@
 #include "Dbconnectionstring.h"
 
+#include "Dbaccess.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -93,8 +95,17 @@ TConnectionKeywords ParseOleDbConnectionString(const std::string& text)
     return keywords;
 }
 
-std::string QuoteOdbcValue(const std::string& value)
+std::string QuoteOdbcValue(const std::string& value, bool freeTds)
 {
+    if (freeTds) {
+        // FreeTDS (1.3, as Debian 12 ships it) reads a plain value up to the next ";"
+        // and a braced one up to the first "};", taking "}}" literally.
+        if (value.find(';') == std::string::npos && (value.empty() || value.front() != '{'))
+            return value;
+        if (value.find("};") != std::string::npos)
+            throw EDbError("A value containing \"};\" cannot be given to the FreeTDS driver.", "Torvane");
+        return '{' + value + '}';
+    }
     const bool plain = value.find_first_of(";{}=[]()',!@ \t\"") == std::string::npos;
     if (plain)
         return value;
@@ -140,9 +151,9 @@ std::string TranslateConnectionString(const std::string& oleDbConnectionString,
     const bool freeTds = Lowered(driver) == "freetds";
     const std::string dataSource = Keyword(keywords, "Data Source");
 
-    std::string odbc = "Driver=" + QuoteOdbcValue(driver);
-    const auto add = [&odbc](const std::string& name, const std::string& value) {
-        odbc += ';' + name + '=' + QuoteOdbcValue(value);
+    std::string odbc = "Driver=" + QuoteOdbcValue(driver, false);
+    const auto add = [&odbc, freeTds](const std::string& name, const std::string& value) {
+        odbc += ';' + name + '=' + QuoteOdbcValue(value, freeTds);
     };
     if (freeTds) {
         const TServerAddress address = ParseServerName(dataSource);

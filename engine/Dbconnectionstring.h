@@ -19,9 +19,10 @@ std::string QuoteOleDbValue(const std::string& value);
 // The keywords of an OLE DB connection string in order, quoted values unquoted.
 TConnectionKeywords ParseOleDbConnectionString(const std::string& text);
 
-// An ODBC attribute value: in braces, with "}" doubled, when it holds anything the
-// driver's parser would stop at.
-std::string QuoteOdbcValue(const std::string& value);
+// An ODBC attribute value as the driver's parser reads it back: in braces when it holds
+// anything the parser would stop at, "}" doubled for the standard parser. FreeTDS reads
+// braces its own way; a value it cannot take (one holding "};") throws EDbError.
+std::string QuoteOdbcValue(const std::string& value, bool freeTds);
 
 // A server name as SQL Server users type it: "host", "host\instance", "host,port",
 // an IPv4 address, an IPv6 address with or without brackets.
@@ -33,8 +34,9 @@ struct TServerAddress
 };
 TServerAddress ParseServerName(const std::string& serverName);
 
-// The ODBC connection string for the named driver. FreeTDS gets its own attribute
-// names (host and port apart, TDS 7.4, UTF-8 client character set); any other driver
-// gets the names of Microsoft's SQL Server drivers.
+// The ODBC connection string for the named driver. FreeTDS gets its own attribute names
+// (host and port apart, TDS 7.4, UTF-8 client character set); any other driver gets the
+// names of Microsoft's SQL Server drivers. Throws EDbError for a value the driver
+// cannot take.
 std::string TranslateConnectionString(const std::string& oleDbConnectionString,
                                       const std::string& driver);

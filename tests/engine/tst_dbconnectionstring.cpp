@@ -1,5 +1,6 @@
 // The connection string the monitor builds and its translation into ODBC attributes.
 
+#include "Dbaccess.h"
 #include "Dbconnectionstring.h"
 #include "Torvanethread.h"
 
@@ -16,9 +17,8 @@ private Q_SLOTS:
     void valuesSurviveTheRoundTrip();
     void serverNames_data();
     void serverNames();
-    void freeTdsAttributes_data();
-    void freeTdsAttributes();
-    void otherDriverTakesTheServerAsTyped();
+    void driverAttributes_data();
+    void driverAttributes();
 };
 
 void TestDbConnectionString::builtString_data()
@@ -110,41 +110,44 @@ void TestDbConnectionString::serverNames()
     QCOMPARE(QString::fromStdString(address.Port), port);
 }
 
-void TestDbConnectionString::freeTdsAttributes_data()
+void TestDbConnectionString::driverAttributes_data()
 {
+    QTest::addColumn<QString>("driver");
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("windows");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected"); // empty: the value cannot be given
 
-    QTest::newRow("server login, host and port") << "127.0.0.1,1433" << false << "torvane"
-        << "Driver=FreeTDS;Server=127.0.0.1;Port=1433;UID=sa;PWD=torvane;Database=master;APP=VelquinMonitor;"
-           "TDS_Version=7.4;ClientCharset=UTF-8";
-    QTest::newRow("windows authentication, named instance") << "DBSRV01\\SALES" << true << ""
-        << "Driver=FreeTDS;Server=DBSRV01\\SALES;Trusted_Connection=Yes;Database=master;APP=VelquinMonitor;"
-           "TDS_Version=7.4;ClientCharset=UTF-8";
-    QTest::newRow("password in braces, closing brace doubled") << "h" << false << "p;w}d"
-        << "Driver=FreeTDS;Server=h;UID=sa;PWD={p;w}}d};Database=master;APP=VelquinMonitor;"
-           "TDS_Version=7.4;ClientCharset=UTF-8";
+    const QString freeTdsTail = QStringLiteral(";Database=master;APP=VelquinMonitor;TDS_Version=7.4;ClientCharset=UTF-8");
+    QTest::newRow("FreeTDS, host and port apart") << "FreeTDS" << "127.0.0.1,1433" << false << "torvane"
+        << "Driver=FreeTDS;Server=127.0.0.1;Port=1433;UID=sa;PWD=torvane" + freeTdsTail;
+    QTest::newRow("FreeTDS, windows authentication, named instance") << "FreeTDS" << "DBSRV01\\SALES" << true << ""
+        << "Driver=FreeTDS;Server=DBSRV01\\SALES;Trusted_Connection=Yes" + freeTdsTail;
+    QTest::newRow("FreeTDS, braces only around a semicolon") << "FreeTDS" << "h" << false << "p;w}d"
+        << "Driver=FreeTDS;Server=h;UID=sa;PWD={p;w}d}" + freeTdsTail;
+    QTest::newRow("FreeTDS, braces and quotes without a semicolon stay plain") << "FreeTDS" << "h" << false << "a}b='c"
+        << "Driver=FreeTDS;Server=h;UID=sa;PWD=a}b='c" + freeTdsTail;
+    QTest::newRow("FreeTDS cannot take };") << "FreeTDS" << "h" << false << "a};b" << "";
+    QTest::newRow("Microsoft driver, server as typed, } doubled") << "ODBC Driver 18 for SQL Server" << "DBSRV01,1533"
+        << false << "a};b"
+        << "Driver={ODBC Driver 18 for SQL Server};Server={DBSRV01,1533};UID=sa;PWD={a}};b};Database=master;"
+           "APP=VelquinMonitor";
 }
 
-void TestDbConnectionString::freeTdsAttributes()
+void TestDbConnectionString::driverAttributes()
 {
+    QFETCH(QString, driver);
     QFETCH(QString, server);
     QFETCH(bool, windows);
     QFETCH(QString, password);
     QFETCH(QString, expected);
     const std::string oleDb =
         TTorvaneThread::BuildConnectionString(server.toStdString(), windows, "sa", password.toStdString());
-    QCOMPARE(QString::fromStdString(TranslateConnectionString(oleDb, "FreeTDS")), expected);
-}
-
-void TestDbConnectionString::otherDriverTakesTheServerAsTyped()
-{
-    const std::string oleDb = TTorvaneThread::BuildConnectionString("DBSRV01,1533", false, "sa", "x");
-    QCOMPARE(QString::fromStdString(TranslateConnectionString(oleDb, "ODBC Driver 18 for SQL Server")),
-             QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server={DBSRV01,1533};UID=sa;PWD=x;"
-                            "Database=master;APP=VelquinMonitor"));
+    if (expected.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(EDbError, TranslateConnectionString(oleDb, driver.toStdString()));
+        return;
+    }
+    QCOMPARE(QString::fromStdString(TranslateConnectionString(oleDb, driver.toStdString())), expected);
 }
 
 QTEST_GUILESS_MAIN(TestDbConnectionString)

@@ -1,0 +1,145 @@
+// torvane --headless as a script runs it, against a sandbox server in this process.
+
+#include "Sandboxfixture.h"
+#include "Testscenario.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void runs_data();
+    void runs();
+    void lostServerIsReportedAndReconnected();
+    void interruptStopsCleanly();
+
+private:
+    void StartMonitor(QProcess& process, const QStringList& arguments, const QString& password = "torvane") const;
+
+    QTemporaryDir Settings;
+    std::unique_ptr<TSandboxFixture> Sandbox;
+};
+
+void TestHeadless::initTestCase()
+{
+    Sandbox = std::make_unique<TSandboxFixture>(QuietScenarioJson);
+    QVERIFY2(Sandbox->Started(), Sandbox->Error().c_str());
+}
+
+void TestHeadless::StartMonitor(QProcess& process, const QStringList& arguments, const QString& password) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TORVANE_PASSWORD"), password);
+    environment.insert(QStringLiteral("TORVANE_HKLM_FILE"), Settings.filePath(QStringLiteral("machine.reg")));
+    environment.insert(QStringLiteral("TORVANE_HKCU_FILE"), Settings.filePath(QStringLiteral("user.reg")));
+    environment.insert(QStringLiteral("TORVANE_QUERY_TIMEOUT"), QStringLiteral("3"));
+    environment.insert(QStringLiteral("TORVANE_LOGIN_TIMEOUT"), QStringLiteral("3"));
+    environment.remove(QStringLiteral("TORVANE_ODBC_DRIVER"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TORVANE_EXECUTABLE),
+                  QStringList{QStringLiteral("--headless"), QStringLiteral("--server"),
+                              QString::fromStdString(Sandbox->ServerName())}
+                      + arguments);
+}
+
+void TestHeadless::runs_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("tableHeader"); // each table's first line
+    QTest::addColumn<int>("tables");
+    QTest::addColumn<QString>("error"); // a line standard error must hold
+
+    QTest::newRow("three refreshes of the processes")
+        << QStringList{"--user", "sa", "--refreshes", "3", "--show", "processes", "--interval", "1"} << "torvane" << 0
+        << "\tSPID\tLogin\tDatabase\tCommand\tProgram\tBlocked\tLogin Time\tLast Batch\tCPU Usage\tMemory Usage"
+           "\tPhysical IO\tWait time\tOpen Trans\tThreads\tHost Process"
+        << 3 << "";
+    QTest::newRow("users") << QStringList{"--user", "sa", "--refreshes", "2", "--show", "users", "--interval", "1"}
+                           << "torvane" << 0
+                           << "\tCurrent Users\tHost\t#Procs\tLatest Activity\tCPU Usage\tMemory Usage\tPhysical IO"
+                              "\tLocked\tNT Login Name\tNet Library\tNet Address"
+                           << 2 << "";
+    QTest::newRow("stats") << QStringList{"--user", "sa", "--refreshes", "2", "--show", "stats", "--interval", "1"}
+                           << "torvane" << 0
+                           << "Timestamp\tCPU\tResponse\tUsers\tSessions\tNetworkSent\tNetworkReceived"
+                              "\tNetworkErrored\tDiskRead\tDiskWrite\tDiskError"
+                           << 2 << "";
+    QTest::newRow("password with every awkward character")
+        << QStringList{"--user", OddPasswordLogin, "--refreshes", "1", "--show", "databases"} << OddPassword << 0
+        << "\tDatabase\t#Procs\tLatest Activity\tCPU Usage\tMemory Usage\tPhysical IO\tLocked" << 1 << "";
+    QTest::newRow("wrong password") << QStringList{"--user", "sa", "--refreshes", "1"} << "wrong" << 1 << "" << 0
+                                    << "Login failed for user 'sa'.";
+    QTest::newRow("interval out of range") << QStringList{"--user", "sa", "--interval", "0"} << "torvane" << 2 << ""
+                                           << 0 << "--interval takes a whole number from 1 to 100.";
+    QTest::newRow("no way to log on") << QStringList{"--refreshes", "1"} << "torvane" << 2 << "" << 0
+                                      << "Give either --user NAME (password in TORVANE_PASSWORD) or --windows-auth.";
+}
+
+void TestHeadless::runs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, password);
+    QFETCH(int, exitCode);
+    QFETCH(QString, tableHeader);
+    QFETCH(int, tables);
+    QFETCH(QString, error);
+
+    QProcess monitor;
+    StartMonitor(monitor, arguments, password);
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 60000);
+    const QStringList out = QString::fromUtf8(monitor.readAllStandardOutput()).split(QLatin1Char('\n'));
+    const QStringList err = QString::fromUtf8(monitor.readAllStandardError()).split(QLatin1Char('\n'));
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(monitor.exitCode() == exitCode, qPrintable(err.join(QLatin1Char('\n'))));
+    if (!error.isEmpty())
+        QVERIFY2(err.contains(error), qPrintable(err.join(QLatin1Char('\n'))));
+    QCOMPARE(tableHeader.isEmpty() ? 0 : out.count(tableHeader), tables);
+}
+
+void TestHeadless::lostServerIsReportedAndReconnected()
+{
+    QProcess monitor;
+    StartMonitor(monitor, {"--user", "sa", "--show", "stats", "--interval", "1"});
+    QString out;
+    QString err;
+    const auto readOutput = [&] {
+        out += QString::fromUtf8(monitor.readAllStandardOutput());
+        err += QString::fromUtf8(monitor.readAllStandardError());
+    };
+    QTRY_VERIFY_WITH_TIMEOUT((readOutput(), out.contains(QStringLiteral("Timestamp"))), 30000);
+    Sandbox->Server().Hang(0);
+    QTRY_VERIFY_WITH_TIMEOUT((readOutput(), err.contains(QStringLiteral("Disconnected "))), 30000);
+    QCOMPARE(err.count(QStringLiteral("Disconnected ")), 1);
+    Sandbox->Server().Resume();
+    QTRY_VERIFY_WITH_TIMEOUT((readOutput(), err.contains(QStringLiteral("Reconnected "))), 30000);
+    // It refreshes on after reconnecting.
+    const int tablesBefore = out.count(QStringLiteral("Timestamp"));
+    QTRY_VERIFY_WITH_TIMEOUT((readOutput(), out.count(QStringLiteral("Timestamp")) > tablesBefore), 30000);
+    monitor.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(monitor.exitCode(), 0);
+}
+
+void TestHeadless::interruptStopsCleanly()
+{
+    QProcess monitor;
+    StartMonitor(monitor, {"--user", "sa", "--show", "processes", "--interval", "1"});
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(monitor.readAllStandardOutput()), out.contains("\tSPID\t")),
+                             30000);
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGINT);
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(monitor.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"
