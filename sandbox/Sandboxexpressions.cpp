@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <unordered_set>
 
 namespace sandbox {
 
@@ -265,19 +266,29 @@ TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelec
             result.rows.push_back(std::move(entry.second));
     }
     if (select.distinct) {
+        // Rows are equal when every column compares equal under the collation: the key
+        // is each value as it compares (text without trailing blanks, folded when the
+        // server ignores case).
+        std::unordered_set<std::string> seen;
         std::vector<Row> unique;
         for (Row& row : result.rows) {
-            const bool seen = std::any_of(unique.begin(), unique.end(), [&](const Row& other) {
-                for (std::size_t i = 0; i < row.size(); ++i) {
-                    if (IsNull(row[i]) != IsNull(other[i]))
-                        return false;
-                    if (!IsNull(row[i]) &&
-                        Compare(row[i], result.types[i], other[i], result.types[i], CaseSensitive()) != 0)
-                        return false;
+            std::string key;
+            for (const Value& value : row) {
+                if (const auto* text = std::get_if<std::string>(&value)) {
+                    const std::string trimmed = RTrim(*text);
+                    key += "s" + std::to_string(trimmed.size()) + ":" +
+                           (CaseSensitive() ? trimmed : ToLower(trimmed));
+                } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
+                    key += "i" + std::to_string(*number) + ";";
+                } else if (const auto* real = std::get_if<double>(&value)) {
+                    key += "f" + std::to_string(*real) + ";";
+                } else if (const auto* time = std::get_if<DateTimeValue>(&value)) {
+                    key += "d" + std::to_string(time->days) + ";";
+                } else {
+                    key += "n;";
                 }
-                return true;
-            });
-            if (!seen)
+            }
+            if (seen.insert(key).second)
                 unique.push_back(std::move(row));
         }
         result.rows = std::move(unique);

@@ -233,6 +233,8 @@ int TProcessTable::AddFromDef(const TProcessDef& def, bool managed)
     process.handleSerial = static_cast<std::uint32_t>(Random());
     SetWorkers(process, def.spec.workers);
     Used[static_cast<std::size_t>(spid)] = true;
+    if (process.blocked != 0)
+        Waiting.insert(spid);
     Table.emplace(spid, std::move(process));
     return spid;
 }
@@ -265,6 +267,8 @@ int TProcessTable::Add(const ProcessSpec& spec, bool client, bool managed)
         ++CountersData.connections;
     }
     Used[static_cast<std::size_t>(spid)] = true;
+    if (process.blocked != 0)
+        Waiting.insert(spid);
     Table.emplace(spid, std::move(process));
     return spid;
 }
@@ -276,14 +280,19 @@ bool TProcessTable::Remove(int spid)
         return false;
     Table.erase(it);
     Used[static_cast<std::size_t>(spid)] = false;
+    Waiting.erase(spid);
     // Whoever waited on the process goes on.
-    for (auto& [other, process] : Table) {
-        if (process.blocked == spid) {
-            process.blocked = 0;
-            process.waittime = 0;
-            process.waitResource.clear();
-            process.status = "runnable";
+    for (auto waiter = Waiting.begin(); waiter != Waiting.end();) {
+        TProcess& process = Table.at(*waiter);
+        if (process.blocked != spid) {
+            ++waiter;
+            continue;
         }
+        process.blocked = 0;
+        process.waittime = 0;
+        process.waitResource.clear();
+        process.status = "runnable";
+        waiter = Waiting.erase(waiter);
     }
     return true;
 }
@@ -294,6 +303,10 @@ bool TProcessTable::Block(int spid, int blockingSpid)
     if (!process || blockingSpid == spid || (blockingSpid != 0 && !Find(blockingSpid)))
         return false;
     process->blocked = blockingSpid;
+    if (blockingSpid != 0)
+        Waiting.insert(spid);
+    else
+        Waiting.erase(spid);
     if (blockingSpid != 0) {
         process->status = "sleeping";
         process->lastWaitType = "LCK_M_S";

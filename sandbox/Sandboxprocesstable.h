@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,7 @@ private:
     double Start = 0;
     double ClockOffset = 0; // the local clock's offset, fixed at start for a steady clock
     std::map<int, TProcess> Table;
+    std::set<int> Waiting; // spids whose `blocked` is set, so a removal finds its waiters fast
     std::vector<bool> Used;
     TServerCounters CountersData;
     int NextKpid = 1000;
