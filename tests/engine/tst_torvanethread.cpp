@@ -101,21 +101,43 @@ void TestTorvaneThread::failedLogonShowsTheServersMessage_data()
 {
     QTest::addColumn<bool>("windows");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("text"); // empty: any clear text
+    QTest::addColumn<QString>("driverVariable"); // TORVANE_ODBC_DRIVER
+    QTest::addColumn<QString>("driverSetting");  // "OdbcDriver" in the settings store
+    QTest::addColumn<QString>("text");           // empty: any clear text
     QTest::addColumn<QString>("caption");
 
-    QTest::newRow("wrong password") << false << "wrong" << "Login failed for user 'sa'." << "FreeTDS SQL Server";
+    QTest::newRow("wrong password") << false << "wrong" << "" << "" << "Login failed for user 'sa'."
+                                    << "FreeTDS SQL Server";
     // The sandbox cannot check a Windows logon; the driver must give up with a message.
-    QTest::newRow("windows authentication") << true << "" << "" << "";
+    QTest::newRow("windows authentication") << true << "" << "" << "" << "" << "";
+    QTest::newRow("driver named in the environment") << false << "torvane" << "NoSuchDriver" << ""
+        << "Can't open lib 'NoSuchDriver' : file not found" << "unixODBC Driver Manager";
+    QTest::newRow("driver named in the settings") << false << "torvane" << "" << "NoSettingsDriver"
+        << "Can't open lib 'NoSettingsDriver' : file not found" << "unixODBC Driver Manager";
+    QTest::newRow("the environment overrides the settings") << false << "torvane" << "NoSuchDriver"
+        << "NoSettingsDriver" << "Can't open lib 'NoSuchDriver' : file not found" << "unixODBC Driver Manager";
 }
 
 void TestTorvaneThread::failedLogonShowsTheServersMessage()
 {
     QFETCH(bool, windows);
     QFETCH(QString, password);
+    QFETCH(QString, driverVariable);
+    QFETCH(QString, driverSetting);
     QFETCH(QString, text);
     QFETCH(QString, caption);
 
+    if (!driverVariable.isEmpty())
+        qputenv("TORVANE_ODBC_DRIVER", driverVariable.toLocal8Bit());
+    if (!driverSetting.isEmpty()) {
+        TRegistry registry(TRegistryRoot::LocalMachine);
+        QVERIFY(registry.OpenKey(QString::fromLatin1(TorvaneSettings::RootKey), true));
+        QVERIFY(registry.WriteString(QStringLiteral("OdbcDriver"), driverSetting));
+    }
+    const auto restore = qScopeGuard([this] {
+        qunsetenv("TORVANE_ODBC_DRIVER");
+        QFile::remove(Settings.filePath(QStringLiteral("machine.reg")));
+    });
     TSandboxFixture sandbox(QuietScenarioJson);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
     TMonitorFixture monitor;
