@@ -99,9 +99,23 @@ std::int64_t CheckedArithmetic(char op, std::int64_t a, std::int64_t b, VType ty
 
 bool TStatementRunner::Truth(TExpr& expr, const TRowContext& context)
 {
-    const Value value = Eval(expr, context);
+    const Value value = Condition(expr, context);
     const auto* number = std::get_if<std::int64_t>(&value);
     return number && *number != 0;
+}
+
+Value TStatementRunner::Condition(TExpr& expr, const TRowContext& context)
+{
+    using Kind = TExpr::Kind;
+    const Kind kind = expr.kind;
+    if (kind != Kind::Compare && kind != Kind::Like && kind != Kind::IsNull && kind != Kind::In &&
+        kind != Kind::And && kind != Kind::Or && kind != Kind::Not && kind != Kind::Exists)
+        throw TSqlError(
+            4145,
+            "An expression of non-boolean type specified in a context where a condition is expected, near '" +
+                expr.sourceText + "'.",
+            15);
+    return Eval(expr, context);
 }
 
 TStatementRunner::TQueryResult TStatementRunner::Query(const TSelect& constSelect)
@@ -552,25 +566,25 @@ Value TStatementRunner::Eval(TExpr& expr, const TRowContext& context)
         return Bool(expr.negate);
     }
     case Kind::And: {
-        const Value a = Eval(*expr.args[0], context);
+        const Value a = Condition(*expr.args[0], context);
         if (!IsNull(a) && std::get<std::int64_t>(a) == 0)
             return Bool(false);
-        const Value b = Eval(*expr.args[1], context);
+        const Value b = Condition(*expr.args[1], context);
         if (!IsNull(b) && std::get<std::int64_t>(b) == 0)
             return Bool(false);
         return IsNull(a) || IsNull(b) ? Value{} : Bool(true);
     }
     case Kind::Or: {
-        const Value a = Eval(*expr.args[0], context);
+        const Value a = Condition(*expr.args[0], context);
         if (!IsNull(a) && std::get<std::int64_t>(a) != 0)
             return Bool(true);
-        const Value b = Eval(*expr.args[1], context);
+        const Value b = Condition(*expr.args[1], context);
         if (!IsNull(b) && std::get<std::int64_t>(b) != 0)
             return Bool(true);
         return IsNull(a) || IsNull(b) ? Value{} : Bool(false);
     }
     case Kind::Not: {
-        const Value a = Eval(*expr.args[0], context);
+        const Value a = Condition(*expr.args[0], context);
         return IsNull(a) ? a : Bool(std::get<std::int64_t>(a) == 0);
     }
     case Kind::Case: {

@@ -153,7 +153,9 @@ BatchResult TSandboxSimulation::ExecuteBatch(int spid, const std::string& sql)
                 State->DelayChanged.wait_until(lock, deadline);
             }
         }
-        if (TProcess* process = table.Find(spid)) {
+        // Only a client's own session is its process; a batch run for another spid
+        // (as tests do) leaves that process as it was.
+        if (TProcess* process = table.Find(spid); process && process->client) {
             process->inputBuffer = sql;
             process->lastBatch = table.Now();
         }

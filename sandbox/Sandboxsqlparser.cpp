@@ -59,6 +59,27 @@ public:
 private:
     const std::vector<Token>& Tokens;
     std::size_t Pos = 0;
+    int Depth = 0;
+
+    // Nesting is bounded as on a real server, so that no batch can exhaust the stack.
+    class TNesting
+    {
+    public:
+        explicit TNesting(int& depth) : Depth(depth)
+        {
+            if (++Depth > 256)
+                throw TSqlError(191,
+                                "Some part of your SQL statement is nested too deeply. Rewrite the query or "
+                                "break it up into smaller queries.",
+                                15);
+        }
+        ~TNesting() { --Depth; }
+        TNesting(const TNesting&) = delete;
+        TNesting& operator=(const TNesting&) = delete;
+
+    private:
+        int& Depth;
+    };
 
     const Token& Peek(std::size_t ahead = 0) const
     {
@@ -129,6 +150,7 @@ private:
 
     TStatementPtr Statement()
     {
+        const TNesting nesting(Depth);
         auto statement = std::make_unique<TStatement>();
         const Token& first = Peek();
         if (first.kind != TokenKind::Identifier || first.bracketed) {
@@ -454,7 +476,11 @@ private:
         return expr;
     }
 
-    TExprPtr Expression() { return Or(); }
+    TExprPtr Expression()
+    {
+        const TNesting nesting(Depth);
+        return Or();
+    }
 
     TExprPtr Or()
     {
@@ -482,6 +508,7 @@ private:
 
     TExprPtr Not()
     {
+        const TNesting nesting(Depth);
         if (Peek().Is("not")) {
             auto node = Make(TExpr::Kind::Not, Next());
             node->args.push_back(Not());
@@ -572,6 +599,7 @@ private:
 
     TExprPtr Unary()
     {
+        const TNesting nesting(Depth);
         if (Peek().Is("-") || Peek().Is("~")) {
             const TExpr::Kind kind = Peek().Is("-") ? TExpr::Kind::Negate : TExpr::Kind::BitNot;
             auto node = Make(kind, Next());

@@ -83,8 +83,12 @@ BatchResult TStatementRunner::Run(const std::string& sql)
     } catch (const TSqlError& error) {
         Emit(error);
     } catch (const TReturn&) {
+    } catch (const std::exception&) {
+        // A statement this server cannot handle must not take the server down.
+        Emit(TSqlError(8630, "Internal Query Processor Error: The query processor encountered an unexpected "
+                             "error during execution."));
     }
-    if (TProcess* process = Table.Find(Spid))
+    if (TProcess* process = Table.Find(Spid); process && process->client)
         process->dbid = Dbid;
     return std::move(Out);
 }
@@ -503,6 +507,9 @@ void TStatementRunner::ExecuteProcedure(const TStatement& statement)
         return;
     // The inner batch has its own variables and database context; its compile errors
     // end it, not the caller's batch.
+    if (NestLevel >= 32)
+        throw TSqlError(
+            217, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
     const int callerDbid = Dbid;
     Scopes.emplace_back();
     ++NestLevel;

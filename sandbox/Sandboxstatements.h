@@ -120,6 +120,7 @@ private:
     TTypeInfo ComputeType(TExpr& expr, const TRowContext& context);
     Value Eval(TExpr& expr, const TRowContext& context);
     bool Truth(TExpr& expr, const TRowContext& context);
+    Value Condition(TExpr& expr, const TRowContext& context); // throws 4145 for a non-boolean expression
     Value EvalFunction(TExpr& expr, const TRowContext& context);
     TTypeInfo FunctionType(TExpr& expr, const TRowContext& context);
     Value Global(const std::string& name) const;

@@ -688,6 +688,14 @@ void TestSandboxSimulationStatements::wrongSqlGetsTheServersError_data()
         << "Database 'nowhere' does not exist. Make sure that the name is entered correctly.";
     QTest::newRow("undeclared variable") << "select @x" << 137 << "Must declare the scalar variable \"@x\".";
     QTest::newRow("divide by zero") << "select 1/0" << 8134 << "Divide by zero error encountered.";
+    QTest::newRow("nested too deeply")
+        << "select " + QString(300, QLatin1Char('(')) + "1" + QString(300, QLatin1Char(')')) << 191
+        << "Some part of your SQL statement is nested too deeply. Rewrite the query or "
+           "break it up into smaller queries.";
+    QTest::newRow("dynamic SQL calling itself")
+        << "declare @s nvarchar(200)\r\nset @s = N'exec sp_executesql @s, N''@s nvarchar(200)'', @s'\r\n"
+           "exec sp_executesql @s, N'@s nvarchar(200)', @s"
+        << 217 << "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).";
 }
 
 void TestSandboxSimulationStatements::wrongSqlGetsTheServersError()
