@@ -1,7 +1,18 @@
 #pragma once
 // What the simulated server starts with: its accounts, databases, processes and how
 // lively the process table is. The built-in scenario and scenario files share one
-// JSON form; see Sandboxscenario.cpp for the built-in one as an example.
+// JSON form (the built-in one in Sandboxscenario.cpp is the example):
+//   accounts:  login, password, defaultDatabase, databases ("*" or names), sysadmin
+//   databases: id, name
+//   processes: spid, system, login (null = NULL), host (null = NULL), program,
+//              database or dbid (an id without a database), nt_domain, nt_username,
+//              cmd, status, net_address, net_library, hostprocess, lastwaittype,
+//              waitresource, blocked, open_tran, workers, cpu, physical_io, memusage,
+//              waittime, login_time and last_batch (seconds before now; null = NULL),
+//              statement, running, object, encrypted, current (the running statement
+//              within statement) or stmt_start/stmt_end (character offsets)
+//   rates:     logon, logoff, block, unblock, workers (chances per snapshot)
+// Anything malformed is reported with the file's name and the offending entry.
 
 #include "Sandboxsimulation.h"
 

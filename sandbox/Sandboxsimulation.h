@@ -16,6 +16,11 @@
 
 namespace sandbox {
 
+// What the server starts from. A scenario file is JSON in the form of the built-in
+// scenario (Sandboxscenario.cpp): serverName, uptimeSeconds, accounts, databases,
+// processes and rates; its "seed", when present, takes the place of `seed`. All chance
+// comes from one generator seeded here, so a seed and the same batches give the same
+// table (the clock excepted).
 struct ScenarioOptions
 {
     std::uint32_t seed = 1;
@@ -45,7 +50,8 @@ struct ProcessSpec
     int openTran = 0;
     int workers = 0;              // parallel worker threads (ecid 1..workers) besides ecid 0
     double loginAgeSeconds = 600; // logged in this long before now
-    std::string statement;        // the batch the process runs or ran last (empty: a default)
+    std::string statement;        // its last batch; with a cmd other than AWAITING COMMAND also
+                                  // the batch it runs now (fn_get_sql finds it)
 };
 
 // One row of the table (one thread of one process), as tests see it.
