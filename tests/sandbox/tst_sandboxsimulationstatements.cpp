@@ -157,6 +157,7 @@ private Q_SLOTS:
     void killedClientIsReported();
     void caseSensitiveServerChecksVariableSpelling_data();
     void caseSensitiveServerChecksVariableSpelling();
+    void caseSensitiveServerRunsTheOtherBatches();
     void sessionSetUpStatements_data();
     void sessionSetUpStatements();
     void wrongSqlGetsTheServersError_data();
@@ -632,6 +633,25 @@ void TestSandboxSimulationStatements::caseSensitiveServerChecksVariableSpelling(
         QCOMPARE(QString::fromStdString(errors[0].text),
                  QStringLiteral("Must declare the scalar variable \"%1\".").arg(undeclared));
         QVERIFY(ResultSets(result).empty());
+    }
+}
+
+void TestSandboxSimulationStatements::caseSensitiveServerRunsTheOtherBatches()
+{
+    // Their variables are spelt one way throughout, and @@ names are not variables.
+    ScenarioOptions options;
+    options.caseSensitive = true;
+    TSandboxSimulation simulation(options);
+    LoginRequest request;
+    request.userName = "sa";
+    request.password = "torvane";
+    const int spid = simulation.Login(request).spid;
+    QVERIFY(spid != 0);
+    for (const std::string& batch : {SnapshotQuery(), InputBufferBatch(53), KillProcessBatch(53),
+                                     KillDatabaseBatch("Inventory"), KillUserBatch("etl", "", "", "ETL01")}) {
+        const BatchResult result = simulation.ExecuteBatch(spid, batch);
+        QVERIFY2(Errors(result).empty(), batch.c_str());
+        QCOMPARE(ResultSets(result).size(), std::size_t{1});
     }
 }
 
