@@ -81,8 +81,12 @@ void TTdsSession::Run()
     if (FLoggedIn) {
         FRegistry.Remove(FSpid, *this);
         // A killed session's spid may already belong to a new login.
-        if (!FKilled)
-            FBackend.Logout(FSpid);
+        try {
+            if (!FKilled)
+                FBackend.Logout(FSpid);
+        } catch (const std::exception&) {
+            // The connection is gone either way; the server carries on.
+        }
     }
 }
 
