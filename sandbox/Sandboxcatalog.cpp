@@ -161,7 +161,6 @@ TTableData TStatementRunner::OpenTable(TTableRef& ref)
 
 TTableData TStatementRunner::Sysprocesses()
 {
-    ReadSysprocesses = true;
     struct TRef
     {
         const TProcess* process;

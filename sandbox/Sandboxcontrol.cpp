@@ -54,8 +54,9 @@ bool SetSpecField(ProcessSpec& spec, const std::string& key, const std::string& 
         {"netlibrary", &ProcessSpec::netLibrary}, {"hostprocess", &ProcessSpec::hostProcess},
         {"waittype", &ProcessSpec::lastWaitType}, {"waitresource", &ProcessSpec::waitResource},
         {"statement", &ProcessSpec::statement}};
-    const std::map<std::string, int ProcessSpec::*> numbers = {
-        {"blocked", &ProcessSpec::blocked}, {"opentran", &ProcessSpec::openTran}, {"workers", &ProcessSpec::workers}};
+    const std::map<std::string, int ProcessSpec::*> numbers = {{"blocked", &ProcessSpec::blocked},
+                                                               {"opentran", &ProcessSpec::openTran},
+                                                               {"workers", &ProcessSpec::workers}};
     if (const auto text = texts.find(key); text != texts.end()) {
         spec.*(text->second) = value;
         return true;
@@ -105,7 +106,8 @@ std::string ListLog(const TSandboxSimulation& simulation)
 {
     std::string out;
     for (const BatchLogEntry& entry : simulation.BatchLog())
-        out += std::to_string(entry.spid) + '\t' + FormatTime(entry.time) + '\t' + EscapeControlText(entry.text) + '\n';
+        out += std::to_string(entry.spid) + '\t' + FormatTime(entry.time) + '\t' +
+               EscapeControlText(entry.text) + '\n';
     return out + "end";
 }
 

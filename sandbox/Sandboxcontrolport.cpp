@@ -42,7 +42,8 @@ void TSandboxControlPort::Serve(const TTdsSocket& connection)
             } catch (const std::exception& e) {
                 answer = std::string("error ") + e.what() + '\n';
             }
-            if (!connection.SendAll(std::span(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size())))
+            if (!connection.SendAll(
+                    std::span(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size())))
                 return;
         }
         if (pending.size() > MaxLineLength)

@@ -28,8 +28,7 @@ char ToCp1252(char32_t code)
 // Calls sink with each code point of the UTF-8 text; a malformed sequence gives one
 // U+FFFD and decoding resumes at the next byte. Hand-written because result sets of
 // tens of thousands of rows go through here.
-template <typename Sink>
-void DecodeUtf8(std::string_view utf8, Sink&& sink)
+template <typename Sink> void DecodeUtf8(std::string_view utf8, Sink&& sink)
 {
     constexpr char32_t Replacement = 0xFFFD;
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());

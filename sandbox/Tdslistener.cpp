@@ -80,8 +80,8 @@ void TTdsListener::DropAll()
 int TTdsListener::ConnectionCount() const
 {
     const std::lock_guard lock(FMutex);
-    return static_cast<int>(std::count_if(FConnections.begin(), FConnections.end(),
-                                          [](const auto& c) { return !c->finished; }));
+    return static_cast<int>(
+        std::count_if(FConnections.begin(), FConnections.end(), [](const auto& c) { return !c->finished; }));
 }
 
 void TTdsListener::AcceptLoop()

@@ -50,8 +50,8 @@ std::string ReadLoginText(TTdsReader& table, std::span<const std::uint8_t> messa
 
 std::uint32_t NegotiateTdsVersion(std::uint32_t requested)
 {
-    for (const std::uint32_t known : {TdsVersion::V7_4, TdsVersion::V7_3B, TdsVersion::V7_3A,
-                                      TdsVersion::V7_2, TdsVersion::V7_1}) {
+    for (const std::uint32_t known :
+         {TdsVersion::V7_4, TdsVersion::V7_3B, TdsVersion::V7_3A, TdsVersion::V7_2, TdsVersion::V7_1}) {
         if (requested >= known)
             return known;
     }

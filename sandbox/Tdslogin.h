@@ -25,7 +25,10 @@ constexpr std::uint32_t V7_4 = 0x74000004;
 // most 7.4.
 std::uint32_t NegotiateTdsVersion(std::uint32_t requested);
 // 7.2 and later changed several field widths (row counts, user types, line numbers).
-inline bool IsTds72OrLater(std::uint32_t version) { return version >= TdsVersion::V7_2; }
+inline bool IsTds72OrLater(std::uint32_t version)
+{
+    return version >= TdsVersion::V7_2;
+}
 
 // The server's product version as LOGINACK and PRELOGIN report it (the simulated
 // server's @@VERSION says 9.00.5000).

@@ -21,8 +21,7 @@ struct TTdsServerIdentity
 Bytes EncodeLoginAccepted(std::uint32_t tdsVersion, const TTdsServerIdentity& identity,
                           const std::string& database, std::size_t packetSize);
 // The error and a DONE with the error bit; the connection is closed after it.
-Bytes EncodeLoginRefused(std::uint32_t tdsVersion, const TTdsServerIdentity& identity,
-                         const Message& error);
+Bytes EncodeLoginRefused(std::uint32_t tdsVersion, const TTdsServerIdentity& identity, const Message& error);
 // The items in order, each statement closed by a DONE that carries DONE_MORE when
 // more follows, DONE_COUNT with the count of a result set or RowCount, DONE_ERROR
 // after an error. A result the wire cannot carry becomes an error message.

@@ -90,8 +90,7 @@ std::size_t DeclaredBytes(const Column& column, std::size_t index, const std::ve
     return std::min(bytes, MaxVarBytes);
 }
 
-void WriteTypeInfo(TTdsWriter& out, const Column& column, std::size_t declaredBytes,
-                   std::uint32_t tdsVersion)
+void WriteTypeInfo(TTdsWriter& out, const Column& column, std::size_t declaredBytes, std::uint32_t tdsVersion)
 {
     switch (column.type) {
     case SqlType::Bit:

@@ -29,9 +29,9 @@ constexpr std::uint16_t Rollback = 8;
 std::string WellKnownProcedureName(std::uint16_t id)
 {
     static constexpr const char* Names[] = {
-        "sp_cursor",        "sp_cursoropen",  "sp_cursorprepare", "sp_cursorexecute", "sp_cursorprepexec",
+        "sp_cursor",          "sp_cursoropen",  "sp_cursorprepare", "sp_cursorexecute", "sp_cursorprepexec",
         "sp_cursorunprepare", "sp_cursorfetch", "sp_cursoroption",  "sp_cursorclose",   "sp_executesql",
-        "sp_prepare",       "sp_execute",     "sp_prepexec",      "sp_prepexecrpc",   "sp_unprepare"};
+        "sp_prepare",         "sp_execute",     "sp_prepexec",      "sp_prepexecrpc",   "sp_unprepare"};
     if (id >= 1 && id <= std::size(Names))
         return Names[id - 1];
     return "procedure id " + std::to_string(id);

@@ -17,8 +17,7 @@ constexpr std::uint8_t InterfaceTransactSql = 1;
 constexpr std::uint8_t Collation[] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
 // Writes a token whose two-byte length counts what the body appends.
-template <typename Body>
-void LengthPrefixed(TTdsWriter& out, std::uint8_t token, Body&& body)
+template <typename Body> void LengthPrefixed(TTdsWriter& out, std::uint8_t token, Body&& body)
 {
     out.Byte(token);
     const std::size_t lengthAt = out.Size();

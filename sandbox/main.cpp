@@ -48,7 +48,8 @@ Options ParseOptions(int argc, char** argv)
             continue;
         }
         if (i + 1 >= argc)
-            throw std::invalid_argument(option == "--help" ? "" : "unknown option or missing value: " + option);
+            throw std::invalid_argument(option == "--help" ? ""
+                                                           : "unknown option or missing value: " + option);
         const std::string value = argv[++i];
         if (option == "--port")
             options.port = static_cast<int>(ParseNumber(option, value, 0, 65535));
@@ -89,8 +90,8 @@ int main(int argc, char** argv)
 
     try {
         sandbox::TSandboxServer server(options.scenario);
-        if (!server.Start(static_cast<std::uint16_t>(options.port), static_cast<std::uint16_t>(options.controlPort),
-                          true)) {
+        if (!server.Start(static_cast<std::uint16_t>(options.port),
+                          static_cast<std::uint16_t>(options.controlPort), true)) {
             std::cerr << "torvane-sandbox: cannot listen: " << server.LastError() << '\n';
             return 1;
         }

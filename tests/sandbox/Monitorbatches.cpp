@@ -1,6 +1,5 @@
 #include "Monitorbatches.h"
 
-
 namespace {
 
 const char* const SnapshotLines[] = {
@@ -14,7 +13,8 @@ const char* const SnapshotLines[] = {
     "       isnull(rtrim(net_address),'') as net_address,",
     "       isnull(rtrim(net_library),'') as net_library,",
     "       isnull(rtrim(cmd),'') AS cmd,",
-    "       case when isnull(rtrim(program_name),'') like 'VelquinMonitor%' then 'VelquinMonitor' else isnull(rtrim(program_name),'') end AS program_name,",
+    "       case when isnull(rtrim(program_name),'') like 'VelquinMonitor%' then 'VelquinMonitor' else "
+    "isnull(rtrim(program_name),'') end AS program_name,",
     "       isnull(rtrim(blocked),0) AS blocked,",
     "       login_time  AS login_time,",
     "       last_batch  AS last_batch,",
@@ -67,7 +67,8 @@ const char* const StatementSecondLines[] = {
     "'declare @DatabaseName varchar(127)' + char(13) + char(10) ",
     "if @hasdbaccess = 1 ",
     "set @sql = @sql + 'use ' + @DatabaseName + char(13) + char(10)",
-    "set @sql = @sql + 'select @stmt_start = ceiling(cast(stmt_start as float)/2)+1,' + char(13) + char(10) +",
+    "set @sql = @sql + 'select @stmt_start = ceiling(cast(stmt_start as float)/2)+1,' + char(13) + char(10) "
+    "+",
     "'@stmt_end = ceiling(cast(stmt_end as float)/2),' + char(13) + char(10) +",
     "'@SQL_Handle = sql_handle' + char(13) + char(10) +",
     "'from master.dbo.sysprocesses' + char(13) + char(10) +",
@@ -89,7 +90,8 @@ const char* const StatementThirdLines[] = {
     "'WHEN -1' + char(13) + char(10) +",
     "'THEN DATALENGTH(text)' + char(13) + char(10) +",
     "'ELSE' + char(13) + char(10) +",
-    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start) end' + char(13) + char(10) + ",
+    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start) end' + "
+    "char(13) + char(10) + ",
     "'END)' + char(13) + char(10) +",
     "'FROM ' + char(58) + char(58) + 'fn_get_sql(@SQL_Handle)' + char(13) + char(10) +",
     "'SELECT isnull(@stmt_start,0) as stmt_start,' + char(13) + char(10) +",
@@ -152,8 +154,7 @@ const char* const KillClosingLines[] = {
     "select 1 as aaa",
 };
 
-template <std::size_t N>
-std::string Join(const char* const (&lines)[N])
+template <std::size_t N> std::string Join(const char* const (&lines)[N])
 {
     std::string text;
     for (const char* line : lines)
@@ -197,15 +198,17 @@ std::string KillDatabaseBatch(const std::string& database)
     return Join(KillOpeningLines) + "\r\nand dbid = db_id('" + database + "')\r\n" + Join(KillClosingLines);
 }
 
-std::string KillUserBatch(const std::string& login, const std::string& ntDomain, const std::string& ntUserName,
-                          const std::string& hostName)
+std::string KillUserBatch(const std::string& login, const std::string& ntDomain,
+                          const std::string& ntUserName, const std::string& hostName)
 {
     std::string text = Join(KillOpeningLines) + "\r\nand loginame = '" + login + "'\r\n";
-    text += ntDomain.empty() ? "and isnull(nt_domain,'') = ''" : "and isnull(nt_domain,'') = '" + ntDomain + "'";
+    text +=
+        ntDomain.empty() ? "and isnull(nt_domain,'') = ''" : "and isnull(nt_domain,'') = '" + ntDomain + "'";
     text += "\r\n";
     text += ntUserName.empty() ? "and isnull(nt_username,'') = ''"
                                : "and isnull(nt_username, '') = '" + ntUserName + "'";
     text += "\r\n";
-    text += hostName.empty() ? "and isnull(hostname,'') = ''" : "and isnull(hostname,'') = '" + hostName + "'";
+    text +=
+        hostName.empty() ? "and isnull(hostname,'') = ''" : "and isnull(hostname,'') = '" + hostName + "'";
     return text + "\r\n" + Join(KillClosingLines);
 }

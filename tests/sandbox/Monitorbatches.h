@@ -11,5 +11,5 @@ std::string StatementTextBatch(int spid);
 std::string InputBufferBatch(int spid);
 std::string KillProcessBatch(int spid);
 std::string KillDatabaseBatch(const std::string& database);
-std::string KillUserBatch(const std::string& login, const std::string& ntDomain, const std::string& ntUserName,
-                          const std::string& hostName);
+std::string KillUserBatch(const std::string& login, const std::string& ntDomain,
+                          const std::string& ntUserName, const std::string& hostName);

@@ -42,8 +42,8 @@ TOdbcOutcome TOdbcClient::Connect(quint16 port, const QString& user, const QStri
                              .arg(user, password, tdsVersion);
     std::u16string connection = Utf16(text);
     SQLSetConnectAttr(FDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
-    const SQLRETURN rc = SQLDriverConnectW(FDbc, nullptr, reinterpret_cast<SQLWCHAR*>(connection.data()), SQL_NTS,
-                                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc = SQLDriverConnectW(FDbc, nullptr, reinterpret_cast<SQLWCHAR*>(connection.data()),
+                                           SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc))
         return Diagnose(SQL_HANDLE_DBC, FDbc);
     FConnected = true;
@@ -58,8 +58,8 @@ TOdbcOutcome TOdbcClient::Execute(const QString& sql, int timeoutSeconds)
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, FDbc, &raw)))
         return Diagnose(SQL_HANDLE_DBC, FDbc);
     const StatementHandle statement(raw);
-    SQLSetStmtAttr(raw, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)),
-                   0);
+    SQLSetStmtAttr(raw, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)), 0);
     std::u16string text = Utf16(sql);
     return Run(raw, SQLExecDirectW(raw, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS));
 }
@@ -103,7 +103,8 @@ TOdbcOutcome TOdbcClient::Run(SQLHSTMT statement, SQLRETURN rc)
             SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
             SQLULEN size = 0;
             SQLDescribeColW(statement, c, name, 256, &nameLength, &type, &size, &digits, &nullable);
-            result.columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t*>(name), nameLength), type});
+            result.columns.push_back(
+                {QString::fromUtf16(reinterpret_cast<const char16_t*>(name), nameLength), type});
         }
         if (columnCount == 0)
             SQLRowCount(statement, &result.rowCount);
@@ -120,12 +121,14 @@ TOdbcOutcome TOdbcClient::Run(SQLHSTMT statement, SQLRETURN rc)
                 QByteArray value;
                 char chunk[4096];
                 SQLLEN indicator = 0;
-                while (SQL_SUCCEEDED(rc = SQLGetData(statement, c, SQL_C_CHAR, chunk, sizeof chunk, &indicator))) {
+                while (SQL_SUCCEEDED(
+                    rc = SQLGetData(statement, c, SQL_C_CHAR, chunk, sizeof chunk, &indicator))) {
                     if (indicator == SQL_NULL_DATA)
                         break;
-                    const auto got = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof chunk))
-                                         ? static_cast<qsizetype>(sizeof chunk - 1)
-                                         : static_cast<qsizetype>(indicator);
+                    const auto got =
+                        (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof chunk))
+                            ? static_cast<qsizetype>(sizeof chunk - 1)
+                            : static_cast<qsizetype>(indicator);
                     value.append(chunk, got);
                     if (rc == SQL_SUCCESS)
                         break;

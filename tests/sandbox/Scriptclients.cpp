@@ -36,9 +36,9 @@ TTsqlRun RunTsql(quint16 port, const QString& user, const QString& password, con
     environment.insert(QStringLiteral("TDSVER"), tdsVersion);
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(TORVANE_TSQL_PROGRAM), {QStringLiteral("-H"), QStringLiteral("127.0.0.1"),
-                                                         QStringLiteral("-p"), QString::number(port),
-                                                         QStringLiteral("-U"), user, QStringLiteral("-P"), password});
+    process.start(QStringLiteral(TORVANE_TSQL_PROGRAM),
+                  {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                   QString::number(port), QStringLiteral("-U"), user, QStringLiteral("-P"), password});
     TTsqlRun run;
     if (!process.waitForStarted()) {
         run.output = process.errorString();

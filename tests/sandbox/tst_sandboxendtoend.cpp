@@ -23,9 +23,10 @@ using namespace sandbox;
 namespace {
 
 QJsonObject Request(quint16 port, const QStringList& batches, const QString& user = QStringLiteral("sa"),
-                    const QString& password = QStringLiteral("torvane"), const QString& tds = QStringLiteral("7.4"))
+                    const QString& password = QStringLiteral("torvane"),
+                    const QString& tds = QStringLiteral("7.4"))
 {
-    return {{"port", port}, {"user", user},   {"password", password},
+    return {{"port", port}, {"user", user},  {"password", password},
             {"tds", tds},   {"timeout", 10}, {"batches", QJsonArray::fromStringList(batches)}};
 }
 
@@ -64,13 +65,15 @@ int ColumnIndex(const QJsonObject& result, const QString& name)
 bool HasProcess(TSandboxSimulation& simulation, int spid)
 {
     const auto processes = simulation.Processes();
-    return std::any_of(processes.begin(), processes.end(), [&](const ProcessInfo& p) { return p.spid == spid; });
+    return std::any_of(processes.begin(), processes.end(),
+                       [&](const ProcessInfo& p) { return p.spid == spid; });
 }
 
 int ClientProcessCount(TSandboxSimulation& simulation)
 {
     const auto processes = simulation.Processes();
-    return int(std::count_if(processes.begin(), processes.end(), [](const ProcessInfo& p) { return p.client; }));
+    return int(
+        std::count_if(processes.begin(), processes.end(), [](const ProcessInfo& p) { return p.client; }));
 }
 
 ProcessSpec Spec(const std::string& login, std::optional<std::string> host, const std::string& database,
@@ -224,24 +227,40 @@ void TestSandboxEndToEnd::snapshotColumnsAndTypes()
         int odbcType;
     };
     const Expected expected[] = {
-        {"spid", "smallint", SQL_SMALLINT},         {"ecid", "smallint", SQL_SMALLINT},
-        {"databasename", "nvarchar", SQL_WVARCHAR}, {"loginame", "nvarchar", SQL_WVARCHAR},
-        {"hostname", "nvarchar", SQL_WVARCHAR},     {"nt_domain", "nvarchar", SQL_WVARCHAR},
-        {"nt_username", "nvarchar", SQL_WVARCHAR},  {"net_address", "nvarchar", SQL_WVARCHAR},
-        {"net_library", "nvarchar", SQL_WVARCHAR},  {"cmd", "nvarchar", SQL_WVARCHAR},
-        {"program_name", "nvarchar", SQL_WVARCHAR}, {"blocked", "varchar", SQL_VARCHAR},
-        {"login_time", "datetime", SQL_TYPE_TIMESTAMP}, {"last_batch", "datetime", SQL_TYPE_TIMESTAMP},
-        {"cpu_usage", "int", SQL_INTEGER},          {"memusage", "int", SQL_INTEGER},
-        {"physical_io", "bigint", SQL_BIGINT},      {"open_tran", "smallint", SQL_SMALLINT},
-        {"waittime", "bigint", SQL_BIGINT},         {"lastwaittype", "nvarchar", SQL_WVARCHAR},
-        {"waitresource", "nvarchar", SQL_WVARCHAR}, {"hostprocess", "nvarchar", SQL_WVARCHAR},
-        {"cpubusy", "int", SQL_INTEGER},            {"cpuidle", "int", SQL_INTEGER},
-        {"packreceived", "int", SQL_INTEGER},       {"packsent", "int", SQL_INTEGER},
-        {"packerrors", "int", SQL_INTEGER},         {"totalread", "int", SQL_INTEGER},
-        {"totalwrite", "int", SQL_INTEGER},         {"totalerrors", "int", SQL_INTEGER},
+        {"spid", "smallint", SQL_SMALLINT},
+        {"ecid", "smallint", SQL_SMALLINT},
+        {"databasename", "nvarchar", SQL_WVARCHAR},
+        {"loginame", "nvarchar", SQL_WVARCHAR},
+        {"hostname", "nvarchar", SQL_WVARCHAR},
+        {"nt_domain", "nvarchar", SQL_WVARCHAR},
+        {"nt_username", "nvarchar", SQL_WVARCHAR},
+        {"net_address", "nvarchar", SQL_WVARCHAR},
+        {"net_library", "nvarchar", SQL_WVARCHAR},
+        {"cmd", "nvarchar", SQL_WVARCHAR},
+        {"program_name", "nvarchar", SQL_WVARCHAR},
+        {"blocked", "varchar", SQL_VARCHAR},
+        {"login_time", "datetime", SQL_TYPE_TIMESTAMP},
+        {"last_batch", "datetime", SQL_TYPE_TIMESTAMP},
+        {"cpu_usage", "int", SQL_INTEGER},
+        {"memusage", "int", SQL_INTEGER},
+        {"physical_io", "bigint", SQL_BIGINT},
+        {"open_tran", "smallint", SQL_SMALLINT},
+        {"waittime", "bigint", SQL_BIGINT},
+        {"lastwaittype", "nvarchar", SQL_WVARCHAR},
+        {"waitresource", "nvarchar", SQL_WVARCHAR},
+        {"hostprocess", "nvarchar", SQL_WVARCHAR},
+        {"cpubusy", "int", SQL_INTEGER},
+        {"cpuidle", "int", SQL_INTEGER},
+        {"packreceived", "int", SQL_INTEGER},
+        {"packsent", "int", SQL_INTEGER},
+        {"packerrors", "int", SQL_INTEGER},
+        {"totalread", "int", SQL_INTEGER},
+        {"totalwrite", "int", SQL_INTEGER},
+        {"totalerrors", "int", SQL_INTEGER},
         {"servertime", "datetime", SQL_TYPE_TIMESTAMP},
     };
-    const QJsonObject answer = RunPythonClient(Request(Server->Port(), {Q(SnapshotQuery())}, "sa", "torvane", tds));
+    const QJsonObject answer =
+        RunPythonClient(Request(Server->Port(), {Q(SnapshotQuery())}, "sa", "torvane", tds));
     QVERIFY2(!answer.contains("failure"), qPrintable(answer["failure"].toString()));
     const QJsonObject result = FirstResult(answer, 0);
     const QJsonArray columns = result["columns"].toArray();
@@ -295,7 +314,8 @@ void TestSandboxEndToEnd::snapshotsShowAdvancingCounters()
     bool advanced = false;
     for (const QJsonValue& before : first["rows"].toArray()) {
         for (const QJsonValue& after : second["rows"].toArray()) {
-            if (after[0] == before[0] && after[1] == before[1] && after[cpu].toDouble() > before[cpu].toDouble())
+            if (after[0] == before[0] && after[1] == before[1] &&
+                after[cpu].toDouble() > before[cpu].toDouble())
                 advanced = true;
         }
     }
@@ -325,8 +345,8 @@ void TestSandboxEndToEnd::killProcess()
     else if (target == "gone")
         spid = 32000;
     // The client fills in its own spid where the placeholder number stands.
-    const QString batch = target == "own" ? Q(KillProcessBatch(31999)).replace("31999", "{spid}")
-                                          : Q(KillProcessBatch(spid));
+    const QString batch =
+        target == "own" ? Q(KillProcessBatch(31999)).replace("31999", "{spid}") : Q(KillProcessBatch(spid));
     const QJsonObject answer = RunPythonClient(Request(Server->Port(), {batch}));
     const QJsonObject result = FirstResult(answer, 0);
     QCOMPARE(result["columns"][0][0].toString(), "returncode");
@@ -371,9 +391,10 @@ void TestSandboxEndToEnd::killUserProcesses()
     QFETCH(QString, host);
     QFETCH(QStringList, killed);
     TSandboxSimulation& simulation = Server->Simulation();
-    const std::map<QString, int> added = {{"named", simulation.AddProcess(Spec("victim", "WS01", "Sales"))},
-                                          {"empty", simulation.AddProcess(Spec("victim", "", "Sales"))},
-                                          {"null", simulation.AddProcess(Spec("victim", std::nullopt, "Sales"))}};
+    const std::map<QString, int> added = {
+        {"named", simulation.AddProcess(Spec("victim", "WS01", "Sales"))},
+        {"empty", simulation.AddProcess(Spec("victim", "", "Sales"))},
+        {"null", simulation.AddProcess(Spec("victim", std::nullopt, "Sales"))}};
     const int bystander = simulation.AddProcess(Spec("bystander", "WS01", "Sales"));
     const QJsonObject answer =
         RunPythonClient(Request(Server->Port(), {Q(KillUserBatch("victim", "", "", host.toStdString()))}));
@@ -413,7 +434,7 @@ void TestSandboxEndToEnd::killThroughTsql()
 void TestSandboxEndToEnd::inputBufferAndStatementText_data()
 {
     QTest::addColumn<QString>("login");
-    QTest::addColumn<QString>("batch"); // "inputbuffer" or "statement"
+    QTest::addColumn<QString>("batch");   // "inputbuffer" or "statement"
     QTest::addColumn<QString>("process"); // "running", "idle" or "gone"
     QTest::addColumn<QString>("database");
     QTest::addColumn<QJsonArray>("row");
@@ -421,16 +442,29 @@ void TestSandboxEndToEnd::inputBufferAndStatementText_data()
 
     const QString statement = QStringLiteral("SELECT * FROM Orders WHERE id = 7");
     QTest::newRow("input buffer of a running process")
-        << "sa" << "inputbuffer" << "running" << "Sales" << QJsonArray{"Language Event", 0, statement} << 0;
-    QTest::newRow("input buffer of a process that is gone")
-        << "sa" << "inputbuffer" << "gone" << "Sales" << QJsonArray{} << 7940;
+        << "sa"
+        << "inputbuffer"
+        << "running"
+        << "Sales" << QJsonArray{"Language Event", 0, statement} << 0;
+    QTest::newRow("input buffer of a process that is gone") << "sa"
+                                                            << "inputbuffer"
+                                                            << "gone"
+                                                            << "Sales" << QJsonArray{} << 7940;
     QTest::newRow("statement of an idle process")
-        << "sa" << "statement" << "idle" << "Sales" << QJsonArray{0, 0, "<NONE>", "N", "<NONE>"} << 0;
+        << "sa"
+        << "statement"
+        << "idle"
+        << "Sales" << QJsonArray{0, 0, "<NONE>", "N", "<NONE>"} << 0;
     QTest::newRow("statement of a running process")
-        << "sa" << "statement" << "running" << "Sales" << QJsonArray{1, 0, "<BATCH>", "N", statement} << 0;
+        << "sa"
+        << "statement"
+        << "running"
+        << "Sales" << QJsonArray{1, 0, "<BATCH>", "N", statement} << 0;
     QTest::newRow("statement in a database the login cannot use")
-        << "viewer" << "statement" << "running" << "HR"
-        << QJsonArray{1, 0, "<Insufficient Rights>", "N", statement} << 0;
+        << "viewer"
+        << "statement"
+        << "running"
+        << "HR" << QJsonArray{1, 0, "<Insufficient Rights>", "N", statement} << 0;
 }
 
 void TestSandboxEndToEnd::inputBufferAndStatementText()
@@ -444,11 +478,12 @@ void TestSandboxEndToEnd::inputBufferAndStatementText()
     const std::string statement = "SELECT * FROM Orders WHERE id = 7";
     int spid = 32000;
     if (process != "gone") {
-        spid = Server->Simulation().AddProcess(
-            Spec("appuser", "WS01", database.toStdString(), process == "running" ? statement : std::string()));
+        spid = Server->Simulation().AddProcess(Spec("appuser", "WS01", database.toStdString(),
+                                                    process == "running" ? statement : std::string()));
     }
     const std::string sql = batch == "inputbuffer" ? InputBufferBatch(spid) : StatementTextBatch(spid);
-    const QJsonObject answer = RunPythonClient(Request(Server->Port(), {Q(sql)}, login, login == "sa" ? "torvane" : login));
+    const QJsonObject answer =
+        RunPythonClient(Request(Server->Port(), {Q(sql)}, login, login == "sa" ? "torvane" : login));
     QCOMPARE(answer["batches"][0]["error"]["number"].toInt(), error);
     if (error == 0)
         QCOMPARE(FirstRowSet(answer, 0)["rows"].toArray(), QJsonArray({row}));
@@ -475,19 +510,32 @@ void TestSandboxEndToEnd::controlCommands_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("answer"); // a regular expression for the whole answer
-    QTest::newRow("add a process") << "add login=bob host=WS%2007 database=Sales" << "^ok \\d+$";
-    QTest::newRow("add with a NULL host") << "add login=bob nohost=" << "^ok \\d+$";
-    QTest::newRow("add with an unknown field") << "add colour=blue" << "^error bad field 'colour=blue'$";
-    QTest::newRow("add with a bad escape") << "add login=b%zz" << "^error ";
-    QTest::newRow("remove a missing process") << "remove 32000" << "^error ";
-    QTest::newRow("block by a missing process") << "block 51 32000" << "^error ";
-    QTest::newRow("probe delay") << "probe-delay 10" << "^ok$";
-    QTest::newRow("switch needs on or off") << "stmt-start maybe" << "^error ";
-    QTest::newRow("fn_get_sql permission") << "fn-get-sql off" << "^ok$";
-    QTest::newRow("hang needs a number") << "hang soon" << "^error ";
-    QTest::newRow("unknown command") << "reboot" << "^error ";
-    QTest::newRow("empty line") << "" << "^error ";
-    QTest::newRow("process listing") << "processes" << "^1\\t0\\tsa\\t(.|\\n)*\\nend$";
+    QTest::newRow("add a process") << "add login=bob host=WS%2007 database=Sales"
+                                   << "^ok \\d+$";
+    QTest::newRow("add with a NULL host") << "add login=bob nohost="
+                                          << "^ok \\d+$";
+    QTest::newRow("add with an unknown field") << "add colour=blue"
+                                               << "^error bad field 'colour=blue'$";
+    QTest::newRow("add with a bad escape") << "add login=b%zz"
+                                           << "^error ";
+    QTest::newRow("remove a missing process") << "remove 32000"
+                                              << "^error ";
+    QTest::newRow("block by a missing process") << "block 51 32000"
+                                                << "^error ";
+    QTest::newRow("probe delay") << "probe-delay 10"
+                                 << "^ok$";
+    QTest::newRow("switch needs on or off") << "stmt-start maybe"
+                                            << "^error ";
+    QTest::newRow("fn_get_sql permission") << "fn-get-sql off"
+                                           << "^ok$";
+    QTest::newRow("hang needs a number") << "hang soon"
+                                         << "^error ";
+    QTest::newRow("unknown command") << "reboot"
+                                     << "^error ";
+    QTest::newRow("empty line") << ""
+                                << "^error ";
+    QTest::newRow("process listing") << "processes"
+                                     << "^1\\t0\\tsa\\t(.|\\n)*\\nend$";
 }
 
 void TestSandboxEndToEnd::controlCommands()
@@ -512,7 +560,8 @@ void TestSandboxEndToEnd::controlCommands()
 void TestSandboxEndToEnd::standaloneProgramHangDownUp()
 {
     QProcess program;
-    program.start(QStringLiteral(TORVANE_SANDBOX_PROGRAM), {"--port", "0", "--control-port", "0", "--seed", "7"});
+    program.start(QStringLiteral(TORVANE_SANDBOX_PROGRAM),
+                  {"--port", "0", "--control-port", "0", "--seed", "7"});
     QVERIFY(program.waitForStarted());
     QStringList header;
     while (header.size() < 2 && (program.canReadLine() || program.waitForReadyRead(30000))) {
@@ -545,7 +594,8 @@ void TestSandboxEndToEnd::standaloneProgramHangDownUp()
     // The log lists every batch with its connection; line ends are escaped.
     const QStringList log = control.Send("log");
     QCOMPARE(log.last(), "end");
-    QVERIFY(log.contains(QRegularExpression(QStringLiteral("^%1\\t[0-9.]+\\tSELECT 1$").arg(back["spid"].toInt()))));
+    QVERIFY(log.contains(
+        QRegularExpression(QStringLiteral("^%1\\t[0-9.]+\\tSELECT 1$").arg(back["spid"].toInt()))));
 
     program.terminate();
     QVERIFY(program.waitForFinished(30000));

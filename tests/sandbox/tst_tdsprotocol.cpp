@@ -42,14 +42,11 @@ Message MakeMessage(int number, int severity, std::string text)
     return message;
 }
 
-QJsonObject PythonRequest(quint16 port, const QString& password, const QString& tds, const QStringList& batches)
+QJsonObject PythonRequest(quint16 port, const QString& password, const QString& tds,
+                          const QStringList& batches)
 {
-    return {{"port", port},
-            {"user", "sa"},
-            {"password", password},
-            {"tds", tds},
-            {"timeout", 10},
-            {"batches", QJsonArray::fromStringList(batches)}};
+    return {{"port", port}, {"user", "sa"},  {"password", password},
+            {"tds", tds},   {"timeout", 10}, {"batches", QJsonArray::fromStringList(batches)}};
 }
 
 // A LOGIN7 message with the given option flags 2, as a client would build it.
@@ -221,9 +218,12 @@ void TestTdsProtocol::loginWithTsql_data()
     QTest::addColumn<QString>("tds");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("7.4 accepted") << "7.4" << "torvane" << true;
-    QTest::newRow("7.1 accepted") << "7.1" << "torvane" << true;
-    QTest::newRow("7.4 refused") << "7.4" << "Torvane" << false;
+    QTest::newRow("7.4 accepted") << "7.4"
+                                  << "torvane" << true;
+    QTest::newRow("7.1 accepted") << "7.1"
+                                  << "torvane" << true;
+    QTest::newRow("7.4 refused") << "7.4"
+                                 << "Torvane" << false;
 }
 
 void TestTdsProtocol::loginWithTsql()
@@ -303,14 +303,16 @@ void TestTdsProtocol::columnTypes_data()
          "-1099511627776"},
         {"bit", SqlType::Bit, std::int64_t{1}, "bit", true, SQL_BIT, "1"},
         {"float", SqlType::Float, 2.5, "float", 2.5, SQL_DOUBLE, "2.5"},
-        {"varchar code page 1252", SqlType::VarChar, std::string("café €5"), "varchar", "café €5", SQL_VARCHAR,
-         QStringLiteral("café €5")},
-        {"varchar outside the code page", SqlType::VarChar, std::string("Ω"), "varchar", "?", SQL_VARCHAR, "?"},
+        {"varchar code page 1252", SqlType::VarChar, std::string("café €5"), "varchar", "café €5",
+         SQL_VARCHAR, QStringLiteral("café €5")},
+        {"varchar outside the code page", SqlType::VarChar, std::string("Ω"), "varchar", "?", SQL_VARCHAR,
+         "?"},
         {"nvarchar", SqlType::NVarChar, std::string("Zoë 漢字"), "nvarchar", "Zoë 漢字", SQL_WVARCHAR,
          QStringLiteral("Zoë 漢字")},
         {"text", SqlType::Text, std::string("SELECT * FROM t"), "text", "SELECT * FROM t", SQL_LONGVARCHAR,
          "SELECT * FROM t"},
-        {"ntext", SqlType::NText, std::string("naïve"), "ntext", "naïve", SQL_WLONGVARCHAR, QStringLiteral("naïve")},
+        {"ntext", SqlType::NText, std::string("naïve"), "ntext", "naïve", SQL_WLONGVARCHAR,
+         QStringLiteral("naïve")},
         {"datetime noon", SqlType::DateTime, DateTimeValue{46000.5}, "datetime", "2025-12-09T12:00:00",
          SQL_TYPE_TIMESTAMP, "2025-12-09 12:00:00.000"},
         {"datetime milliseconds", SqlType::DateTime, DateTimeValue{46000 + (36672.5 / 86400)}, "datetime",
@@ -320,8 +322,8 @@ void TestTdsProtocol::columnTypes_data()
     };
     for (const char* tds : {"7.1", "7.4"}) {
         for (const Case& c : cases) {
-            QTest::addRow("%s %s", tds, c.name) << tds << c.type << c.value << c.pythonType << c.pythonValue
-                                                << c.odbcType << c.odbcText;
+            QTest::addRow("%s %s", tds, c.name)
+                << tds << c.type << c.value << c.pythonType << c.pythonValue << c.odbcType << c.odbcText;
         }
     }
 }
@@ -337,11 +339,11 @@ void TestTdsProtocol::columnTypes()
     QFETCH(QString, odbcText);
     // Each type with a value and a NULL, between two int columns that show the row
     // stays aligned after it.
-    Backend->SetAnswer("SELECT v", OneResultSet({{"before", SqlType::Int, 0, false},
-                                                  {"v", type, 30, true},
-                                                  {"after", SqlType::Int, 0, false}},
-                                                 {{std::int64_t{7}, value, std::int64_t{8}},
-                                                  {std::int64_t{9}, Value{}, std::int64_t{10}}}));
+    Backend->SetAnswer(
+        "SELECT v",
+        OneResultSet(
+            {{"before", SqlType::Int, 0, false}, {"v", type, 30, true}, {"after", SqlType::Int, 0, false}},
+            {{std::int64_t{7}, value, std::int64_t{8}}, {std::int64_t{9}, Value{}, std::int64_t{10}}}));
 
     const QJsonObject answer = RunPythonClient(PythonRequest(Server->Port(), "torvane", tds, {"SELECT v"}));
     QVERIFY2(!answer.contains("failure"), qPrintable(answer["failure"].toString()));
@@ -365,7 +367,8 @@ void TestTdsProtocol::columnTypes()
 void TestTdsProtocol::statementSequences_data()
 {
     QTest::addColumn<sandbox::BatchResult>("batch");
-    QTest::addColumn<QString>("expected"); // per result: rows "r<n>" or count "c<n>"; "e<number>" for an error
+    QTest::addColumn<QString>(
+        "expected"); // per result: rows "r<n>" or count "c<n>"; "e<number>" for an error
 
     const ResultSet twoRows{{{"a", SqlType::Int, 0, false}}, {{std::int64_t{1}}, {std::int64_t{2}}}};
     const ResultSet noRows{{{"a", SqlType::Int, 0, false}}, {}};
@@ -418,8 +421,8 @@ void TestTdsProtocol::statementSequences()
 void TestTdsProtocol::databaseChangeReachesClient()
 {
     BatchResult use;
-    use.items = {DatabaseChange{"master", "Sales"}, MakeMessage(5701, 0, "Changed database context to 'Sales'."),
-                 StatementDone{}};
+    use.items = {DatabaseChange{"master", "Sales"},
+                 MakeMessage(5701, 0, "Changed database context to 'Sales'."), StatementDone{}};
     Backend->SetAnswer("USE Sales", use);
     TOdbcClient client;
     QVERIFY(client.Connect(Server->Port(), "sa", "torvane").ok);
@@ -438,8 +441,9 @@ void TestTdsProtocol::multiPacketBatchAndResult()
     std::vector<Row> rows;
     for (int i = 0; i < 3000; ++i)
         rows.push_back({std::int64_t{i}, std::string(100, char('a' + i % 26))});
-    Backend->SetAnswer(sql.toStdString(),
-                       OneResultSet({{"n", SqlType::Int, 0, false}, {"s", SqlType::NVarChar, 100, false}}, rows));
+    Backend->SetAnswer(
+        sql.toStdString(),
+        OneResultSet({{"n", SqlType::Int, 0, false}, {"s", SqlType::NVarChar, 100, false}}, rows));
 
     TOdbcClient client;
     QVERIFY(client.Connect(Server->Port(), "sa", "torvane").ok);

@@ -35,16 +35,19 @@ void TestTdsWire::textConversions_data()
     QTest::addColumn<QString>("ucs2");
     QTest::addColumn<QByteArray>("cp1252");
     QTest::newRow("ascii") << QByteArray("spid 51") << "spid 51" << QByteArray("spid 51");
-    QTest::newRow("latin-1 and the 1252 extras") << QByteArray("caf\xc3\xa9 \xe2\x82\xac\xe2\x80\x94") << QStringLiteral("café €—")
-                                                 << QByteArray("caf\xe9 \x80\x97");
-    QTest::newRow("outside the code page") << QByteArray("\xe6\xbc\xa2") << QStringLiteral("漢") << QByteArray("?");
-    QTest::newRow("beyond the basic plane") << QByteArray("\xf0\x9f\x98\x80") << QStringLiteral("😀") << QByteArray("?");
-    QTest::newRow("truncated sequence") << QByteArray("a\xe2\x82") << QStringLiteral("a\uFFFD\uFFFD")
-                                        << QByteArray("a??");
-    QTest::newRow("overlong encoding") << QByteArray("\xc0\xaf") << QStringLiteral("\uFFFD\uFFFD")
-                                       << QByteArray("??");
-    QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << QStringLiteral("\uFFFD\uFFFD\uFFFD")
-                                       << QByteArray("???");
+    QTest::newRow("latin-1 and the 1252 extras")
+        << QByteArray("caf\xc3\xa9 \xe2\x82\xac\xe2\x80\x94") << QStringLiteral("café €—")
+        << QByteArray("caf\xe9 \x80\x97");
+    QTest::newRow("outside the code page")
+        << QByteArray("\xe6\xbc\xa2") << QStringLiteral("漢") << QByteArray("?");
+    QTest::newRow("beyond the basic plane")
+        << QByteArray("\xf0\x9f\x98\x80") << QStringLiteral("😀") << QByteArray("?");
+    QTest::newRow("truncated sequence")
+        << QByteArray("a\xe2\x82") << QStringLiteral("a\uFFFD\uFFFD") << QByteArray("a??");
+    QTest::newRow("overlong encoding")
+        << QByteArray("\xc0\xaf") << QStringLiteral("\uFFFD\uFFFD") << QByteArray("??");
+    QTest::newRow("encoded surrogate")
+        << QByteArray("\xed\xa0\x80") << QStringLiteral("\uFFFD\uFFFD\uFFFD") << QByteArray("???");
 }
 
 void TestTdsWire::textConversions()
@@ -54,7 +57,8 @@ void TestTdsWire::textConversions()
     QFETCH(QByteArray, cp1252);
     const std::string text = utf8.toStdString();
     const Bytes wide = Utf8ToUcs2(text);
-    QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(wide.data()), qsizetype(wide.size() / 2)), ucs2);
+    QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(wide.data()), qsizetype(wide.size() / 2)),
+             ucs2);
     QCOMPARE(Ucs2Length(text), std::size_t(ucs2.size()));
     QCOMPARE(QByteArray::fromStdString(Utf8ToCp1252(text)), cp1252);
     QCOMPARE(Cp1252Length(text), std::size_t(cp1252.size()));
