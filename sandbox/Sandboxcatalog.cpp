@@ -161,6 +161,7 @@ TTableData TStatementRunner::OpenTable(TTableRef& ref)
 
 TTableData TStatementRunner::Sysprocesses()
 {
+    ReadSysprocesses = true;
     struct TRef
     {
         const TProcess* process;
