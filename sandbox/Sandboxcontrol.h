@@ -7,8 +7,15 @@
 //   fn-get-sql on|off | case-sensitive on|off | add key=value ... | remove SPID
 //   block SPID BLOCKER | log | processes
 //
-// Values in "add" are percent-encoded (%20 for a blank); texts in the listings have
-// backslash escapes (\\, \t, \n, \r) so that each entry stays on one line.
+// "add" takes the ProcessSpec fields as key=value: login, host, nohost= (a NULL host
+// name), program, database, domain, ntuser, cmd, status, netaddress, netlibrary,
+// hostprocess, waittype, waitresource, statement, blocked, opentran, workers and
+// loginage (seconds); unset fields keep the ProcessSpec defaults. Values are
+// percent-encoded (%20 for a blank). The log lists "spid<TAB>time<TAB>text" (time as
+// days since 1899-12-30), the processes listing "spid ecid login host program
+// database status cmd blocked cpu physical_io memusage" separated by tabs (host NULL
+// when absent). Texts in the listings have backslash escapes (\\, \t, \n, \r) so
+// that each entry stays on one line.
 
 #include <string>
 
