@@ -136,6 +136,14 @@ std::vector<std::string> TStatementRunner::SysprocessesColumns() const
 
 TTableData TStatementRunner::OpenTable(TTableRef& ref)
 {
+    TTableData table = OpenNamedTable(ref);
+    table.name = ref.name;
+    table.alias = ref.alias;
+    return table;
+}
+
+TTableData TStatementRunner::OpenNamedTable(TTableRef& ref)
+{
     if (!ref.database.empty() && !Table.DatabaseId(ref.database, false))
         throw TSqlError(911, "Database '" + ref.database +
                                  "' does not exist. Make sure that the name is entered correctly.");
@@ -161,7 +169,6 @@ TTableData TStatementRunner::OpenTable(TTableRef& ref)
 
 TTableData TStatementRunner::Sysprocesses()
 {
-    ReadSysprocesses = true;
     struct TRef
     {
         const TProcess* process;

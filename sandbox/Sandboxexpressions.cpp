@@ -370,6 +370,12 @@ TTypeInfo TStatementRunner::ComputeType(TExpr& expr, const TRowContext& context)
         if (!context.table)
             throw TSqlError(207, "Invalid column name '" + expr.sourceText + "'.");
         if (expr.columnIndex < 0) {
+            // A qualifier names the table as the query calls it: its alias when it has one.
+            const std::string& known =
+                context.table->alias.empty() ? context.table->name : context.table->alias;
+            if (!expr.qualifier.empty() && expr.qualifier != known)
+                throw TSqlError(4104, "The multi-part identifier \"" + expr.qualifier + "." +
+                                          expr.sourceText + "\" could not be bound.");
             const auto& names = context.table->names;
             const auto it = std::find(names.begin(), names.end(), expr.name);
             if (it == names.end())

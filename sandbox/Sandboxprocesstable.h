@@ -94,7 +94,6 @@ public:
 
     // The server clock: days since 1899-12-30, local time, in the server's 1/300 s steps.
     double Now() const;
-    double StartTime() const { return Start; }
 
     // One snapshot's worth of life: counters grow, processes come and go, blocks change.
     void Advance();
@@ -106,7 +105,6 @@ public:
 
     // The new spid, or 0 when every spid is taken and no simulated process can make room.
     int Add(const ProcessSpec& spec, bool client, bool managed);
-    int AddFromDef(const TProcessDef& def, bool managed);
     bool Remove(int spid);
     bool Block(int spid, int blockingSpid);
 
@@ -131,6 +129,7 @@ private:
     TServerCounters CountersData;
     int NextKpid = 1000;
 
+    int AddFromDef(const TProcessDef& def, bool managed);
     int FreeSpid() const;
     int ResolveDatabase(const std::string& name) const;
     TProcess FromSpec(const ProcessSpec& spec) const;

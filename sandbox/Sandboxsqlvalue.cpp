@@ -18,11 +18,6 @@ bool IsInteger(VType type)
            type == VType::BigInt;
 }
 
-bool IsNumeric(VType type)
-{
-    return IsInteger(type) || type == VType::Float;
-}
-
 bool IsText(VType type)
 {
     return type == VType::Char || type == VType::VarChar || type == VType::NChar || type == VType::NVarChar ||

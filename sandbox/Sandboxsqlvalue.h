@@ -36,7 +36,6 @@ struct TTypeInfo
 };
 
 bool IsInteger(VType type);
-bool IsNumeric(VType type);
 bool IsText(VType type);
 bool IsUnicode(VType type);
 int Precedence(VType type); // higher wins an implicit conversion

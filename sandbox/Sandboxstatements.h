@@ -28,6 +28,8 @@ struct TServerSwitches
 // A table a SELECT reads: column names and types, and cells computed on demand.
 struct TTableData
 {
+    std::string name; // lower-case, and the alias it has in the query
+    std::string alias;
     std::vector<std::string> names; // lower-case
     std::vector<TTypeInfo> types;
     std::size_t rows = 0;
@@ -43,8 +45,6 @@ public:
 
     // Client sessions this batch killed: their connections must be closed.
     const std::vector<int>& KilledClients() const { return Killed; }
-    // Whether the batch read the process table's snapshot (the table then moves on).
-    bool ReadProcessTable() const { return ReadSysprocesses; }
 
 private:
     struct TVariable
@@ -93,7 +93,6 @@ private:
     std::int64_t ErrorValue = 0;
     int NestLevel = 0;
     std::vector<int> Killed;
-    bool ReadSysprocesses = false;
 
     // Batches and statements (Sandboxstatements.cpp)
     void RunBatch(const std::string& sql, const std::vector<TVariableDecl>& parameters);
@@ -129,6 +128,7 @@ private:
 
     // The server's catalog (Sandboxcatalog.cpp)
     TTableData OpenTable(TTableRef& ref);
+    TTableData OpenNamedTable(TTableRef& ref);
     TTableData Sysprocesses();
     TTableData Syscolumns() const;
     TTableData Sysobjects() const;

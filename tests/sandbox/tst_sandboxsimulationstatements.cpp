@@ -694,6 +694,9 @@ void TestSandboxSimulationStatements::wrongSqlGetsTheServersError_data()
                                    << "Invalid object name 'nosuchtable'.";
     QTest::newRow("unknown column") << "select nosuch from sysprocesses" << 207
                                     << "Invalid column name 'nosuch'.";
+    QTest::newRow("qualifier that is not the alias")
+        << "select sysprocesses.spid from dbo.sysprocesses p" << 4104
+        << "The multi-part identifier \"sysprocesses.spid\" could not be bound.";
     QTest::newRow("unclosed quote") << "select 'abc" << 105
                                     << "Unclosed quotation mark after the character string 'abc'.";
     QTest::newRow("unknown procedure")
