@@ -29,7 +29,8 @@ bool TSandboxServer::Start(std::uint16_t port, std::uint16_t controlPort, bool w
         return true;
     } catch (const std::system_error& e) {
         SetLastError(e.what());
-        Stop();
+        FControlPort->Stop();
+        FTds->GoDown();
         return false;
     }
 }
@@ -67,6 +68,10 @@ void TSandboxServer::GoDown()
 
 bool TSandboxServer::ComeBack()
 {
+    if (FStopped) {
+        SetLastError("the server has been stopped");
+        return false;
+    }
     try {
         FTds->ComeBack();
         return true;
@@ -78,6 +83,7 @@ bool TSandboxServer::ComeBack()
 
 void TSandboxServer::Stop()
 {
+    FStopped = true;
     FControlPort->Stop();
     FTds->GoDown();
 }

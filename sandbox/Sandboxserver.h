@@ -6,6 +6,7 @@
 
 #include "Sandboxsimulation.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,7 +40,8 @@ public:
     void Resume();
     // Drops every connection and refuses new ones until ComeBack.
     void GoDown();
-    // Listens again on the same port; false (see LastError) when it cannot.
+    // Listens again on the same port; false (see LastError) when it cannot or the
+    // server has been stopped.
     bool ComeBack();
     // Drops all connections and closes both ports for good (also on destruction).
     void Stop();
@@ -58,6 +60,7 @@ private:
     std::unique_ptr<TSandboxControlPort> FControlPort;
     mutable std::mutex FErrorMutex;
     std::string FLastError;
+    std::atomic<bool> FStopped = false;
 };
 
 } // namespace sandbox

@@ -12,6 +12,7 @@
 
 #include <QJsonArray>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -151,6 +152,7 @@ private Q_SLOTS:
     void controlCommands_data();
     void controlCommands();
     void standaloneProgramHangDownUp();
+    void portConflictsAndStopAreReported();
 
 private:
     std::unique_ptr<TSandboxServer> Server;
@@ -601,6 +603,28 @@ void TestSandboxEndToEnd::standaloneProgramHangDownUp()
     QVERIFY(program.waitForFinished(30000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
+}
+
+void TestSandboxEndToEnd::portConflictsAndStopAreReported()
+{
+    const quint16 port = Server->Port();
+    TSandboxServer second;
+    QVERIFY(!second.Start(port));
+    QVERIFY(!second.LastError().empty());
+
+    // While down, someone else takes the port: coming back fails with the reason.
+    Server->GoDown();
+    QTcpServer squatter;
+    QVERIFY(squatter.listen(QHostAddress::LocalHost, port));
+    QVERIFY(!Server->ComeBack());
+    QVERIFY(!Server->LastError().empty());
+    squatter.close();
+    QVERIFY2(Server->ComeBack(), Server->LastError().c_str());
+
+    Server->Stop();
+    QVERIFY(!Server->ComeBack());
+    TOdbcClient client;
+    QVERIFY(!client.Connect(port, "sa", "torvane").ok);
 }
 
 QTEST_GUILESS_MAIN(TestSandboxEndToEnd)
