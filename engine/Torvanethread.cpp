@@ -228,6 +228,9 @@ void TTorvaneThread::RunRefresh()
         probe.Open();
         ResponseTimeMs = static_cast<std::int32_t>(SystemClock().TickCount() - start);
         probe.Close();
+        // A thread being stopped spares the server the snapshot and ends sooner.
+        if (Terminated())
+            return;
         SnapshotQuery->Open();
     } catch (const std::exception&) {
         FailRefresh();
