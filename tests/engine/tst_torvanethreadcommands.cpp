@@ -235,7 +235,9 @@ void TestTorvaneThreadCommands::statementTextWithoutFnGetSql()
     std::string encrypted = "unchanged";
     std::int32_t stmtStart = 7;
     std::int32_t stmtEnd = 9;
+    const std::size_t batchesBefore = sandbox.Simulation().BatchLog().size();
     const std::string text = thread->GetStatementText(53, objectName, encrypted, stmtStart, stmtEnd);
+    QCOMPARE(sandbox.Simulation().BatchLog().size(), batchesBefore);
     QCOMPARE(QString::fromStdString(text), message);
     QCOMPARE(objectName, std::string("?"));
     QCOMPARE(encrypted, std::string("?"));
