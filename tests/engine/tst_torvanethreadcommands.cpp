@@ -9,9 +9,9 @@
 
 #include <QTest>
 
-#include <algorithm>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <set>
 
 namespace {
