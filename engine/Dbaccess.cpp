@@ -183,7 +183,10 @@ ECellKind KindOfColumn(SQLSMALLINT sqlType)
 
 double DaysSince18991230(const SQL_TIMESTAMP_STRUCT& ts)
 {
-    const qint64 day = QDate(ts.year, ts.month, ts.day).toJulianDay() - JulianDay18991230;
+    const QDate date(ts.year, ts.month, ts.day);
+    if (!date.isValid())
+        throw EDbError("The server sent a date that does not exist.", "Torvane");
+    const qint64 day = date.toJulianDay() - JulianDay18991230;
     const double seconds = ts.hour * 3600.0 + ts.minute * 60.0 + ts.second + ts.fraction / 1e9;
     return static_cast<double>(day) + seconds / 86400.0;
 }
@@ -211,7 +214,8 @@ TCell ReadCell(const TOdbcHandle& statement, SQLUSMALLINT column, ECellKind kind
         SQL_TIMESTAMP_STRUCT value{};
         CheckOdbc(SQLGetData(statement.Get(), column, SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator),
                   statement, "A column could not be read.");
-        cell.Real = DaysSince18991230(value);
+        if (indicator != SQL_NULL_DATA)
+            cell.Real = DaysSince18991230(value);
         break;
     }
     case ECellKind::Text:
