@@ -17,6 +17,7 @@ private Q_SLOTS:
     void runs();
     void lostServerIsReportedAndReconnected();
     void interruptStopsCleanly();
+    void stopWhileTheProbeWaits();
 
 private:
     void StartMonitor(QProcess& process, const QStringList& arguments, const QString& password = "torvane") const;
@@ -136,6 +137,25 @@ void TestHeadless::interruptStopsCleanly()
     QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(monitor.readAllStandardOutput()), out.contains("\tSPID\t")),
                              30000);
     ::kill(static_cast<pid_t>(monitor.processId()), SIGINT);
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(monitor.exitCode(), 0);
+}
+
+void TestHeadless::stopWhileTheProbeWaits()
+{
+    // The monitor thread is waiting for a probe the server holds back: the program still
+    // ends, within the query time-out, and cleanly.
+    QProcess monitor;
+    StartMonitor(monitor, {"--user", "sa", "--show", "stats", "--interval", "1"});
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(monitor.readAllStandardOutput()), out.contains("Timestamp")),
+                             30000);
+    const int probes = Sandbox->BatchCount("SELECT 1");
+    Sandbox->Simulation().SetProbeDelayMs(120000);
+    const auto answer = qScopeGuard([this] { Sandbox->Simulation().SetProbeDelayMs(0); });
+    QTRY_VERIFY_WITH_TIMEOUT(Sandbox->BatchCount("SELECT 1") > probes, 30000);
+    monitor.terminate();
     QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 30000);
     QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(monitor.exitCode(), 0);
