@@ -271,8 +271,13 @@ struct TDbQuery::Impl
     {
         if (!Open || Current >= Rows.size())
             throw EDbError("Either BOF or EOF is True, or the current record has been deleted.", "Torvane");
-        const std::string wanted = Lowered(column);
-        const auto found = std::find(ColumnNames.begin(), ColumnNames.end(), wanted);
+        // Called for every column of every row: compared in place, without a copy.
+        const auto found = std::find_if(ColumnNames.begin(), ColumnNames.end(), [&column](const std::string& name) {
+            return name.size() == column.size()
+                && std::equal(name.begin(), name.end(), column.begin(), [](char lower, char given) {
+                       return lower == static_cast<char>(std::tolower(static_cast<unsigned char>(given)));
+                   });
+        });
         if (found == ColumnNames.end())
             throw EDbError("Item cannot be found in the collection corresponding to the requested name: " + column,
                            "Torvane");

@@ -1,0 +1,84 @@
+// The monitor's side of a refresh through the real FreeTDS ODBC driver: fetching the
+// process snapshot of 1,000 to 32,767 processes from the sandbox server over loopback
+// (the monitor thread's part) and reading every row into records (the main thread's
+// part), with the probe for scale.
+
+#include "Dbaccess.h"
+#include "Sandboxserver.h"
+#include "Torvanesnapshot.h"
+#include "Torvanethread.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+struct TServerAndConnection
+{
+    explicit TServerAndConnection(int scale)
+        : Server(sandbox::ScenarioOptions{1, scale, {}, false})
+    {
+        if (!Server.Start())
+            throw std::runtime_error("the sandbox server did not start: " + Server.LastError());
+        Connection.SetConnectionString(TTorvaneThread::BuildConnectionString(
+            "127.0.0.1," + std::to_string(Server.Port()), false, "sa", "torvane"));
+        Connection.Open();
+    }
+    sandbox::TSandboxServer Server;
+    TDbConnection Connection;
+};
+
+void BM_SnapshotFetch(benchmark::State& state)
+{
+    TServerAndConnection server(static_cast<int>(state.range(0)));
+    TDbQuery snapshot(server.Connection);
+    snapshot.SetCommandText(ProcessSnapshotSql);
+    for (auto _ : state) {
+        snapshot.Open();
+        benchmark::DoNotOptimize(snapshot.RecordCount());
+    }
+    state.SetItemsProcessed(state.iterations() * snapshot.RecordCount());
+}
+BENCHMARK(BM_SnapshotFetch)->Arg(1000)->Arg(10000)->Arg(32767)->Unit(benchmark::kMillisecond);
+
+void BM_SnapshotFetchAndRead(benchmark::State& state)
+{
+    TServerAndConnection server(static_cast<int>(state.range(0)));
+    TDbQuery snapshot(server.Connection);
+    snapshot.SetCommandText(ProcessSnapshotSql);
+    snapshot.Open();
+    TSnapshotRow row;
+    for (auto _ : state) {
+        for (snapshot.Open(); !snapshot.Eof(); snapshot.Next())
+            ReadSnapshotRow(snapshot, row);
+        benchmark::DoNotOptimize(row);
+    }
+    state.SetItemsProcessed(state.iterations() * snapshot.RecordCount());
+}
+BENCHMARK(BM_SnapshotFetchAndRead)->Arg(1000)->Arg(32767)->Unit(benchmark::kMillisecond);
+
+void BM_Probe(benchmark::State& state)
+{
+    TServerAndConnection server(static_cast<int>(state.range(0)));
+    TDbQuery probe(server.Connection);
+    probe.SetCommandText("SELECT 1");
+    for (auto _ : state) {
+        probe.Open();
+        benchmark::DoNotOptimize(probe.RecordCount());
+    }
+}
+BENCHMARK(BM_Probe)->Arg(1000)->Arg(32767)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv); // the date-time texts use the locale
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
