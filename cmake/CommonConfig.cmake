@@ -30,7 +30,13 @@ function(torvane_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  set(env "QT_QPA_PLATFORM=offscreen")
+  if(TORVANE_TSAN)
+    # Qt's own libraries are not instrumented: their internals are suppressed, and the
+    # end-to-end tests start programs from threaded tests.
+    list(APPEND env "TSAN_OPTIONS=die_after_fork=0 suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan-suppressions.txt")
+  endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    ENVIRONMENT "${env}"
     LABELS "${T_LABELS}")
 endfunction()
