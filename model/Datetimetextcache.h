@@ -6,8 +6,10 @@
 // The texts of the current and of the previous refresh are kept; older ones are
 // forgotten at NextRefresh, so the memory stays within two snapshots' distinct texts.
 
+#include "Fixedtext.h"
 #include "Torvaneprocesscategories.h"
 
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -40,3 +42,21 @@ private:
     std::string LastText;
     std::optional<double> LastValue;
 };
+
+// The latest batch time of a summary entry wins: a text that does not parse only fills
+// an empty LatestActivity; one that parses also displaces an earlier or unparsable one.
+// Entry is a summary entry with LatestActivity, LatestActivityParsed, LatestActivityValue.
+template <typename Entry>
+void TakeLatestActivity(Entry& entry, const char* lastBatch, TDateTimeTextCache& values)
+{
+    const bool empty = entry.LatestActivity[0] == '\0';
+    if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
+        return;
+    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
+    const std::optional<double> value = values.Value(text);
+    if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
+        return;
+    CopyFixedText(entry.LatestActivity, text);
+    entry.LatestActivityParsed = value.has_value();
+    entry.LatestActivityValue = value.value_or(0.0);
+}

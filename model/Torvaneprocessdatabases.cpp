@@ -69,7 +69,7 @@ void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
     }
     entry->BlockedSum += record.blocked;
     entry->Seen = 1;
-    TakeLatestActivity(*entry, record.last_batch);
+    TakeLatestActivity(*entry, record.last_batch, DateTimeValues);
 }
 
 void TTorvaneProcessDatabases::EndRefresh()
@@ -88,22 +88,6 @@ void TTorvaneProcessDatabases::ResetBaselines()
         entry.BaselineCpu = entry.Cpu;
         entry.BaselinePhysicalIo = entry.PhysicalIo;
     }
-}
-
-// As in the user summary: a text that does not parse only fills an empty
-// LatestActivity; one that parses also displaces an earlier or unparsable one.
-void TTorvaneProcessDatabases::TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch)
-{
-    const bool empty = entry.LatestActivity[0] == '\0';
-    if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
-        return;
-    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
-    const std::optional<double> value = DateTimeValues.Value(text);
-    if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
-        return;
-    CopyFixedText(entry.LatestActivity, text);
-    entry.LatestActivityParsed = value.has_value();
-    entry.LatestActivityValue = value.value_or(0.0);
 }
 
 void TTorvaneProcessDatabases::FillDatabaseGrid(TStringGrid& grid, std::span<const int32_t> columnMap,

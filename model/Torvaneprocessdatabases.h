@@ -68,7 +68,6 @@ private:
         static int Compare(const char* a, const char* b); // terminated texts
     };
 
-    void TakeLatestActivity(DatabaseEntry& entry, const char* lastBatch);
 
     TEntryTable<DatabaseEntry, NameOrder> Entries;
     TDateTimeTextCache DateTimeValues;

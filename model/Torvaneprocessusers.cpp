@@ -72,7 +72,7 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
             ++entry->ProcessCount;
             entry->PhysicalIo += record.physical_io;
             entry->Memory += record.memusage;
-            TakeLatestActivity(*entry, record.last_batch);
+            TakeLatestActivity(*entry, record.last_batch, DateTimeValues);
         }
         entry->Cpu += record.cpu_usage;
         entry->BlockedSum += record.blocked;
@@ -86,7 +86,7 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
     CopyFixedText(entry.NtUserName, record.nt_username);
     CopyFixedText(entry.NetAddress, record.net_address);
     CopyFixedText(entry.NetLibrary, record.net_library);
-    TakeLatestActivity(entry, record.last_batch);
+    TakeLatestActivity(entry, record.last_batch, DateTimeValues);
     entry.ProcessCount = process ? 1 : 0;
     entry.Cpu = record.cpu_usage;
     entry.Memory = process ? record.memusage : 0;
@@ -119,22 +119,6 @@ void TTorvaneProcessUsers::ResetBaselines()
         entry.BaselineCpu = entry.Cpu;
         entry.BaselinePhysicalIo = entry.PhysicalIo;
     }
-}
-
-// The latest batch time wins. A text that does not parse only fills an empty
-// LatestActivity; one that parses also displaces an earlier or unparsable one.
-void TTorvaneProcessUsers::TakeLatestActivity(UserEntry& entry, const char* lastBatch)
-{
-    const bool empty = entry.LatestActivity[0] == '\0';
-    if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
-        return;
-    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
-    const std::optional<double> value = DateTimeValues.Value(text);
-    if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
-        return;
-    CopyFixedText(entry.LatestActivity, text);
-    entry.LatestActivityParsed = value.has_value();
-    entry.LatestActivityValue = value.value_or(0.0);
 }
 
 void TTorvaneProcessUsers::FillUserGrid(TStringGrid& grid, std::span<const int32_t> columnMap,

@@ -78,7 +78,6 @@ private:
         static int Compare(std::string_view a, std::string_view b) { return a.compare(b); }
     };
 
-    void TakeLatestActivity(UserEntry& entry, const char* lastBatch);
 
     TEntryTable<UserEntry, KeyOrder> Entries;
     TDateTimeTextCache DateTimeValues;
