@@ -89,6 +89,16 @@ public:
         AddedOrder.clear();
     }
 
+    // "Reset CPU/ Physical IO Stats": the current CPU and physical I/O become the
+    // baselines that the since-reset display subtracts.
+    void ResetBaselines()
+    {
+        for (Entry& entry : Entries) {
+            entry.BaselineCpu = entry.Cpu;
+            entry.BaselinePhysicalIo = entry.PhysicalIo;
+        }
+    }
+
     AllocatedBuffer<Entry>& Buffer() { return Entries; }
     const AllocatedBuffer<Entry>& Buffer() const { return Entries; }
 

@@ -84,10 +84,7 @@ void TTorvaneProcessDatabases::RemoveEntry(int32_t position)
 
 void TTorvaneProcessDatabases::ResetBaselines()
 {
-    for (DatabaseEntry& entry : Entries.Buffer()) {
-        entry.BaselineCpu = entry.Cpu;
-        entry.BaselinePhysicalIo = entry.PhysicalIo;
-    }
+    Entries.ResetBaselines();
 }
 
 void TTorvaneProcessDatabases::FillDatabaseGrid(TStringGrid& grid, std::span<const int32_t> columnMap,

@@ -148,8 +148,5 @@ void TTorvaneProcessUserProcesses::RemoveEntry(int32_t position)
 
 void TTorvaneProcessUserProcesses::ResetBaselines()
 {
-    for (ProcessEntry& entry : Entries.Buffer()) {
-        entry.BaselineCpu = entry.Cpu;
-        entry.BaselinePhysicalIo = entry.PhysicalIo;
-    }
+    Entries.ResetBaselines();
 }

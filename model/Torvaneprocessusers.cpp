@@ -115,10 +115,7 @@ void TTorvaneProcessUsers::RemoveEntry(int32_t position)
 
 void TTorvaneProcessUsers::ResetBaselines()
 {
-    for (UserEntry& entry : Entries.Buffer()) {
-        entry.BaselineCpu = entry.Cpu;
-        entry.BaselinePhysicalIo = entry.PhysicalIo;
-    }
+    Entries.ResetBaselines();
 }
 
 void TTorvaneProcessUsers::FillUserGrid(TStringGrid& grid, std::span<const int32_t> columnMap,
