@@ -1,4 +1,4 @@
-#include "Commandline.h"
+#include "app/Commandline.h"
 
 #include <QProcessEnvironment>
 

@@ -1,14 +1,14 @@
-#include "Headlessmonitor.h"
+#include "app/Headlessmonitor.h"
 
-#include "Commonfuncs.h"
-#include "Headlesstables.h"
-#include "Torvaneprocessdatabases.h"
-#include "Torvaneprocessthreads.h"
-#include "Torvaneprocessuserprocesses.h"
-#include "Torvaneprocessusers.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanesettings.h"
-#include "Torvanethread.h"
+#include "engine/Commonfuncs.h"
+#include "app/Headlesstables.h"
+#include "model/Torvaneprocessdatabases.h"
+#include "model/Torvaneprocessthreads.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
+#include "engine/Torvaneserverperformance.h"
+#include "settings/Torvanesettings.h"
+#include "engine/Torvanethread.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

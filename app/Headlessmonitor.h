@@ -4,8 +4,8 @@
 // the chosen table after every refresh, announces a disconnect on standard error and
 // tries Reconnect once per interval, since nobody is there to press the button.
 
-#include "Commandline.h"
-#include "Torvaneowner.h"
+#include "app/Commandline.h"
+#include "engine/Torvaneowner.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,11 +1,11 @@
-#include "Headlesstables.h"
+#include "app/Headlesstables.h"
 
-#include "Commonfuncs.h"
-#include "Memorystringgrid.h"
-#include "Torvaneprocessdatabases.h"
-#include "Torvaneprocessuserprocesses.h"
-#include "Torvaneprocessusers.h"
-#include "Torvaneserverperformance.h"
+#include "engine/Commonfuncs.h"
+#include "model/Memorystringgrid.h"
+#include "model/Torvaneprocessdatabases.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
+#include "engine/Torvaneserverperformance.h"
 
 #include <array>
 #include <initializer_list>

@@ -1,7 +1,7 @@
-#include "Oneshotcommands.h"
+#include "app/Oneshotcommands.h"
 
-#include "Processcommands.h"
-#include "Torvanethread.h"
+#include "engine/Processcommands.h"
+#include "engine/Torvanethread.h"
 
 #include <chrono>
 #include <exception>

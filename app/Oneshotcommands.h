@@ -6,7 +6,7 @@
 //   --kill-user LOGIN [--nt-domain D] [--nt-user U] [--host H]   one user on one host
 //   --sql-text SPID [--source inputbuffer|statement]   the description line, then the text
 
-#include "Commandline.h"
+#include "app/Commandline.h"
 
 #include <cstdint>
 #include <iosfwd>

@@ -1,9 +1,9 @@
 // The torvane program. Each mode parses the shared connection options with its own and
 // runs on the same engine.
 
-#include "Commandline.h"
-#include "Headlessmonitor.h"
-#include "Oneshotcommands.h"
+#include "app/Commandline.h"
+#include "app/Headlessmonitor.h"
+#include "app/Oneshotcommands.h"
 
 #include <QCoreApplication>
 

@@ -3,10 +3,10 @@
 // (the monitor thread's part) and reading every row into records (the main thread's
 // part), with the probe for scale.
 
-#include "Dbaccess.h"
-#include "Sandboxserver.h"
-#include "Torvanesnapshot.h"
-#include "Torvanethread.h"
+#include "engine/Dbaccess.h"
+#include "sandbox/Sandboxserver.h"
+#include "engine/Torvanesnapshot.h"
+#include "engine/Torvanethread.h"
 
 #include <QCoreApplication>
 

@@ -3,14 +3,14 @@
 // four views from the result. Each iteration feeds the next of a series of consecutive
 // snapshots, so what is measured is a later refresh where most keys already exist.
 
-#include "Benchsnapshots.h"
-#include "Celltext.h"
-#include "Commonfuncs.h"
-#include "Memorystringgrid.h"
-#include "Torvaneprocessdatabases.h"
-#include "Torvaneprocessthreads.h"
-#include "Torvaneprocessuserprocesses.h"
-#include "Torvaneprocessusers.h"
+#include "bench/Benchsnapshots.h"
+#include "model/Celltext.h"
+#include "engine/Commonfuncs.h"
+#include "model/Memorystringgrid.h"
+#include "model/Torvaneprocessdatabases.h"
+#include "model/Torvaneprocessthreads.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
 
 #include <benchmark/benchmark.h>
 

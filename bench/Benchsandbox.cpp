@@ -2,8 +2,8 @@
 // snapshot of 1,000 to 32,767 processes, the probe, and killing every process of a
 // database on a full server (a cursor and one KILL per process).
 
-#include "Monitorbatches.h"
-#include "Sandboxsimulation.h"
+#include "support/Monitorbatches.h"
+#include "sandbox/Sandboxsimulation.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
-#include "Benchsnapshots.h"
+#include "bench/Benchsnapshots.h"
 
-#include "Commonfuncs.h"
-#include "Fixedtext.h"
+#include "engine/Commonfuncs.h"
+#include "model/Fixedtext.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // of one process table, each derived from the one before the way a live server moves
 // (a fifth of the processes active, a few ending and their spids taken by new logons).
 
-#include "Processrecord.h"
+#include "model/Processrecord.h"
 
 #include <vector>
 

@@ -1,10 +1,10 @@
 // The sandbox's wire side under a large server: a process snapshot of 1,000 to 32,767
 // processes encoded as TDS tokens, and split into packets of the usual size.
 
-#include "Monitorbatches.h"
-#include "Sandboxsimulation.h"
-#include "Tdspackets.h"
-#include "Tdsresponse.h"
+#include "support/Monitorbatches.h"
+#include "sandbox/Sandboxsimulation.h"
+#include "sandbox/Tdspackets.h"
+#include "sandbox/Tdsresponse.h"
 
 #include <benchmark/benchmark.h>
 

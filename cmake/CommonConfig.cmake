@@ -2,6 +2,8 @@
 # every library, executable, test and benchmark links it.
 add_library(torvane_common INTERFACE)
 target_compile_features(torvane_common INTERFACE cxx_std_20)
+# Includes name their layer from the project root: #include "engine/Torvanethread.h".
+target_include_directories(torvane_common INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(torvane_common INTERFACE -Wall -Wextra)
 target_compile_definitions(torvane_common INTERFACE
   QT_NO_KEYWORDS QT_USE_QSTRINGBUILDER QT_NO_CAST_FROM_BYTEARRAY)

@@ -1,4 +1,4 @@
-#include "Commonfuncs.h"
+#include "engine/Commonfuncs.h"
 
 #include <QDateTime>
 

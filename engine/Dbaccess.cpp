@@ -1,7 +1,7 @@
-#include "Dbaccess.h"
+#include "engine/Dbaccess.h"
 
-#include "Dbconnectionstring.h"
-#include "Dbodbc.h"
+#include "engine/Dbconnectionstring.h"
+#include "engine/Dbodbc.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -9,18 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-// A failure to connect or to run a query: the server's (or driver's) message text and
-// the component that raised it ("FreeTDS SQL Server" for "[FreeTDS][SQL Server]...").
-class EDbError : public std::runtime_error
-{
-public:
-    EDbError(std::string message, std::string source)
-        : std::runtime_error(message), Message(std::move(message)), Source(std::move(source))
-    {
-    }
-    std::string Message;
-    std::string Source;
-};
+#include "engine/Dberror.h"
 
 // How long the layer waits. The defaults (15 s to connect, 30 s for a query) let a
 // server that stops answering be seen as disconnected within about half a minute;

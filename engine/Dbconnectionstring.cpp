@@ -1,6 +1,6 @@
-#include "Dbconnectionstring.h"
+#include "engine/Dbconnectionstring.h"
 
-#include "Dbaccess.h"
+#include "engine/Dbaccess.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "Dbodbc.h"
+#include "engine/Dbodbc.h"
 
 #include <QString>
 

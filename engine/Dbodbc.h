@@ -2,7 +2,7 @@
 // ODBC helpers private to the access layer: an owning handle, the translation of a
 // call's diagnostics into EDbError, and UTF-8 / UTF-16 conversions for the wide calls.
 
-#include "Dbaccess.h"
+#include "engine/Dbaccess.h"
 
 #include <sql.h>
 #include <sqlext.h>

@@ -1,4 +1,4 @@
-#include "Processcommands.h"
+#include "engine/Processcommands.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Torvaneclock.h"
+#include "engine/Torvaneclock.h"
 
 #include <chrono>
 

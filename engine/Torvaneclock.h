@@ -2,7 +2,7 @@
 // The clocks the server statistics depend on, behind one interface so that tests can
 // move time by hours in microseconds.
 
-#include "Commonfuncs.h"
+#include "engine/Commonfuncs.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "Torvaneperformancelog.h"
+#include "engine/Torvaneperformancelog.h"
 
 const char* const PerformanceLogHeader =
     "Timestamp\tCPU\tResponse\tUsers\tSessions\tNetworkSent\tNetworkReceived\tNetworkErrored\t"

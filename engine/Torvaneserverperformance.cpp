@@ -1,7 +1,7 @@
-#include "Torvaneserverperformance.h"
+#include "engine/Torvaneserverperformance.h"
 
-#include "Torvaneperformancelog.h"
-#include "Torvanesettings.h"
+#include "engine/Torvaneperformancelog.h"
+#include "settings/Torvanesettings.h"
 
 #include <QFile>
 #include <QtGlobal>

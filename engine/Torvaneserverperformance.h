@@ -4,8 +4,8 @@
 // charts, the log and the alert mails, and the two alert conditions (CPU busy too high,
 // responses too slow) raised at most once an hour each. Used on the main thread only.
 
-#include "Commonfuncs.h"
-#include "Torvaneclock.h"
+#include "engine/Commonfuncs.h"
+#include "engine/Torvaneclock.h"
 
 #include <array>
 #include <cstdint>

@@ -1,13 +1,13 @@
-#include "Torvanesnapshot.h"
+#include "engine/Torvanesnapshot.h"
 
-#include "Commonfuncs.h"
-#include "Fixedtext.h"
-#include "Torvaneprocessdatabases.h"
-#include "Torvaneprocessthreads.h"
-#include "Torvaneprocessuserprocesses.h"
-#include "Torvaneprocessusers.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanethread.h"
+#include "engine/Commonfuncs.h"
+#include "model/Fixedtext.h"
+#include "model/Torvaneprocessdatabases.h"
+#include "model/Torvaneprocessthreads.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
+#include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanethread.h"
 
 const char* const ProcessSnapshotSql =
     "SELECT spid as spid,\r\n"

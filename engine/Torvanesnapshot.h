@@ -2,8 +2,8 @@
 // The process snapshot: the query every refresh runs, and how one of its rows becomes a
 // ProcessRecord plus the two wait columns only the process threads take.
 
-#include "Dbaccess.h"
-#include "Processrecord.h"
+#include "engine/Dbaccess.h"
+#include "model/Processrecord.h"
 
 // The snapshot's SQL text, lines ended by CR LF.
 extern const char* const ProcessSnapshotSql;

@@ -1,11 +1,11 @@
-#include "Torvanethread.h"
+#include "engine/Torvanethread.h"
 
-#include "Dbconnectionstring.h"
-#include "Registry.h"
-#include "Torvaneclock.h"
-#include "Torvanesettings.h"
-#include "Torvanesnapshot.h"
-#include "Torvaneserverperformance.h"
+#include "engine/Dbconnectionstring.h"
+#include "settings/Registry.h"
+#include "engine/Torvaneclock.h"
+#include "settings/Torvanesettings.h"
+#include "engine/Torvanesnapshot.h"
+#include "engine/Torvaneserverperformance.h"
 
 #include <QCoreApplication>
 #include <QTimer>

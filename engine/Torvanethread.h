@@ -1,4 +1,7 @@
 #pragma once
+// Members live in Torvanethread.cpp (the thread and refresh cycle) and
+// Torvanethreadcommands.cpp (statement text, input buffer and kills).
+//
 // The monitor thread of one connected server. It owns the server connection, the
 // prepared snapshot query and the refresh timer. The refresh timer (main thread) asks
 // for a refresh; the monitor thread wakes, times the one-row probe, opens the snapshot
@@ -11,10 +14,10 @@
 // forgets it and never deletes it. Once Stop has been called the thread reaches no
 // model object and no owner call again, even when the stop falls inside a refresh.
 
-#include "Autoresetevent.h"
-#include "Commonfuncs.h"
-#include "Dbaccess.h"
-#include "Torvaneowner.h"
+#include "engine/Autoresetevent.h"
+#include "engine/Commonfuncs.h"
+#include "engine/Dbaccess.h"
+#include "engine/Torvaneowner.h"
 
 #include <atomic>
 #include <condition_variable>

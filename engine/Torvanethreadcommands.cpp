@@ -3,9 +3,9 @@
 // with a query object of its own; the connection's request lock keeps them from
 // interleaving with the probe and the snapshot.
 
-#include "Dbconnectionstring.h"
-#include "Processcommands.h"
-#include "Torvanethread.h"
+#include "engine/Dbconnectionstring.h"
+#include "engine/Processcommands.h"
+#include "engine/Torvanethread.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "Celltext.h"
+#include "model/Celltext.h"
 
 #include <algorithm>
 #include <charconv>

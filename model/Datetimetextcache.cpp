@@ -1,4 +1,4 @@
-#include "Datetimetextcache.h"
+#include "model/Datetimetextcache.h"
 
 #include <new>
 #include <utility>

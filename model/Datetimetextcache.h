@@ -6,8 +6,8 @@
 // The texts of the current and of the previous refresh are kept; older ones are
 // forgotten at NextRefresh, so the memory stays within two snapshots' distinct texts.
 
-#include "Fixedtext.h"
-#include "Torvaneprocesscategories.h"
+#include "model/Fixedtext.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <cstring>
 #include <functional>

@@ -10,7 +10,7 @@
 //
 // Order supplies the key: Order::KeyOf(entry) and Order::Compare(key, key) < 0, == 0, > 0.
 
-#include "Allocatedbuffer.h"
+#include "model/Allocatedbuffer.h"
 
 #include <algorithm>
 #include <new>

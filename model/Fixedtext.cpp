@@ -1,4 +1,4 @@
-#include "Fixedtext.h"
+#include "model/Fixedtext.h"
 
 std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes)
 {

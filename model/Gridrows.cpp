@@ -1,4 +1,4 @@
-#include "Gridrows.h"
+#include "model/Gridrows.h"
 
 #include <algorithm>
 

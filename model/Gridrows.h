@@ -1,7 +1,7 @@
 #pragma once
 // Row handling shared by the fills.
 
-#include "Stringgrid.h"
+#include "model/Stringgrid.h"
 
 #include <span>
 

@@ -1,4 +1,4 @@
-#include "Memorystringgrid.h"
+#include "model/Memorystringgrid.h"
 
 #include <algorithm>
 

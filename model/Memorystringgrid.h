@@ -2,7 +2,7 @@
 // A TStringGrid that keeps its cells in memory: the grid of tests, benchmarks and the
 // headless monitor.
 
-#include "Stringgrid.h"
+#include "model/Stringgrid.h"
 
 #include <vector>
 

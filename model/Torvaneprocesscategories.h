@@ -9,8 +9,8 @@
 // physical IO, the baselines of the last reset. Entries no row mapped to are dropped at
 // EndRefresh.
 
-#include "Allocatedbuffer.h" // the block every aggregation keeps its table in
-#include "Processrecord.h"
+#include "model/Allocatedbuffer.h" // the block every aggregation keeps its table in
+#include "model/Processrecord.h"
 
 #include <cstdint>
 #include <functional>

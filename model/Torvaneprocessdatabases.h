@@ -7,10 +7,10 @@
 // of exactly its name: names that differ only in case are separate, neighbouring
 // entries (ordered among themselves bytewise), and each row finds its own.
 
-#include "Datetimetextcache.h"
-#include "Entrytable.h"
-#include "Stringgrid.h"
-#include "Torvaneprocesscategories.h"
+#include "model/Datetimetextcache.h"
+#include "model/Entrytable.h"
+#include "model/Stringgrid.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <span>
 #include <string_view>

@@ -1,11 +1,11 @@
 // The read side of the user processes: process state, the three process list fills, the
 // alert mails' process table and the identity lookup.
 
-#include "Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessuserprocesses.h"
 
-#include "Celltext.h"
-#include "Fixedtext.h"
-#include "Gridrows.h"
+#include "model/Celltext.h"
+#include "model/Fixedtext.h"
+#include "model/Gridrows.h"
 
 #include <algorithm>
 

@@ -3,9 +3,9 @@
 // of every process (spid), with its CPU, what it waits for and in which database. Fed
 // by AddThread (AddProcess ignores rows), which also takes the two wait columns.
 
-#include "Entrytable.h"
-#include "Stringgrid.h"
-#include "Torvaneprocesscategories.h"
+#include "model/Entrytable.h"
+#include "model/Stringgrid.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
-#include "Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessuserprocesses.h"
 
-#include "Fixedtext.h"
+#include "model/Fixedtext.h"
 
 #include <cstring>
 

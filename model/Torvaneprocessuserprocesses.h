@@ -1,4 +1,7 @@
 #pragma once
+// Members live in Torvaneprocessuserprocesses.cpp (the feed) and Torvaneprocesslist.cpp
+// (process state, the process list fills, the alert table and the identity lookup).
+//
 // The user processes: one entry per server process (spid) with the identity of its
 // client, what it runs, its counters summed over its threads and its state. The views'
 // process lists, the process lookup and the alert mails' process table read it.
@@ -13,9 +16,9 @@
 // listed under each of its databases and shown as "<Multiple>", and a database the
 // process left is forgotten at the next refresh.
 
-#include "Entrytable.h"
-#include "Stringgrid.h"
-#include "Torvaneprocesscategories.h"
+#include "model/Entrytable.h"
+#include "model/Stringgrid.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <string>
 #include <string_view>

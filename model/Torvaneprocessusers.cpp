@@ -1,8 +1,8 @@
-#include "Torvaneprocessusers.h"
+#include "model/Torvaneprocessusers.h"
 
-#include "Celltext.h"
-#include "Fixedtext.h"
-#include "Gridrows.h"
+#include "model/Celltext.h"
+#include "model/Fixedtext.h"
+#include "model/Gridrows.h"
 
 #include <array>
 #include <cstring>

@@ -5,10 +5,10 @@
 // user's processes and sums their CPU, memory and physical IO; after each refresh it
 // gives the server statistics their "Users" and "Sessions" figures.
 
-#include "Datetimetextcache.h"
-#include "Entrytable.h"
-#include "Stringgrid.h"
-#include "Torvaneprocesscategories.h"
+#include "model/Datetimetextcache.h"
+#include "model/Entrytable.h"
+#include "model/Stringgrid.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <span>
 #include <string_view>

@@ -1,7 +1,7 @@
 // The server's catalog as the statement runner sees it: the system tables it can
 // read (sysprocesses, syscolumns, sysobjects, sysdatabases) and fn_get_sql.
 
-#include "Sandboxstatements.h"
+#include "sandbox/Sandboxstatements.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "Sandboxcontrol.h"
+#include "sandbox/Sandboxcontrol.h"
 
-#include "Sandboxserver.h"
+#include "sandbox/Sandboxserver.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "Sandboxcontrolport.h"
+#include "sandbox/Sandboxcontrolport.h"
 
 #include <array>
 #include <exception>

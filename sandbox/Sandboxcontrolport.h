@@ -3,8 +3,8 @@
 // 127.0.0.1, for tests and scripts that drive the standalone sandbox. Each client
 // is served on its own thread; a command's answer ends with a line feed.
 
-#include "Sandboxcontrol.h"
-#include "Tdslistener.h"
+#include "sandbox/Sandboxcontrol.h"
+#include "sandbox/Tdslistener.h"
 
 #include <cstdint>
 #include <mutex>

@@ -1,7 +1,7 @@
 // Expressions and queries of the statement runner: types, values, and SELECT over
 // one table with WHERE, DISTINCT, TOP, ORDER BY and aggregates.
 
-#include "Sandboxstatements.h"
+#include "sandbox/Sandboxstatements.h"
 
 #include <algorithm>
 #include <cmath>

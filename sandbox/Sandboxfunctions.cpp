@@ -1,6 +1,6 @@
 // The built-in functions and the @@ values of the statement runner.
 
-#include "Sandboxstatements.h"
+#include "sandbox/Sandboxstatements.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "Sandboxprocesstable.h"
+#include "sandbox/Sandboxprocesstable.h"
 
-#include "Sandboxsqllexer.h"
-#include "Sandboxsqlvalue.h"
+#include "sandbox/Sandboxsqllexer.h"
+#include "sandbox/Sandboxsqlvalue.h"
 
 #include <QDateTime>
 

@@ -4,7 +4,7 @@
 // every change comes from the table's own generator, advanced once per snapshot.
 // Not thread-safe; the simulation locks around it.
 
-#include "Sandboxscenario.h"
+#include "sandbox/Sandboxscenario.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "Sandboxscenario.h"
+#include "sandbox/Sandboxscenario.h"
 
 #include <QFile>
 #include <QJsonArray>

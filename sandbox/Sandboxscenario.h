@@ -14,7 +14,7 @@
 //   rates:     logon, logoff, block, unblock, workers (chances per snapshot)
 // Anything malformed is reported with the file's name and the offending entry.
 
-#include "Sandboxsimulation.h"
+#include "sandbox/Sandboxsimulation.h"
 
 #include <cstdint>
 #include <optional>

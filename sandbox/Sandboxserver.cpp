@@ -1,7 +1,7 @@
-#include "Sandboxserver.h"
+#include "sandbox/Sandboxserver.h"
 
-#include "Sandboxcontrolport.h"
-#include "Tdsserver.h"
+#include "sandbox/Sandboxcontrolport.h"
+#include "sandbox/Tdsserver.h"
 
 #include <system_error>
 

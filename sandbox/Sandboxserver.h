@@ -4,7 +4,7 @@
 // (an ODBC client in the same process talks to it over loopback) and by the
 // standalone torvane-sandbox program. All methods are thread-safe.
 
-#include "Sandboxsimulation.h"
+#include "sandbox/Sandboxsimulation.h"
 
 #include <atomic>
 #include <cstdint>

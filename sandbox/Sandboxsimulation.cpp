@@ -1,9 +1,9 @@
-#include "Sandboxsimulation.h"
+#include "sandbox/Sandboxsimulation.h"
 
-#include "Sandboxprocesstable.h"
-#include "Sandboxsqlerror.h"
-#include "Sandboxsqllexer.h"
-#include "Sandboxstatements.h"
+#include "sandbox/Sandboxprocesstable.h"
+#include "sandbox/Sandboxsqlerror.h"
+#include "sandbox/Sandboxsqllexer.h"
+#include "sandbox/Sandboxstatements.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -5,7 +5,7 @@
 // internal state; none holds the lock while it sleeps, so a slowed probe on one
 // connection never stalls the others.
 
-#include "Sandboxtypes.h"
+#include "sandbox/Sandboxtypes.h"
 
 #include <cstdint>
 #include <functional>

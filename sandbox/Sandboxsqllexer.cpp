@@ -1,6 +1,6 @@
-#include "Sandboxsqllexer.h"
+#include "sandbox/Sandboxsqllexer.h"
 
-#include "Sandboxsqlerror.h"
+#include "sandbox/Sandboxsqlerror.h"
 
 #include <algorithm>
 #include <cctype>

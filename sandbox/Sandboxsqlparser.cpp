@@ -1,5 +1,5 @@
-#include "Sandboxsqlerror.h"
-#include "Sandboxsqlsyntax.h"
+#include "sandbox/Sandboxsqlerror.h"
+#include "sandbox/Sandboxsqlsyntax.h"
 
 #include <set>
 

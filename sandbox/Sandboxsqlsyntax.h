@@ -4,8 +4,8 @@
 // builds it. A batch is parsed whole before any of it runs, so a syntax error leaves
 // everything undone, as on a real server.
 
-#include "Sandboxsqllexer.h"
-#include "Sandboxsqlvalue.h"
+#include "sandbox/Sandboxsqllexer.h"
+#include "sandbox/Sandboxsqlvalue.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "Sandboxsqlvalue.h"
+#include "sandbox/Sandboxsqlvalue.h"
 
-#include "Sandboxsqlerror.h"
-#include "Sandboxsqllexer.h"
+#include "sandbox/Sandboxsqlerror.h"
+#include "sandbox/Sandboxsqllexer.h"
 
 #include <algorithm>
 #include <cctype>

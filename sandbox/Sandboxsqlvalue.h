@@ -3,7 +3,7 @@
 // the statements it runs (precedence, implicit conversion, comparison under the
 // server's collation) and the mapping to the column types of a result set.
 
-#include "Sandboxtypes.h"
+#include "sandbox/Sandboxtypes.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "Sandboxstatements.h"
+#include "sandbox/Sandboxstatements.h"
 
 #include <algorithm>
 #include <set>

@@ -5,10 +5,10 @@
 // and produce result sets, row counts, messages and database changes in order.
 // Statements outside the supported subset get the server's usual errors.
 
-#include "Sandboxprocesstable.h"
-#include "Sandboxsqlerror.h"
-#include "Sandboxsqlsyntax.h"
-#include "Sandboxtypes.h"
+#include "sandbox/Sandboxprocesstable.h"
+#include "sandbox/Sandboxsqlerror.h"
+#include "sandbox/Sandboxsqlsyntax.h"
+#include "sandbox/Sandboxtypes.h"
 
 #include <functional>
 #include <map>

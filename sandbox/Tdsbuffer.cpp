@@ -1,4 +1,4 @@
-#include "Tdsbuffer.h"
+#include "sandbox/Tdsbuffer.h"
 
 #include <QString>
 

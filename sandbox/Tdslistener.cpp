@@ -1,4 +1,4 @@
-#include "Tdslistener.h"
+#include "sandbox/Tdslistener.h"
 
 #include <algorithm>
 #include <system_error>

@@ -4,7 +4,7 @@
 // TDS server and the control port are both built on it. Thread-safe, except that
 // a handler must not close or drop the listener that runs it.
 
-#include "Tdssocket.h"
+#include "sandbox/Tdssocket.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "Tdslogin.h"
+#include "sandbox/Tdslogin.h"
 
 namespace sandbox {
 

@@ -3,8 +3,8 @@
 // version and "encryption not supported") and LOGIN7 (the client's credentials and
 // names, turned into a LoginRequest for the backend).
 
-#include "Sandboxtypes.h"
-#include "Tdsbuffer.h"
+#include "sandbox/Sandboxtypes.h"
+#include "sandbox/Tdsbuffer.h"
 
 #include <cstdint>
 

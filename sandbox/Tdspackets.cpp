@@ -1,4 +1,4 @@
-#include "Tdspackets.h"
+#include "sandbox/Tdspackets.h"
 
 #include <algorithm>
 

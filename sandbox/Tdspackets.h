@@ -4,7 +4,7 @@
 // end-of-message bit. The assembler joins a client's packets into messages; the
 // encoder splits a response into packets of the negotiated size.
 
-#include "Tdsbuffer.h"
+#include "sandbox/Tdsbuffer.h"
 
 #include <cstdint>
 #include <deque>

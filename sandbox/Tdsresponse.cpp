@@ -1,6 +1,6 @@
-#include "Tdsresponse.h"
+#include "sandbox/Tdsresponse.h"
 
-#include "Tdstokens.h"
+#include "sandbox/Tdstokens.h"
 
 namespace sandbox {
 

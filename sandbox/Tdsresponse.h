@@ -2,9 +2,9 @@
 // Whole server responses as token streams: the answer to a login, to a batch (from
 // the backend's BatchResult) and to an attention.
 
-#include "Sandboxtypes.h"
-#include "Tdsbuffer.h"
-#include "Tdslogin.h"
+#include "sandbox/Sandboxtypes.h"
+#include "sandbox/Tdsbuffer.h"
+#include "sandbox/Tdslogin.h"
 
 namespace sandbox {
 

@@ -1,7 +1,7 @@
-#include "Tdsresultset.h"
+#include "sandbox/Tdsresultset.h"
 
-#include "Tdslogin.h"
-#include "Tdstokens.h"
+#include "sandbox/Tdslogin.h"
+#include "sandbox/Tdstokens.h"
 
 #include <algorithm>
 #include <cmath>

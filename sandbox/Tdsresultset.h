@@ -4,8 +4,8 @@
 // 8000-byte varchar/nvarchar with the server collation, and text/ntext with their
 // table name and text pointers.
 
-#include "Sandboxtypes.h"
-#include "Tdsbuffer.h"
+#include "sandbox/Sandboxtypes.h"
+#include "sandbox/Tdsbuffer.h"
 
 namespace sandbox {
 

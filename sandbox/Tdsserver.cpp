@@ -1,6 +1,6 @@
-#include "Tdsserver.h"
+#include "sandbox/Tdsserver.h"
 
-#include "Tdssession.h"
+#include "sandbox/Tdssession.h"
 
 namespace sandbox {
 

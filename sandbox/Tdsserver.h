@@ -4,11 +4,11 @@
 // nothing), go down (drop every connection and stop listening) and come back on the
 // same port. All methods are thread-safe.
 
-#include "Sandboxtypes.h"
-#include "Tdshanggate.h"
-#include "Tdslistener.h"
-#include "Tdsresponse.h"
-#include "Tdssessionregistry.h"
+#include "sandbox/Sandboxtypes.h"
+#include "sandbox/Tdshanggate.h"
+#include "sandbox/Tdslistener.h"
+#include "sandbox/Tdsresponse.h"
+#include "sandbox/Tdssessionregistry.h"
 
 #include <cstdint>
 

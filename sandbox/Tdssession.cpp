@@ -1,6 +1,6 @@
-#include "Tdssession.h"
+#include "sandbox/Tdssession.h"
 
-#include "Tdstokens.h"
+#include "sandbox/Tdstokens.h"
 
 #include <algorithm>
 #include <array>

@@ -3,12 +3,12 @@
 // its batches, answers attentions, and logs out when the connection ends for any
 // reason. Runs on its own thread; a hung server makes it read but not answer.
 
-#include "Sandboxtypes.h"
-#include "Tdshanggate.h"
-#include "Tdspackets.h"
-#include "Tdsresponse.h"
-#include "Tdssessionregistry.h"
-#include "Tdssocket.h"
+#include "sandbox/Sandboxtypes.h"
+#include "sandbox/Tdshanggate.h"
+#include "sandbox/Tdspackets.h"
+#include "sandbox/Tdsresponse.h"
+#include "sandbox/Tdssessionregistry.h"
+#include "sandbox/Tdssocket.h"
 
 #include <atomic>
 #include <deque>

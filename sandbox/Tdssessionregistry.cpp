@@ -1,6 +1,6 @@
-#include "Tdssessionregistry.h"
+#include "sandbox/Tdssessionregistry.h"
 
-#include "Tdssession.h"
+#include "sandbox/Tdssession.h"
 
 namespace sandbox {
 

@@ -1,4 +1,4 @@
-#include "Tdssocket.h"
+#include "sandbox/Tdssocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

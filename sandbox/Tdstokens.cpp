@@ -1,6 +1,6 @@
-#include "Tdstokens.h"
+#include "sandbox/Tdstokens.h"
 
-#include "Tdsresultset.h"
+#include "sandbox/Tdsresultset.h"
 
 namespace sandbox {
 

@@ -2,9 +2,9 @@
 // The server's token stream: each method appends one token in the layout of the
 // TDS version negotiated with the client (several field widths grew in 7.2).
 
-#include "Sandboxtypes.h"
-#include "Tdsbuffer.h"
-#include "Tdslogin.h"
+#include "sandbox/Sandboxtypes.h"
+#include "sandbox/Tdsbuffer.h"
+#include "sandbox/Tdslogin.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // for scripts. Prints "port N" and "control N" on its first two lines, then serves
 // until SIGINT or SIGTERM.
 
-#include "Sandboxserver.h"
+#include "sandbox/Sandboxserver.h"
 
 #include <csignal>
 #include <cstdio>

@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-charts-dev libqt6charts6-dev libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev qt6-qpa-plugins
+  libicu-dev libssl-dev openssl prometheus-cpp-dev prometheus
   unixodbc unixodbc-dev tdsodbc freetds-bin
-  python3 python3-tds python3-aiosmtpd
+  python3 python3-tds python3-aiosmtpd python3-openssl
   libbenchmark-dev
-  xvfb xdotool xauth
+  xvfb xdotool xauth imagemagick desktop-file-utils
+  file dpkg-dev
   locales
 )
 

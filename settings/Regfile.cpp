@@ -1,4 +1,4 @@
-#include "Regfile.h"
+#include "settings/Regfile.h"
 
 #include <QStringDecoder>
 

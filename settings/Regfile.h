@@ -2,7 +2,7 @@
 // The .reg export format of the Windows registry editor, version 5.00: the text form in
 // which every hive of the store is kept, so files move to and from a Windows registry.
 
-#include "Registryhive.h"
+#include "settings/Registryhive.h"
 
 #include <QByteArray>
 #include <QString>

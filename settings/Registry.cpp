@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "settings/Registry.h"
 
 TRegistry::TRegistry(TRegistryRoot root, TRegistryPaths paths)
     : FRoot(root), FPaths(std::move(paths)), FHive(RegistryRootName(root))

@@ -4,8 +4,8 @@
 // Every open reads the hive file afresh and every write is saved at once, so a handle
 // holds nothing that another handle or another process could see out of date for long.
 
-#include "Registryfiles.h"
-#include "Registryhive.h"
+#include "settings/Registryfiles.h"
+#include "settings/Registryhive.h"
 
 #include <QByteArray>
 #include <QString>

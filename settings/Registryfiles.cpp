@@ -1,6 +1,6 @@
-#include "Registryfiles.h"
+#include "settings/Registryfiles.h"
 
-#include "Regfile.h"
+#include "settings/Regfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,7 +6,7 @@
 // then on is read in its place. That file starts as a copy of the shared one, so an
 // administrator's settings still hold for every value the user did not change.
 
-#include "Registryhive.h"
+#include "settings/Registryhive.h"
 
 #include <QString>
 

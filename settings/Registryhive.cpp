@@ -1,4 +1,4 @@
-#include "Registryhive.h"
+#include "settings/Registryhive.h"
 
 #include <QtEndian>
 

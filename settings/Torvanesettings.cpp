@@ -1,6 +1,6 @@
-#include "Torvanesettings.h"
+#include "settings/Torvanesettings.h"
 
-#include "Registry.h"
+#include "settings/Registry.h"
 
 using namespace TorvaneSettings;
 

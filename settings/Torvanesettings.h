@@ -4,7 +4,7 @@
 // keeps nothing, so a change saved by the properties dialog counts from the next refresh.
 // A key or value that is missing gives the default, which switches alerts and logging off.
 
-#include "Registryfiles.h"
+#include "settings/Registryfiles.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // torvane --headless as a script runs it, against a sandbox server in this process.
 
-#include "Sandboxfixture.h"
-#include "Testscenario.h"
+#include "tests/support/Sandboxfixture.h"
+#include "tests/support/Testscenario.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 // sandbox server through the real ODBC driver: what they print, how they exit, and
 // what they leave in the server's process table.
 
-#include "Sandboxfixture.h"
+#include "tests/support/Sandboxfixture.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,10 +1,10 @@
 // The access layer through the real FreeTDS ODBC driver against the sandbox server.
 
-#include "Dbaccess.h"
-#include "Processcommands.h"
-#include "Sandboxfixture.h"
-#include "Testscenario.h"
-#include "Torvanethread.h"
+#include "engine/Dbaccess.h"
+#include "engine/Processcommands.h"
+#include "tests/support/Sandboxfixture.h"
+#include "tests/support/Testscenario.h"
+#include "engine/Torvanethread.h"
 
 #include <QtTest>
 

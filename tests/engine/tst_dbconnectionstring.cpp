@@ -1,8 +1,8 @@
 // The connection string the monitor builds and its translation into ODBC attributes.
 
-#include "Dbaccess.h"
-#include "Dbconnectionstring.h"
-#include "Torvanethread.h"
+#include "engine/Dbaccess.h"
+#include "engine/Dbconnectionstring.h"
+#include "engine/Torvanethread.h"
 
 #include <QtTest>
 

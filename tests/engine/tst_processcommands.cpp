@@ -1,7 +1,7 @@
 // The exact texts of the per-process command batches, and the quoting of their text
 // arguments.
 
-#include "Processcommands.h"
+#include "engine/Processcommands.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -1,17 +1,17 @@
 // The process snapshot: its SQL text, the 22 values of a row as the sandbox server
 // sends them through the FreeTDS ODBC driver, and what ProcessSnapshot does with them.
 
-#include "Memorystringgrid.h"
-#include "Monitorfixture.h"
-#include "Registry.h"
-#include "Sandboxfixture.h"
-#include "Testscenario.h"
-#include "Torvaneprocessthreads.h"
-#include "Torvaneprocessusers.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanesettings.h"
-#include "Torvanesnapshot.h"
-#include "Torvanethread.h"
+#include "model/Memorystringgrid.h"
+#include "tests/support/Monitorfixture.h"
+#include "settings/Registry.h"
+#include "tests/support/Sandboxfixture.h"
+#include "tests/support/Testscenario.h"
+#include "model/Torvaneprocessthreads.h"
+#include "model/Torvaneprocessusers.h"
+#include "engine/Torvaneserverperformance.h"
+#include "settings/Torvanesettings.h"
+#include "engine/Torvanesnapshot.h"
+#include "engine/Torvanethread.h"
 
 #include <QtTest>
 

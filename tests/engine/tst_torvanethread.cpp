@@ -1,14 +1,14 @@
 // The monitor thread and its refresh cycle, through the FreeTDS ODBC driver against
 // the sandbox server.
 
-#include "Monitorfixture.h"
-#include "Registry.h"
-#include "Sandboxfixture.h"
-#include "Testscenario.h"
-#include "Torvaneprocessusers.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanesettings.h"
-#include "Torvanethread.h"
+#include "tests/support/Monitorfixture.h"
+#include "settings/Registry.h"
+#include "tests/support/Sandboxfixture.h"
+#include "tests/support/Testscenario.h"
+#include "model/Torvaneprocessusers.h"
+#include "engine/Torvaneserverperformance.h"
+#include "settings/Torvanesettings.h"
+#include "engine/Torvanethread.h"
 
 #include <QtTest>
 

@@ -1,11 +1,11 @@
 // Statement texts, input buffers and kills of TTorvaneThread against the sandbox server,
 // through the real ODBC driver.
 
-#include "Monitorfixture.h"
-#include "Processcommands.h"
-#include "Recordingowner.h"
-#include "Sandboxfixture.h"
-#include "Torvanethread.h"
+#include "tests/support/Monitorfixture.h"
+#include "engine/Processcommands.h"
+#include "tests/support/Recordingowner.h"
+#include "tests/support/Sandboxfixture.h"
+#include "engine/Torvanethread.h"
 
 #include <QTest>
 

@@ -4,11 +4,11 @@
 // and live through a slow probe; the standalone program is driven through its
 // control port (hang, down, up).
 
-#include "Monitorbatches.h"
-#include "Odbcclient.h"
-#include "Sandboxcontrol.h"
-#include "Sandboxserver.h"
-#include "Scriptclients.h"
+#include "support/Monitorbatches.h"
+#include "support/Odbcclient.h"
+#include "sandbox/Sandboxcontrol.h"
+#include "sandbox/Sandboxserver.h"
+#include "support/Scriptclients.h"
 
 #include <QJsonArray>
 #include <QProcess>

@@ -2,9 +2,9 @@
 // server shows, life between snapshots, scale, scenario files, logins and the
 // control calls. Batches go straight to ExecuteBatch; the wire is tested elsewhere.
 
-#include "Monitorbatches.h"
-#include "Sandboxsimulation.h"
-#include "Simulationresults.h"
+#include "support/Monitorbatches.h"
+#include "sandbox/Sandboxsimulation.h"
+#include "tests/support/Simulationresults.h"
 
 #include <QFile>
 #include <QTemporaryDir>

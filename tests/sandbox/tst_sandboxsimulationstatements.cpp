@@ -2,9 +2,9 @@
 // server would: result shapes and types, the statement text and input buffer paths,
 // the kill batches and their effect, quoting, the case-sensitive server, and errors.
 
-#include "Monitorbatches.h"
-#include "Sandboxsimulation.h"
-#include "Simulationresults.h"
+#include "support/Monitorbatches.h"
+#include "sandbox/Sandboxsimulation.h"
+#include "tests/support/Simulationresults.h"
 
 #include <QFile>
 #include <QTemporaryDir>

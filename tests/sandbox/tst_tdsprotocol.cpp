@@ -2,10 +2,10 @@
 // the FreeTDS ODBC driver), with a backend whose answers each test sets, so that
 // what is checked is the wire format and the connection handling alone.
 
-#include "Fakebackend.h"
-#include "Odbcclient.h"
-#include "Scriptclients.h"
-#include "Tdsserver.h"
+#include "tests/support/Fakebackend.h"
+#include "support/Odbcclient.h"
+#include "support/Scriptclients.h"
+#include "sandbox/Tdsserver.h"
 
 #include <QJsonArray>
 #include <QTcpSocket>

@@ -2,10 +2,10 @@
 // into wrong values: date-time conversion at its edges, the password obfuscation,
 // version negotiation, and packet framing in arbitrary chunks.
 
-#include "Tdsbuffer.h"
-#include "Tdslogin.h"
-#include "Tdspackets.h"
-#include "Tdsresultset.h"
+#include "sandbox/Tdsbuffer.h"
+#include "sandbox/Tdslogin.h"
+#include "sandbox/Tdspackets.h"
+#include "sandbox/Tdsresultset.h"
 
 #include <QtTest>
 

@@ -1,12 +1,12 @@
-#include "Monitorfixture.h"
+#include "tests/support/Monitorfixture.h"
 
-#include "Commonfuncs.h"
-#include "Torvaneprocessdatabases.h"
-#include "Torvaneprocessthreads.h"
-#include "Torvaneprocessuserprocesses.h"
-#include "Torvaneprocessusers.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanethread.h"
+#include "engine/Commonfuncs.h"
+#include "model/Torvaneprocessdatabases.h"
+#include "model/Torvaneprocessthreads.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
+#include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanethread.h"
 
 #include <chrono>
 

@@ -3,7 +3,7 @@
 // owner and the slot's five model objects, connected in the main window's order. The
 // thread is stopped and waited for when the fixture goes, before the models.
 
-#include "Recordingowner.h"
+#include "tests/support/Recordingowner.h"
 
 #include <future>
 #include <memory>

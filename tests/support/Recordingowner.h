@@ -3,7 +3,7 @@
 // so a test can wait for a refresh or a disconnect and count the alerts. Slots
 // holds the slot index of every call (-1 for the message box).
 
-#include "Torvaneowner.h"
+#include "engine/Torvaneowner.h"
 
 #include <functional>
 #include <string>

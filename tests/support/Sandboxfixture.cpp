@@ -1,4 +1,4 @@
-#include "Sandboxfixture.h"
+#include "tests/support/Sandboxfixture.h"
 
 #include <QFile>
 

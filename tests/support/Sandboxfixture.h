@@ -3,7 +3,7 @@
 // real ODBC driver in the test talks TDS to it. Optionally from a scenario given as JSON
 // text (written to a temporary file), for accounts and processes a test needs.
 
-#include "Sandboxserver.h"
+#include "sandbox/Sandboxserver.h"
 
 #include <QTemporaryDir>
 

@@ -1,4 +1,4 @@
-#include "Monitorbatches.h"
+#include "support/Monitorbatches.h"
 
 namespace {
 

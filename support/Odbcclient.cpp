@@ -1,4 +1,4 @@
-#include "Odbcclient.h"
+#include "support/Odbcclient.h"
 
 #include <memory>
 

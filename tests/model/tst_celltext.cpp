@@ -1,8 +1,8 @@
 // Cell texts, cutting texts to their buffers, and the case-insensitive comparison.
 
-#include "Celltext.h"
-#include "Fixedtext.h"
-#include "Modelfixture.h"
+#include "model/Celltext.h"
+#include "model/Fixedtext.h"
+#include "tests/support/Modelfixture.h"
 
 #include <QtTest>
 
@@ -125,4 +125,4 @@ void TestCellText::ntLoginName()
 }
 
 QTEST_APPLESS_MAIN(TestCellText)
-#include "Testcelltext.moc"
+#include "tst_celltext.moc"

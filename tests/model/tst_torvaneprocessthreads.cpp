@@ -1,7 +1,7 @@
 // The process threads: one entry per (spid, ecid), replaced values, and the thread grid.
 
-#include "Modelfixture.h"
-#include "Torvaneprocessthreads.h"
+#include "tests/support/Modelfixture.h"
+#include "model/Torvaneprocessthreads.h"
 
 #include <QtTest>
 
@@ -114,4 +114,4 @@ void TestTorvaneProcessThreads::fullWidthWaitValuesKeptWhole()
 }
 
 QTEST_APPLESS_MAIN(TestTorvaneProcessThreads)
-#include "Testtorvaneprocessthreads.moc"
+#include "tst_torvaneprocessthreads.moc"

@@ -2,7 +2,7 @@
 // Reading a simulation's batch results in tests: the result sets, the messages, and
 // one column of a result set by name.
 
-#include "Sandboxsimulation.h"
+#include "sandbox/Sandboxsimulation.h"
 
 #include <optional>
 #include <string>

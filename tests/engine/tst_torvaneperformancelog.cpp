@@ -1,11 +1,11 @@
 // The performance log: where each server's file goes, what a line holds, how often one
 // is written, and that a file that cannot be written costs only its lines.
 
-#include "Mockclock.h"
-#include "Settingsfixture.h"
-#include "Torvaneperformancelog.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanesettings.h"
+#include "tests/support/Mockclock.h"
+#include "tests/support/Settingsfixture.h"
+#include "engine/Torvaneperformancelog.h"
+#include "engine/Torvaneserverperformance.h"
+#include "settings/Torvanesettings.h"
 
 #include <QtTest>
 
@@ -224,4 +224,4 @@ void TestPerformanceLog::unwritableLogIsReportedOnce()
 }
 
 QTEST_GUILESS_MAIN(TestPerformanceLog)
-#include "Testtorvaneperformancelog.moc"
+#include "tst_torvaneperformancelog.moc"

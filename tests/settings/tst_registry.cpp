@@ -2,7 +2,7 @@
 // broken file is read as far as it parses and never overwritten, the user hive is
 // private, and a machine hive the user cannot write falls back to the user's own copy.
 
-#include "Registry.h"
+#include "settings/Registry.h"
 
 #include <QtTest>
 
@@ -289,4 +289,4 @@ void TestRegistry::uncreatableMachineHiveFallsBack()
 }
 
 QTEST_GUILESS_MAIN(TestRegistry)
-#include "Testregistry.moc"
+#include "tst_registry.moc"

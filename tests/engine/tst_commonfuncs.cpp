@@ -1,7 +1,7 @@
 // Date-time texts: every text written in a locale reads back to the same second, the
 // time is left out at midnight, and the running-time text.
 
-#include "Commonfuncs.h"
+#include "engine/Commonfuncs.h"
 
 #include <QtTest>
 
@@ -159,4 +159,4 @@ void TestCommonFuncs::runningTime()
 }
 
 QTEST_GUILESS_MAIN(TestCommonFuncs)
-#include "Testcommonfuncs.moc"
+#include "tst_commonfuncs.moc"

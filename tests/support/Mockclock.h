@@ -1,7 +1,7 @@
 #pragma once
 // A clock the test moves by hand: wall clock and tick counter advance together.
 
-#include "Torvaneclock.h"
+#include "engine/Torvaneclock.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 // per batch text, and a record of what the protocol side called. Lets the wire
 // format be checked against independent clients without the simulation's rules.
 
-#include "Sandboxtypes.h"
+#include "sandbox/Sandboxtypes.h"
 
 #include <chrono>
 #include <map>

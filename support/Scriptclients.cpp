@@ -1,4 +1,4 @@
-#include "Scriptclients.h"
+#include "support/Scriptclients.h"
 
 #include <QJsonDocument>
 #include <QProcess>

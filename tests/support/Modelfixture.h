@@ -2,10 +2,10 @@
 // Small builders for the model tests: snapshot rows with named values, a whole refresh
 // in one call, and a date-time parser for "yyyy-mm-dd hh:mm:ss" texts.
 
-#include "Fixedtext.h"
-#include "Memorystringgrid.h"
-#include "Processrecord.h"
-#include "Torvaneprocesscategories.h"
+#include "model/Fixedtext.h"
+#include "model/Memorystringgrid.h"
+#include "model/Processrecord.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <QString>
 

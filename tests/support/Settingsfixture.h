@@ -2,7 +2,7 @@
 // Gives each test its own settings store in a temporary folder, through the variables
 // that name the hive files, and saves settings the way the properties dialog does.
 
-#include "Registry.h"
+#include "settings/Registry.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,8 +1,8 @@
 // The readers of the program's settings: what each gives for a store with no settings,
 // a store the properties dialog filled, and the incomplete saves the dialog can leave.
 
-#include "Registry.h"
-#include "Torvanesettings.h"
+#include "settings/Registry.h"
+#include "settings/Torvanesettings.h"
 
 #include <QtTest>
 
@@ -156,4 +156,4 @@ void TestTorvaneSettings::readers()
 }
 
 QTEST_GUILESS_MAIN(TestTorvaneSettings)
-#include "Testtorvanesettings.moc"
+#include "tst_torvanesettings.moc"

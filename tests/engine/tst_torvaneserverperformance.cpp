@@ -1,10 +1,10 @@
 // Server statistics: rates and CPU percentage from the server counters, the histories,
 // and the two alert conditions with their one-hour re-arm, on a clock the test moves.
 
-#include "Mockclock.h"
-#include "Settingsfixture.h"
-#include "Torvaneserverperformance.h"
-#include "Torvanesettings.h"
+#include "tests/support/Mockclock.h"
+#include "tests/support/Settingsfixture.h"
+#include "engine/Torvaneserverperformance.h"
+#include "settings/Torvanesettings.h"
 
 #include <QtTest>
 
@@ -298,4 +298,4 @@ void TestTorvaneServerPerformance::alertsRearmIndependently()
 }
 
 QTEST_GUILESS_MAIN(TestTorvaneServerPerformance)
-#include "Testtorvaneserverperformance.moc"
+#include "tst_torvaneserverperformance.moc"

@@ -1,8 +1,8 @@
 // The user processes and their presentation: one entry per spid, first-row values,
 // spid reuse, the process state, the three list fills, the alert table and the lookup.
 
-#include "Modelfixture.h"
-#include "Torvaneprocessuserprocesses.h"
+#include "tests/support/Modelfixture.h"
+#include "model/Torvaneprocessuserprocesses.h"
 
 #include <QtTest>
 
@@ -364,4 +364,4 @@ void TestTorvaneProcessUserProcesses::fullTableKeepsKnownProcesses()
 }
 
 QTEST_APPLESS_MAIN(TestTorvaneProcessUserProcesses)
-#include "Testtorvaneprocessuserprocesses.moc"
+#include "tst_torvaneprocessuserprocesses.moc"

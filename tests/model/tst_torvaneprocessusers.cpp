@@ -1,7 +1,7 @@
 // The user summary: keying, sums, previous values, baselines and its grid.
 
-#include "Modelfixture.h"
-#include "Torvaneprocessusers.h"
+#include "tests/support/Modelfixture.h"
+#include "model/Torvaneprocessusers.h"
 
 #include <QtTest>
 
@@ -174,4 +174,4 @@ void TestTorvaneProcessUsers::fullTableStillCountsKnownUsers()
 }
 
 QTEST_APPLESS_MAIN(TestTorvaneProcessUsers)
-#include "Testtorvaneprocessusers.moc"
+#include "tst_torvaneprocessusers.moc"

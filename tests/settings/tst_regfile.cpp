@@ -2,7 +2,7 @@
 // the Windows registry editor read here, and a text that does not parse is read up to
 // its first error.
 
-#include "Regfile.h"
+#include "settings/Regfile.h"
 
 #include <QtTest>
 
@@ -168,4 +168,4 @@ void TestRegFile::stopsAtTheFirstError()
 }
 
 QTEST_GUILESS_MAIN(TestRegFile)
-#include "Testregfile.moc"
+#include "tst_regfile.moc"

@@ -1,8 +1,8 @@
 // The record buffer: growth in steps, positional insert and removal, and a block that
 // cannot grow.
 
-#include "Allocatedbuffer.h"
-#include "Entrytable.h"
+#include "model/Allocatedbuffer.h"
+#include "model/Entrytable.h"
 
 #include <QtTest>
 
@@ -177,4 +177,4 @@ void TestAllocatedBuffer::tableFullKeepsOldEntriesAndTheSmallestNewOnes()
 }
 
 QTEST_APPLESS_MAIN(TestAllocatedBuffer)
-#include "Testallocatedbuffer.moc"
+#include "tst_allocatedbuffer.moc"

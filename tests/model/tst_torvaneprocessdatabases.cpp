@@ -1,8 +1,8 @@
 // The database summary: names ordered ignoring case but matched exactly, per-thread
 // sums, previous values, baselines and its grid.
 
-#include "Modelfixture.h"
-#include "Torvaneprocessdatabases.h"
+#include "tests/support/Modelfixture.h"
+#include "model/Torvaneprocessdatabases.h"
 
 #include <QtTest>
 
@@ -128,4 +128,4 @@ void TestTorvaneProcessDatabases::longNameKeepsOneEntry()
 }
 
 QTEST_APPLESS_MAIN(TestTorvaneProcessDatabases)
-#include "Testtorvaneprocessdatabases.moc"
+#include "tst_torvaneprocessdatabases.moc"
