@@ -1,24 +1,15 @@
 #include "app/Headlessmonitor.h"
 
-#include "engine/Commonfuncs.h"
 #include "app/Headlesstables.h"
-#include "model/Torvaneprocessdatabases.h"
-#include "model/Torvaneprocessthreads.h"
-#include "model/Torvaneprocessuserprocesses.h"
-#include "model/Torvaneprocessusers.h"
-#include "engine/Torvaneserverperformance.h"
-#include "settings/Torvanesettings.h"
+#include "app/Stopsignals.h"
+#include "engine/Commonfuncs.h"
 #include "engine/Torvanethread.h"
+#include "settings/Torvanesettings.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <iostream>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,12 +17,7 @@ int ChosenInterval(const THeadlessOptions& options)
 {
     if (options.IntervalSeconds)
         return *options.IntervalSeconds;
-    return std::clamp(ReadRefreshInterval().value_or(TorvaneSettings::DefaultRefreshInterval), 1, 100);
-}
-
-std::optional<double> ParseDateTimeText(std::string_view text)
-{
-    return TextToDateTime(text);
+    return ReadRefreshInterval().value_or(TorvaneSettings::DefaultRefreshInterval);
 }
 
 std::string Now()
@@ -42,61 +28,48 @@ std::string Now()
 } // namespace
 
 THeadlessMonitor::THeadlessMonitor(const THeadlessOptions& options)
-    : Options(options), IntervalSeconds(ChosenInterval(options))
+    : Options(options), IntervalSeconds(TConnectionSlot::ClampRefreshInterval(ChosenInterval(options)))
 {
     ReconnectTimer.setInterval(IntervalSeconds * 1000);
     connect(&ReconnectTimer, &QTimer::timeout, this, [this] { TryReconnect(); });
 }
 
-THeadlessMonitor::~THeadlessMonitor()
+void THeadlessMonitor::Start()
 {
-    StopThread();
-    if (ThreadFinished.valid()) {
-        const TDbTimeouts timeouts = TDbTimeouts::FromEnvironment();
-        ThreadFinished.wait_for(std::chrono::seconds(2 * timeouts.QuerySeconds + timeouts.LoginSeconds));
-    }
-}
-
-bool THeadlessMonitor::Start()
-{
-    Thread = new TTorvaneThread;
-    ThreadFinished = Thread->Finished();
     const TConnectionOptions& connection = Options.Connection;
-    if (!Thread->ConnectToServer(this, 0, connection.Server.toStdString(), connection.WindowsAuthentication,
-                                 connection.UserName.toStdString(), connection.Password.toStdString())) {
-        StopThread();
-        return false;
-    }
-    Databases = std::make_unique<TTorvaneProcessDatabases>(ParseDateTimeText);
-    Users = std::make_unique<TTorvaneProcessUsers>(ParseDateTimeText);
-    UserProcesses = std::make_unique<TTorvaneProcessUserProcesses>();
-    Threads = std::make_unique<TTorvaneProcessThreads>();
-    ServerPerformance = std::make_unique<TTorvaneServerPerformance>();
-    ServerPerformance->SetServerName(connection.Server.toStdString());
-    Thread->Databases = Databases.get();
-    Thread->Users = Users.get();
-    Thread->UserProcesses = UserProcesses.get();
-    Thread->Threads = Threads.get();
-    Thread->ServerPerformance = ServerPerformance.get();
-    Thread->SetRefreshInterval(IntervalSeconds * 1000);
-    Thread->RequestRefresh();
-    return true;
-}
-
-void THeadlessMonitor::StopThread()
-{
-    ReconnectTimer.stop();
-    if (Thread) {
-        Thread->Stop();
-        Thread->Wake();
-        Thread = nullptr;
-    }
+    Slot.Connect(this, 0, connection.Server.toStdString(), connection.WindowsAuthentication,
+                 connection.UserName.toStdString(), connection.Password.toStdString(), IntervalSeconds,
+                 [this](bool connected) {
+                     if (!connected)
+                         Finish(1);
+                 });
 }
 
 void THeadlessMonitor::Finish(int exitCode)
 {
-    StopThread();
-    QCoreApplication::exit(exitCode);
+    if (Finishing)
+        return;
+    Finishing = true;
+    ReconnectTimer.stop();
+    Slot.Stop();
+    WaitForThreadThenExit(exitCode, 0);
+}
+
+// Waits in the event loop, so a second signal still ends the program at once.
+void THeadlessMonitor::WaitForThreadThenExit(int exitCode, int waitedMs)
+{
+    constexpr int StepMs = 20;
+    if (!ThreadStillRunning() || waitedMs >= FinishWaitMs) {
+        QCoreApplication::exit(exitCode);
+        return;
+    }
+    QTimer::singleShot(StepMs, this,
+                       [this, exitCode, waitedMs] { WaitForThreadThenExit(exitCode, waitedMs + StepMs); });
+}
+
+bool THeadlessMonitor::ThreadStillRunning() const
+{
+    return !Slot.WaitUntilFinished(std::chrono::milliseconds(0));
 }
 
 void THeadlessMonitor::ShowMessageBox(const std::string& text, const std::string&)
@@ -106,7 +79,7 @@ void THeadlessMonitor::ShowMessageBox(const std::string& text, const std::string
 
 void THeadlessMonitor::RefreshSlotView(std::int32_t)
 {
-    if (!Thread || Thread->Disconnected)
+    if (Finishing || !Slot.InUse() || Slot.Thread()->Disconnected)
         return;
     PrintTable();
     ++RefreshCount;
@@ -120,16 +93,16 @@ void THeadlessMonitor::PrintTable() const
     case EHeadlessTable::None:
         return;
     case EHeadlessTable::Users:
-        std::cout << UsersTable(*Users);
+        std::cout << UsersTable(*Slot.Users());
         break;
     case EHeadlessTable::Databases:
-        std::cout << DatabasesTable(*Databases);
+        std::cout << DatabasesTable(*Slot.Databases());
         break;
     case EHeadlessTable::Processes:
-        std::cout << ProcessesTable(*UserProcesses);
+        std::cout << ProcessesTable(*Slot.UserProcesses());
         break;
     case EHeadlessTable::Stats:
-        std::cout << StatsTable(*ServerPerformance);
+        std::cout << StatsTable(*Slot.ServerPerformance());
         break;
     }
     std::cout << std::endl;
@@ -153,11 +126,12 @@ void THeadlessMonitor::SendResponseAlert(std::int32_t)
 
 void THeadlessMonitor::TryReconnect()
 {
-    if (!Thread || !Thread->Reconnect())
-        return;
-    ReconnectTimer.stop();
-    std::cerr << "Reconnected " << Now() << std::endl;
-    Thread->RequestRefresh();
+    Slot.Reconnect([this](bool reconnected) {
+        if (!reconnected || Finishing)
+            return;
+        ReconnectTimer.stop();
+        std::cerr << "Reconnected " << Now() << std::endl;
+    });
 }
 
 int RunHeadless(const QCommandLineParser& parser)
@@ -168,32 +142,15 @@ int RunHeadless(const QCommandLineParser& parser)
         std::cerr << error.toStdString() << std::endl;
         return 2;
     }
-    // SIGINT and SIGTERM arrive as readable data on a descriptor, handled in the event
-    // loop like any other event; blocked before the monitor thread exists, so no
-    // thread takes them the default way.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int signalDescriptor = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signalDescriptor < 0) {
+    THeadlessMonitor monitor(*options);
+    const TStopSignals signals([&monitor] { monitor.Finish(0); });
+    if (!signals.Watching()) {
         std::cerr << "Cannot watch for SIGINT and SIGTERM." << std::endl;
         return 1;
     }
-    const std::unique_ptr<int, void (*)(int*)> closeSignals(new int(signalDescriptor), [](int* descriptor) {
-        close(*descriptor);
-        delete descriptor;
-    });
-    THeadlessMonitor monitor(*options);
-    QSocketNotifier signalNotifier(signalDescriptor, QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &monitor, [&] {
-        signalfd_siginfo info;
-        while (read(signalDescriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        }
-        monitor.Finish(0);
-    });
-    if (!monitor.Start())
-        return 1;
-    return QCoreApplication::exec();
+    monitor.Start();
+    const int exitCode = QCoreApplication::exec();
+    if (monitor.ThreadStillRunning())
+        AbandonThreadsAndExit(exitCode);
+    return exitCode;
 }

@@ -5,35 +5,29 @@
 // tries Reconnect once per interval, since nobody is there to press the button.
 
 #include "app/Commandline.h"
+#include "engine/Connectionslot.h"
 #include "engine/Torvaneowner.h"
 
 #include <QObject>
 #include <QTimer>
 
-#include <future>
-#include <memory>
-
 class QCommandLineParser;
-class TTorvaneProcessDatabases;
-class TTorvaneProcessThreads;
-class TTorvaneProcessUserProcesses;
-class TTorvaneProcessUsers;
-class TTorvaneServerPerformance;
-class TTorvaneThread;
 
 class THeadlessMonitor : public QObject, public TTorvaneOwner
 {
 public:
     explicit THeadlessMonitor(const THeadlessOptions& options);
-    // Stops the thread if it still runs and waits for it (at most the time a request
-    // to a server that stopped answering can take) before the model objects go.
-    ~THeadlessMonitor() override;
 
-    // Connects and asks for the first refresh. False when the connection failed; the
-    // error's message is then on standard error.
-    bool Start();
-    // Stops the monitor thread and leaves the event loop with the exit code.
+    // Connects and asks for the first refresh, without waiting: the event loop ends
+    // with 1 when the connection fails (the error's message is then on standard error).
+    void Start();
+    // Stops the monitor thread and leaves the event loop with the exit code once the
+    // thread has ended, or after FinishWaitMs when it is stuck inside the driver.
     void Finish(int exitCode);
+    // The thread has not ended: the program must be left without waiting for it.
+    bool ThreadStillRunning() const;
+
+    static constexpr int FinishWaitMs = 1500;
 
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     void RefreshSlotView(std::int32_t slotIndex) override;
@@ -42,24 +36,19 @@ public:
     void SendResponseAlert(std::int32_t slotIndex) override;
 
 private:
-    void StopThread();
     void TryReconnect();
     void PrintTable() const;
+    void WaitForThreadThenExit(int exitCode, int waitedMs);
 
     const THeadlessOptions Options;
     const int IntervalSeconds;
-    std::unique_ptr<TTorvaneProcessDatabases> Databases;
-    std::unique_ptr<TTorvaneProcessUsers> Users;
-    std::unique_ptr<TTorvaneProcessUserProcesses> UserProcesses;
-    std::unique_ptr<TTorvaneProcessThreads> Threads;
-    std::unique_ptr<TTorvaneServerPerformance> ServerPerformance;
-    TTorvaneThread* Thread = nullptr; // deletes itself after Stop and Wake
-    std::shared_future<void> ThreadFinished;
+    TConnectionSlot Slot;
     QTimer ReconnectTimer;
     int RefreshCount = 0;
+    bool Finishing = false;
 };
 
 // Runs the headless monitor from the parsed command line; returns the exit code
 // (0 after the refreshes asked for or a stop by SIGINT or SIGTERM, 1 when the first
-// connection fails, 2 for a bad command line).
+// connection fails, 2 for a bad command line). A second signal ends it at once.
 int RunHeadless(const QCommandLineParser& parser);

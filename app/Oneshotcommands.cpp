@@ -1,11 +1,15 @@
 #include "app/Oneshotcommands.h"
 
+#include "app/Stopsignals.h"
+#include "engine/Connectionslot.h"
 #include "engine/Processcommands.h"
 #include "engine/Torvanethread.h"
 
+#include <QCoreApplication>
+
 #include <chrono>
-#include <exception>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -19,32 +23,14 @@ const QString SqlTextOption = QStringLiteral("sql-text");
 class TOneShotOwner : public TTorvaneOwner
 {
 public:
-    void ShowMessageBox(const std::string& text, const std::string&) override { std::cerr << text << std::endl; }
+    void ShowMessageBox(const std::string& text, const std::string&) override
+    {
+        std::cerr << text << std::endl;
+    }
     void RefreshSlotView(std::int32_t) override {}
     void SendDisconnectAlert(std::int32_t) override {}
     void SendCpuAlert(std::int32_t) override {}
     void SendResponseAlert(std::int32_t) override {}
-};
-
-// The monitor thread deletes itself once asked to stop; this waits for that, bounded
-// by the longest a request to a server that stopped answering can take.
-class TThreadStopper
-{
-public:
-    explicit TThreadStopper(TTorvaneThread* thread) : Thread(thread), Finished(thread->Finished()) {}
-    ~TThreadStopper()
-    {
-        Thread->Stop();
-        Thread->Wake();
-        const TDbTimeouts timeouts = TDbTimeouts::FromEnvironment();
-        Finished.wait_for(std::chrono::seconds(2 * timeouts.QuerySeconds + timeouts.LoginSeconds));
-    }
-    TThreadStopper(const TThreadStopper&) = delete;
-    TThreadStopper& operator=(const TThreadStopper&) = delete;
-
-private:
-    TTorvaneThread* const Thread;
-    const std::shared_future<void> Finished;
 };
 
 std::optional<std::int32_t> ReadSpid(const QCommandLineParser& parser, const QString& option, QString& error)
@@ -70,13 +56,16 @@ void AddOneShotOptions(QCommandLineParser& parser)
                       QStringLiteral("Kill every process of one user on one host (with --nt-domain, "
                                      "--nt-user and --host; an option left out matches an empty value)."),
                       QStringLiteral("login")});
-    parser.addOption({QStringLiteral("nt-domain"), QStringLiteral("The user's Windows domain, for --kill-user."),
+    parser.addOption({QStringLiteral("nt-domain"),
+                      QStringLiteral("The user's Windows domain, for --kill-user."),
                       QStringLiteral("domain")});
-    parser.addOption({QStringLiteral("nt-user"), QStringLiteral("The user's Windows user name, for --kill-user."),
+    parser.addOption({QStringLiteral("nt-user"),
+                      QStringLiteral("The user's Windows user name, for --kill-user."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("host"), QStringLiteral("The user's host name, for --kill-user."),
                       QStringLiteral("name")});
-    parser.addOption({SqlTextOption, QStringLiteral("Print the description line and the SQL text of a process."),
+    parser.addOption({SqlTextOption,
+                      QStringLiteral("Print the description line and the SQL text of a process."),
                       QStringLiteral("spid")});
     parser.addOption({QStringLiteral("source"),
                       QStringLiteral("Where --sql-text reads: inputbuffer (the last batch, default) or "
@@ -86,20 +75,20 @@ void AddOneShotOptions(QCommandLineParser& parser)
 
 bool HasOneShotCommand(const QCommandLineParser& parser)
 {
-    return parser.isSet(KillProcessOption) || parser.isSet(KillDatabaseOption) || parser.isSet(KillUserOption)
-        || parser.isSet(SqlTextOption);
+    return parser.isSet(KillProcessOption) || parser.isSet(KillDatabaseOption) ||
+           parser.isSet(KillUserOption) || parser.isSet(SqlTextOption);
 }
 
 std::optional<TOneShotCommand> ReadOneShotCommand(const QCommandLineParser& parser, QString& error)
 {
-    const int given = int(parser.isSet(KillProcessOption)) + int(parser.isSet(KillDatabaseOption))
-        + int(parser.isSet(KillUserOption)) + int(parser.isSet(SqlTextOption));
+    const int given = int(parser.isSet(KillProcessOption)) + int(parser.isSet(KillDatabaseOption)) +
+                      int(parser.isSet(KillUserOption)) + int(parser.isSet(SqlTextOption));
     if (given != 1) {
         error = QStringLiteral("Give one of --kill-process, --kill-database, --kill-user and --sql-text.");
         return std::nullopt;
     }
-    const bool userFilter = parser.isSet(QStringLiteral("nt-domain")) || parser.isSet(QStringLiteral("nt-user"))
-        || parser.isSet(QStringLiteral("host"));
+    const bool userFilter = parser.isSet(QStringLiteral("nt-domain")) ||
+                            parser.isSet(QStringLiteral("nt-user")) || parser.isSet(QStringLiteral("host"));
     if (userFilter && !parser.isSet(KillUserOption)) {
         error = QStringLiteral("--nt-domain, --nt-user and --host go with --kill-user.");
         return std::nullopt;
@@ -171,7 +160,8 @@ void RunOneShotCommand(TTorvaneThread& thread, const TOneShotCommand& command, s
             std::string encrypted;
             std::int32_t stmtStart = 0;
             std::int32_t stmtEnd = 0;
-            const std::string text = thread.GetStatementText(command.Spid, objectName, encrypted, stmtStart, stmtEnd);
+            const std::string text =
+                thread.GetStatementText(command.Spid, objectName, encrypted, stmtStart, stmtEnd);
             out << StatementDescription(objectName, encrypted, stmtStart, stmtEnd) << '\n' << text << '\n';
         }
         break;
@@ -187,18 +177,49 @@ int RunOneShot(const QCommandLineParser& parser)
         std::cerr << error.toStdString() << std::endl;
         return 2;
     }
+    // The connection and the command run on the slot's command thread; the event loop
+    // stays free for a stop signal, which ends the program within FinishWaitMs
+    // whatever the server does.
+    constexpr int FinishWaitMs = 1500;
     TOneShotOwner owner;
-    TTorvaneThread* const thread = new TTorvaneThread;
-    const TThreadStopper stopper(thread);
+    TConnectionSlot slot;
+    int exitCode = 0;
+    const auto finish = [&](int code) {
+        exitCode = code;
+        slot.Stop();
+        QCoreApplication::exit(code);
+    };
+    const TStopSignals signals([&] { finish(0); });
     const TConnectionOptions& connection = command->Connection;
-    if (!thread->ConnectToServer(&owner, 0, connection.Server.toStdString(), connection.WindowsAuthentication,
-                                 connection.UserName.toStdString(), connection.Password.toStdString()))
-        return 1;
-    try {
-        RunOneShotCommand(*thread, *command, std::cout);
-    } catch (const std::exception& failure) {
-        std::cerr << failure.what() << std::endl;
-        return 1;
-    }
-    return 0;
+    slot.Connect(
+        &owner, 0, connection.Server.toStdString(), connection.WindowsAuthentication,
+        connection.UserName.toStdString(), connection.Password.toStdString(),
+        TConnectionSlot::MaxRefreshIntervalSeconds,
+        [&](bool connected) {
+            if (!connected) {
+                finish(1);
+                return;
+            }
+            slot.RunCommand<std::string>(
+                [&command](TTorvaneThread& thread) {
+                    std::ostringstream out;
+                    RunOneShotCommand(thread, *command, out);
+                    return out.str();
+                },
+                [&](const TCommandResult<std::string>& result) {
+                    if (!result.Succeeded()) {
+                        std::cerr << result.Error << std::endl;
+                        finish(1);
+                        return;
+                    }
+                    std::cout << *result.Value;
+                    std::cout.flush();
+                    finish(0);
+                });
+        },
+        false);
+    QCoreApplication::exec();
+    if (!slot.WaitUntilFinished(std::chrono::milliseconds(FinishWaitMs)))
+        AbandonThreadsAndExit(exitCode);
+    return exitCode;
 }

@@ -1,11 +1,11 @@
 #include "engine/Torvanethread.h"
 
 #include "engine/Dbconnectionstring.h"
-#include "settings/Registry.h"
 #include "engine/Torvaneclock.h"
-#include "settings/Torvanesettings.h"
-#include "engine/Torvanesnapshot.h"
 #include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanesnapshot.h"
+#include "settings/Registry.h"
+#include "settings/Torvanesettings.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -43,7 +43,8 @@ std::string ChosenOdbcDriver()
         return name;
     TRegistry registry(TRegistryRoot::LocalMachine);
     if (registry.OpenKeyReadOnly(QString::fromLatin1(TorvaneSettings::RootKey)))
-        if (const auto name = registry.ReadString(QString::fromLatin1(OdbcDriverValue)); name && !name->isEmpty())
+        if (const auto name = registry.ReadString(QString::fromLatin1(OdbcDriverValue));
+            name && !name->isEmpty())
             return name->toStdString();
     return DefaultOdbcDriver;
 }
@@ -51,8 +52,7 @@ std::string ChosenOdbcDriver()
 } // namespace
 
 TTorvaneThread::TTorvaneThread()
-    : Connection(std::make_unique<TDbConnection>()),
-      SnapshotQuery(std::make_unique<TDbQuery>(*Connection)),
+    : Connection(std::make_unique<TDbConnection>()), SnapshotQuery(std::make_unique<TDbQuery>(*Connection)),
       Sync(std::make_shared<TSyncState>())
 {
     std::promise<void> finished;
@@ -75,20 +75,35 @@ void TTorvaneThread::ThreadFunction(TTorvaneThread* thread, std::promise<void> f
     finished.set_value();
 }
 
-std::string TTorvaneThread::BuildConnectionString(const std::string& serverName, bool useWindowsAuthentication,
-                                const std::string& userName, const std::string& password)
+std::string TTorvaneThread::BuildConnectionString(const std::string& serverName,
+                                                  bool useWindowsAuthentication, const std::string& userName,
+                                                  const std::string& password)
 {
-    const std::string tail = ";Initial Catalog=master;Data Source=" + QuoteOleDbValue(serverName)
-        + ";Application Name=" + ApplicationName;
+    const std::string tail = ";Initial Catalog=master;Data Source=" + QuoteOleDbValue(serverName) +
+                             ";Application Name=" + ApplicationName;
     if (useWindowsAuthentication)
         return "Provider=SQLOLEDB.1;Persist Security Info=False;Integrated Security=SSPI" + tail;
-    return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=" + QuoteOleDbValue(userName)
-        + ";Password=" + QuoteOleDbValue(password) + tail;
+    return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=" + QuoteOleDbValue(userName) +
+           ";Password=" + QuoteOleDbValue(password) + tail;
 }
 
 bool TTorvaneThread::ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t slotIndex,
                                      const std::string& serverName, bool useWindowsAuthentication,
                                      const std::string& userName, const std::string& password)
+{
+    try {
+        OpenConnection(ownerWindow, slotIndex, serverName, useWindowsAuthentication, userName, password);
+    } catch (const EDbError& error) {
+        OwnerWindow->ShowMessageBox(error.Message, error.Source);
+        return false;
+    }
+    StartRefreshTimer();
+    return true;
+}
+
+void TTorvaneThread::OpenConnection(TTorvaneOwner* ownerWindow, std::int32_t slotIndex,
+                                    const std::string& serverName, bool useWindowsAuthentication,
+                                    const std::string& userName, const std::string& password)
 {
     OwnerWindow = ownerWindow;
     SlotIndex = slotIndex;
@@ -97,18 +112,20 @@ bool TTorvaneThread::ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t sl
     Connection->SetDriver(ChosenOdbcDriver());
     try {
         Connection->Open();
-        // A failure after the logon is shown like a failed logon: the caller then stops
-        // the thread, which closes the connection, instead of keeping a half-made one.
+        // A failure after the logon is handled like a failed logon: the caller then
+        // stops the thread, which closes the connection, instead of keeping a half-made one.
         TDbQuery query(*Connection);
-        query.SetCommandText("select count(*) as counter \r\n from syscolumns \r\n where name = 'stmt_start' \r\n"
-                             " and object_name(id) = 'sysprocesses'");
+        query.SetCommandText(
+            "select count(*) as counter \r\n from syscolumns \r\n where name = 'stmt_start' \r\n"
+            " and object_name(id) = 'sysprocesses'");
         query.Open();
         SqlTextAvailable = query.AsInteger("counter") == 1;
         query.Close();
         if (!SqlTextAvailable) {
             SqlTextUnavailableMessage = "This feature requires SQL Server 2000 SP 3 or greater";
         } else {
-            query.SetCommandText("select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'");
+            query.SetCommandText(
+                "select permissions(id)&0x20 as permission from sysobjects where name = 'fn_get_sql'");
             query.Open();
             SqlTextAvailable = query.AsInteger("permission") > 0;
             query.Close();
@@ -119,17 +136,20 @@ bool TTorvaneThread::ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t sl
         query.Open();
         ServerStartTime = query.AsDateTime("serverstarttime");
         query.Close();
-    } catch (const EDbError& error) {
+    } catch (const EDbError&) {
         Connection->Close();
-        OwnerWindow->ShowMessageBox(error.Message, error.Source);
-        return false;
+        throw;
     }
     SnapshotQuery->SetCommandText(ProcessSnapshotSql);
+}
+
+void TTorvaneThread::StartRefreshTimer()
+{
     RefreshTimer = std::make_unique<QTimer>();
     RefreshTimer->setInterval(1000);
-    QObject::connect(RefreshTimer.get(), &QTimer::timeout, RefreshTimer.get(), [this] { RefreshTimerTick(); });
+    QObject::connect(RefreshTimer.get(), &QTimer::timeout, RefreshTimer.get(),
+                     [this] { RefreshTimerTick(); });
     RefreshTimer->start();
-    return true;
 }
 
 void TTorvaneThread::RequestRefresh()
@@ -175,15 +195,27 @@ bool TTorvaneThread::Terminated() const
 
 bool TTorvaneThread::Reconnect()
 {
+    if (!ReopenConnection())
+        return false;
+    ResumeAfterReconnect();
+    return true;
+}
+
+bool TTorvaneThread::ReopenConnection()
+{
     try {
         Connection->Open();
     } catch (const EDbError&) {
         return false;
     }
+    return true;
+}
+
+void TTorvaneThread::ResumeAfterReconnect()
+{
     Disconnected = false;
     if (RefreshTimer)
         RefreshTimer->start();
-    return true;
 }
 
 void TTorvaneThread::SetRefreshInterval(int milliseconds)

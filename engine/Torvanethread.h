@@ -47,7 +47,17 @@ public:
     // the error's message with its source as caption and false is returned; the caller
     // then calls Stop and Wake.
     bool ConnectToServer(TTorvaneOwner* ownerWindow, std::int32_t slotIndex, const std::string& serverName,
-                         bool useWindowsAuthentication, const std::string& userName, const std::string& password);
+                         bool useWindowsAuthentication, const std::string& userName,
+                         const std::string& password);
+
+    // ConnectToServer in its two halves, so that a window never waits for a server:
+    // OpenConnection does everything that talks to the server and may run on any
+    // thread (it throws EDbError and leaves the connection closed on failure);
+    // StartRefreshTimer runs on the main thread once it has succeeded.
+    void OpenConnection(TTorvaneOwner* ownerWindow, std::int32_t slotIndex, const std::string& serverName,
+                        bool useWindowsAuthentication, const std::string& userName,
+                        const std::string& password);
+    void StartRefreshTimer();
 
     // The OLE DB connection string ConnectToServer uses. With Windows authentication
     // the user name and password are left out. A value holding a ; or a quote, or
@@ -66,6 +76,10 @@ public:
     // Reopens the connection after a disconnect: false (nothing changes) while the
     // server cannot be reached; true re-enables the timer.
     bool Reconnect();
+    // Reconnect in its two halves: ReopenConnection talks to the server and may run on
+    // any thread; ResumeAfterReconnect (main thread) follows a successful reopen.
+    bool ReopenConnection();
+    void ResumeAfterReconnect();
     // The refresh timer's interval; the main window sets the user's refresh interval.
     void SetRefreshInterval(int milliseconds);
     bool RefreshTimerActive() const;

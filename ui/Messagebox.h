@@ -9,9 +9,25 @@
 
 class QWidget;
 
-enum class TMessageButtons { Ok, YesNo };
-enum class TMessageResult { Ok, Yes, No };
-enum class TMessageIcon { None, Information, Warning, Error, Question };
+enum class TMessageButtons
+{
+    Ok,
+    YesNo
+};
+enum class TMessageResult
+{
+    Ok,
+    Yes,
+    No
+};
+enum class TMessageIcon
+{
+    None,
+    Information,
+    Warning,
+    Error,
+    Question
+};
 
 struct TMessageRequest
 {

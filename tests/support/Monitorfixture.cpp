@@ -1,28 +1,15 @@
 #include "tests/support/Monitorfixture.h"
 
-#include "engine/Commonfuncs.h"
-#include "model/Torvaneprocessdatabases.h"
-#include "model/Torvaneprocessthreads.h"
-#include "model/Torvaneprocessuserprocesses.h"
-#include "model/Torvaneprocessusers.h"
-#include "engine/Torvaneserverperformance.h"
+#include "engine/Connectionslot.h"
 #include "engine/Torvanethread.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <chrono>
+#include <optional>
 
-namespace {
-
-std::optional<double> ParseText(std::string_view text)
-{
-    return TextToDateTime(text);
-}
-
-} // namespace
-
-TMonitorFixture::TMonitorFixture()
-    : FThread(new TTorvaneThread), FFinished(FThread->Finished())
-{
-}
+TMonitorFixture::TMonitorFixture() : FSlot(std::make_unique<TConnectionSlot>()) {}
 
 TMonitorFixture::~TMonitorFixture()
 {
@@ -31,24 +18,26 @@ TMonitorFixture::~TMonitorFixture()
     WaitUntilFinished(120000);
 }
 
-bool TMonitorFixture::Connect(const std::string& serverName, bool windowsAuthentication, const std::string& userName,
-                              const std::string& password, int intervalMs, bool firstRefresh)
+bool TMonitorFixture::Connect(const std::string& serverName, bool windowsAuthentication,
+                              const std::string& userName, const std::string& password, int intervalMs,
+                              bool firstRefresh)
 {
-    if (!FThread->ConnectToServer(&Owner, Slot, serverName, windowsAuthentication, userName, password)) {
-        Stop();
+    std::optional<bool> outcome;
+    FSlot->Connect(
+        &Owner, Slot, serverName, windowsAuthentication, userName, password,
+        TConnectionSlot::MaxRefreshIntervalSeconds, [&](bool connected) { outcome = connected; }, false);
+    FThread = FSlot->Thread();
+    FFinished = FThread->Finished();
+    const QDeadlineTimer deadline(std::chrono::minutes(2));
+    while (!outcome && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    if (!outcome.value_or(false))
         return false;
-    }
-    Databases = std::make_unique<TTorvaneProcessDatabases>(ParseText);
-    Users = std::make_unique<TTorvaneProcessUsers>(ParseText);
-    UserProcesses = std::make_unique<TTorvaneProcessUserProcesses>();
-    Threads = std::make_unique<TTorvaneProcessThreads>();
-    ServerPerformance = std::make_unique<TTorvaneServerPerformance>();
-    ServerPerformance->SetServerName(serverName);
-    FThread->Databases = Databases.get();
-    FThread->Users = Users.get();
-    FThread->UserProcesses = UserProcesses.get();
-    FThread->Threads = Threads.get();
-    FThread->ServerPerformance = ServerPerformance.get();
+    Databases = FSlot->Databases();
+    Users = FSlot->Users();
+    UserProcesses = FSlot->UserProcesses();
+    Threads = FSlot->Threads();
+    ServerPerformance = FSlot->ServerPerformance();
     FThread->SetRefreshInterval(intervalMs);
     if (firstRefresh)
         FThread->RequestRefresh();
@@ -57,24 +46,22 @@ bool TMonitorFixture::Connect(const std::string& serverName, bool windowsAuthent
 
 void TMonitorFixture::Stop()
 {
-    if (FThread) {
-        FThread->Stop();
-        FThread->Wake();
-        FThread = nullptr;
-    }
+    if (FSlot)
+        FSlot->Stop();
 }
 
 void TMonitorFixture::StopAndDestroyModels()
 {
-    Stop();
-    Databases.reset();
-    Users.reset();
-    UserProcesses.reset();
-    Threads.reset();
-    ServerPerformance.reset();
+    FSlot.reset();
+    Databases = nullptr;
+    Users = nullptr;
+    UserProcesses = nullptr;
+    Threads = nullptr;
+    ServerPerformance = nullptr;
 }
 
 bool TMonitorFixture::WaitUntilFinished(int milliseconds) const
 {
-    return FFinished.wait_for(std::chrono::milliseconds(milliseconds)) == std::future_status::ready;
+    return !FFinished.valid() ||
+           FFinished.wait_for(std::chrono::milliseconds(milliseconds)) == std::future_status::ready;
 }

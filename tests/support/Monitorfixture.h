@@ -1,7 +1,6 @@
 #pragma once
-// One monitored server as the main window keeps it: a monitor thread, a recording
-// owner and the slot's five model objects, connected in the main window's order. The
-// thread is stopped and waited for when the fixture goes, before the models.
+// One monitored server as the main window keeps it: a connection slot with a recording
+// owner. The thread is stopped and waited for when the fixture goes, before the models.
 
 #include "tests/support/Recordingowner.h"
 
@@ -9,6 +8,7 @@
 #include <memory>
 #include <string>
 
+class TConnectionSlot;
 class TTorvaneProcessDatabases;
 class TTorvaneProcessThreads;
 class TTorvaneProcessUserProcesses;
@@ -26,13 +26,13 @@ public:
     TMonitorFixture(const TMonitorFixture&) = delete;
     TMonitorFixture& operator=(const TMonitorFixture&) = delete;
 
-    // ConnectToServer, then on success the models, the timer interval and, unless
-    // told not to, the first refresh. On failure the thread is stopped as the main
-    // window does.
+    // Connects through the slot and waits (running events) for the outcome. The
+    // interval goes to the thread's timer as given, so tests may tick faster than the
+    // slot's one-second minimum.
     bool Connect(const std::string& serverName, bool windowsAuthentication, const std::string& userName,
                  const std::string& password, int intervalMs = 100000, bool firstRefresh = true);
 
-    // Stop and Wake, as the main window does on destruction; the thread is gone after.
+    // Stop and Wake, as the main window does on destruction.
     void Stop();
     // Stop, then destroy the models at once, as the main window does.
     void StopAndDestroyModels();
@@ -43,13 +43,14 @@ public:
     int Refreshes() const { return Owner.Count("RefreshSlotView"); }
 
     TRecordingOwner Owner;
-    std::unique_ptr<TTorvaneProcessDatabases> Databases;
-    std::unique_ptr<TTorvaneProcessUsers> Users;
-    std::unique_ptr<TTorvaneProcessUserProcesses> UserProcesses;
-    std::unique_ptr<TTorvaneProcessThreads> Threads;
-    std::unique_ptr<TTorvaneServerPerformance> ServerPerformance;
+    TTorvaneProcessDatabases* Databases = nullptr;
+    TTorvaneProcessUsers* Users = nullptr;
+    TTorvaneProcessUserProcesses* UserProcesses = nullptr;
+    TTorvaneProcessThreads* Threads = nullptr;
+    TTorvaneServerPerformance* ServerPerformance = nullptr;
 
 private:
-    TTorvaneThread* FThread;
+    std::unique_ptr<TConnectionSlot> FSlot;
+    TTorvaneThread* FThread = nullptr;
     std::shared_future<void> FFinished;
 };

@@ -1,0 +1,161 @@
+#include "ui/Gridmodel.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString EmptyText;
+
+} // namespace
+
+TGridModel::TGridModel(int32_t columns, QObject* parent)
+    : QAbstractTableModel(parent), Columns(columns), Cells(static_cast<std::size_t>(columns)),
+      Widths(static_cast<std::size_t>(columns), 64),
+      Alignments(static_cast<std::size_t>(columns), Qt::AlignLeft)
+{
+}
+
+void TGridModel::SetColumns(const std::vector<QString>& headings, const std::vector<int>& widths,
+                            const std::vector<Qt::Alignment>& alignments)
+{
+    for (int32_t col = 0; col < Columns; ++col) {
+        const auto index = static_cast<std::size_t>(col);
+        if (index < headings.size())
+            Cells[index] = headings[index];
+        if (index < widths.size())
+            Widths[index] = widths[index];
+        if (index < alignments.size())
+            Alignments[index] = alignments[index];
+    }
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, Columns - 1);
+}
+
+int TGridModel::ColumnWidth(int column) const
+{
+    return column >= 0 && column < Columns ? Widths[static_cast<std::size_t>(column)] : 0;
+}
+
+void TGridModel::SetColumnWidth(int column, int width)
+{
+    if (column >= 0 && column < Columns && width > 0)
+        Widths[static_cast<std::size_t>(column)] = width;
+}
+
+int32_t TGridModel::RowCount() const
+{
+    return Rows;
+}
+
+void TGridModel::SetRowCount(int32_t rows)
+{
+    rows = std::max<int32_t>(rows, 1);
+    if (rows == Rows)
+        return;
+    Cells.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(Columns));
+    Rows = rows;
+    if (UpdateDepth == 0)
+        Publish();
+}
+
+int32_t TGridModel::ColCount() const
+{
+    return Columns;
+}
+
+std::string TGridModel::Cell(int32_t col, int32_t row) const
+{
+    return CellText(col, row).toStdString();
+}
+
+const QString& TGridModel::CellText(int32_t col, int32_t row) const
+{
+    if (col < 0 || col >= Columns || row < 0 || row >= Rows)
+        return EmptyText;
+    return Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(Columns) +
+                 static_cast<std::size_t>(col)];
+}
+
+void TGridModel::SetCell(int32_t col, int32_t row, std::string_view text)
+{
+    if (col < 0 || col >= Columns || row < 0 || row >= Rows)
+        return;
+    QString& cell = Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(Columns) +
+                          static_cast<std::size_t>(col)];
+    cell = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (UpdateDepth == 0)
+        Publish();
+}
+
+void TGridModel::BeginUpdate()
+{
+    ++UpdateDepth;
+}
+
+void TGridModel::EndUpdate()
+{
+    if (UpdateDepth > 0 && --UpdateDepth == 0)
+        Publish();
+}
+
+void TGridModel::Publish()
+{
+    if (PublishedRows != Rows) {
+        beginResetModel();
+        PublishedRows = Rows;
+        endResetModel();
+    } else if (Rows > 1) {
+        Q_EMIT dataChanged(index(0, 0), index(Rows - 2, Columns - 1));
+    }
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, Columns - 1);
+    Q_EMIT Filled();
+}
+
+int TGridModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : PublishedRows - 1;
+}
+
+int TGridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : Columns;
+}
+
+QVariant TGridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const int32_t row = index.row() + 1;
+    switch (role) {
+    case Qt::DisplayRole:
+        return index.column() == 0 ? QVariant() : QVariant(CellText(index.column(), row));
+    case StateCodeRole:
+        return index.column() == 0 ? QVariant(CellText(0, row)) : QVariant();
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Alignments[static_cast<std::size_t>(index.column())] | Qt::AlignTop);
+    default:
+        return {};
+    }
+}
+
+QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= Columns)
+        return {};
+    if (role == Qt::DisplayRole) {
+        // The heading keeps the cells' one blank on the aligned side.
+        const QString& text = CellText(section, 0);
+        if (section == 0 || text.isEmpty())
+            return text;
+        if (Alignments[static_cast<std::size_t>(section)] & Qt::AlignRight)
+            return QString(text + QLatin1Char(' '));
+        return QString(QLatin1Char(' ') + text);
+    }
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Alignments[static_cast<std::size_t>(section)] | Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}

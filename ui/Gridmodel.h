@@ -1,0 +1,64 @@
+#pragma once
+// The Qt side of the model's string grids: one table model that the fills write into
+// (it implements TStringGrid), with row 0 as the heading row shown by the views'
+// horizontal header. A fill is one change: a single whole-table dataChanged when the
+// row count stayed, a reset when it changed, never a signal per cell.
+
+#include "model/Stringgrid.h"
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include <vector>
+
+class TGridModel : public QAbstractTableModel, public TStringGrid
+{
+    Q_OBJECT
+
+public:
+    // The role that tells the delegate a cell is column 0's state picture.
+    static constexpr int StateCodeRole = Qt::UserRole + 1;
+
+    explicit TGridModel(int32_t columns, QObject* parent = nullptr);
+
+    // The columns' headings, widths and alignments (Qt::AlignRight or Qt::AlignLeft);
+    // column 0 is the state picture of every data row.
+    void SetColumns(const std::vector<QString>& headings, const std::vector<int>& widths,
+                    const std::vector<Qt::Alignment>& alignments);
+    int ColumnWidth(int column) const;
+    // The user widened or narrowed a column: kept across fills.
+    void SetColumnWidth(int column, int width);
+
+    // TStringGrid: grid rows, row 0 the heading. Data row r of the grid is view row r-1.
+    int32_t RowCount() const override;
+    void SetRowCount(int32_t rows) override;
+    int32_t ColCount() const override;
+    std::string Cell(int32_t col, int32_t row) const override;
+    void SetCell(int32_t col, int32_t row, std::string_view text) override;
+    void BeginUpdate() override;
+    void EndUpdate() override;
+    // The cell as shown, without a conversion.
+    const QString& CellText(int32_t col, int32_t row) const;
+
+    // QAbstractTableModel: data rows only; the heading is the horizontal header.
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+Q_SIGNALS:
+    // After every fill, whether or not the row count changed.
+    void Filled();
+
+private:
+    void Publish();
+
+    int32_t Columns;
+    std::vector<QString> Cells; // row-major, Rows x Columns, row 0 the heading
+    int32_t Rows = 1;
+    int32_t PublishedRows = 1;
+    int UpdateDepth = 0;
+    std::vector<int> Widths;
+    std::vector<Qt::Alignment> Alignments;
+};

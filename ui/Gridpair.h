@@ -1,0 +1,55 @@
+#pragma once
+// Two table views over one grid model, side by side with a splitter between them: the
+// left one shows the leading (frozen) columns, the right one the rest. They scroll
+// vertically together and share one highlighted row, SelectedRow, a grid row number
+// (1 = first data row) kept by the pair as the views' own integer.
+
+#include <QWidget>
+
+class QSplitter;
+class QTableView;
+class TGridDelegate;
+class TGridModel;
+
+class TGridPair : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // frozenColumns: how many leading columns the left view shows; leftWidth its width.
+    TGridPair(TGridModel* model, int frozenColumns, int leftWidth, QWidget* parent = nullptr);
+
+    TGridModel* Model() const { return GridModel; }
+    QTableView* Left() const { return LeftView; }
+    QTableView* Right() const { return RightView; }
+    QSplitter* Splitter() const { return PairSplitter; }
+
+    int SelectedRow() const { return Selected; }
+    // Highlights the row and scrolls it into view; emits nothing.
+    void SetSelectedRow(int gridRow);
+    // Applies the model's column widths to both views (after SetColumns).
+    void ApplyColumnWidths();
+    // Repaints the rows of both views without touching the model.
+    void Repaint();
+
+Q_SIGNALS:
+    // The user selected a row (click, keyboard) in either view.
+    void RowSelected(int gridRow);
+    // Right mouse button on a row of either view (the row is selected first, without
+    // RowSelected); gridRow is 0 on the empty area below the rows.
+    void RowContextMenu(int gridRow, const QPoint& globalPosition);
+
+private:
+    void SetupView(QTableView* view);
+    void ShowFrozenColumns();
+    void CurrentRowChanged(int viewRow);
+
+    TGridModel* const GridModel;
+    const int FrozenColumns;
+    QSplitter* PairSplitter;
+    QTableView* LeftView;
+    QTableView* RightView;
+    TGridDelegate* Delegate;
+    int Selected = 1;
+    bool Programmatic = false;
+};
