@@ -42,9 +42,10 @@ void AddHeadlessOptions(QCommandLineParser& parser)
                       QStringLiteral("seconds")});
     parser.addOption({QStringLiteral("refreshes"), QStringLiteral("Stop after this many refreshes."),
                       QStringLiteral("n")});
-    parser.addOption({QStringLiteral("show"),
-                      QStringLiteral("Print this table after every refresh: users, databases, processes or stats."),
-                      QStringLiteral("table")});
+    parser.addOption(
+        {QStringLiteral("show"),
+         QStringLiteral("Print this table after every refresh: users, databases, processes or stats."),
+         QStringLiteral("table")});
 }
 
 namespace {
@@ -97,4 +98,57 @@ std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& pa
         }
     }
     return options;
+}
+
+std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList& arguments, QString& error)
+{
+    std::vector<TConnectionOptions> servers;
+    std::vector<int> credentials; // per server: how many of --user / --windows-auth it took
+    const QString password =
+        QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+    const auto valueOf = [&](qsizetype& index, const QString& option) -> std::optional<QString> {
+        const QString& argument = arguments[index];
+        if (argument.startsWith(option + QLatin1Char('=')))
+            return argument.mid(option.size() + 1);
+        if (argument == option && index + 1 < arguments.size())
+            return arguments[++index];
+        return std::nullopt;
+    };
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QString& argument = arguments[index];
+        if (argument == QLatin1String("--server") || argument.startsWith(QLatin1String("--server="))) {
+            const auto name = valueOf(index, QStringLiteral("--server"));
+            if (!name || name->trimmed().isEmpty()) {
+                error = QStringLiteral("--server needs the name of a server.");
+                return std::nullopt;
+            }
+            servers.push_back({*name, false, {}, {}});
+            credentials.push_back(0);
+        } else if (argument == QLatin1String("--user") || argument.startsWith(QLatin1String("--user="))) {
+            const auto user = valueOf(index, QStringLiteral("--user"));
+            if (servers.empty() || !user) {
+                error = QStringLiteral("--user goes after the --server it logs on to.");
+                return std::nullopt;
+            }
+            servers.back().UserName = *user;
+            servers.back().Password = password;
+            ++credentials.back();
+        } else if (argument == QLatin1String("--windows-auth")) {
+            if (servers.empty()) {
+                error = QStringLiteral("--windows-auth goes after the --server it logs on to.");
+                return std::nullopt;
+            }
+            servers.back().WindowsAuthentication = true;
+            ++credentials.back();
+        }
+    }
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        if (credentials[i] != 1) {
+            error = QStringLiteral("Give the server %1 either --user NAME (password in TORVANE_PASSWORD) or "
+                                   "--windows-auth.")
+                        .arg(servers[i].Server);
+            return std::nullopt;
+        }
+    }
+    return servers;
 }

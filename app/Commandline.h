@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // How to reach and log on to one server. The password is never taken from the command
 // line (other users could read it in the process list) but from TORVANE_PASSWORD.
@@ -26,7 +27,14 @@ std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser
 // --headless, --interval SECONDS, --refreshes N, --show users|databases|processes|stats.
 void AddHeadlessOptions(QCommandLineParser& parser);
 
-enum class EHeadlessTable { None, Users, Databases, Processes, Stats };
+enum class EHeadlessTable
+{
+    None,
+    Users,
+    Databases,
+    Processes,
+    Stats
+};
 
 struct THeadlessOptions
 {
@@ -36,3 +44,8 @@ struct THeadlessOptions
     EHeadlessTable Show = EHeadlessTable::None;
 };
 std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser, QString& error);
+
+// The servers of the window's command line in the order given: each --server takes
+// the --user or --windows-auth that follows it before the next --server. Empty with
+// error set when a server has neither or both. SQL logins share TORVANE_PASSWORD.
+std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList& arguments, QString& error);

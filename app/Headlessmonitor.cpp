@@ -142,7 +142,12 @@ int RunHeadless(const QCommandLineParser& parser)
         std::cerr << error.toStdString() << std::endl;
         return 2;
     }
-    THeadlessMonitor monitor(*options);
+    return RunHeadlessMonitor(*options);
+}
+
+int RunHeadlessMonitor(const THeadlessOptions& options)
+{
+    THeadlessMonitor monitor(options);
     const TStopSignals signals([&monitor] { monitor.Finish(0); });
     if (!signals.Watching()) {
         std::cerr << "Cannot watch for SIGINT and SIGTERM." << std::endl;

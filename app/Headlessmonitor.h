@@ -52,3 +52,5 @@ private:
 // (0 after the refreshes asked for or a stop by SIGINT or SIGTERM, 1 when the first
 // connection fails, 2 for a bad command line). A second signal ends it at once.
 int RunHeadless(const QCommandLineParser& parser);
+// The same with options already read.
+int RunHeadlessMonitor(const THeadlessOptions& options);

@@ -1,11 +1,11 @@
 #include "app/Headlesstables.h"
 
 #include "engine/Commonfuncs.h"
+#include "engine/Torvaneserverperformance.h"
 #include "model/Memorystringgrid.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
-#include "engine/Torvaneserverperformance.h"
 
 #include <array>
 #include <initializer_list>
@@ -30,8 +30,7 @@ std::string GridText(const TMemoryStringGrid& grid)
     return text;
 }
 
-template <std::size_t N>
-std::array<int32_t, N> IdentityColumns()
+template <std::size_t N> std::array<int32_t, N> IdentityColumns()
 {
     std::array<int32_t, N> map{};
     std::iota(map.begin(), map.end(), 0);
@@ -42,9 +41,9 @@ std::array<int32_t, N> IdentityColumns()
 
 std::string UsersTable(const TTorvaneProcessUsers& users)
 {
-    TMemoryStringGrid grid = CaptionedGrid({"", "Current Users", "Host", "#Procs", "Latest Activity", "CPU Usage",
-                                            "Memory Usage", "Physical IO", "Locked", "NT Login Name", "Net Library",
-                                            "Net Address"});
+    TMemoryStringGrid grid =
+        CaptionedGrid({"", "Current Users", "Host", "#Procs", "Latest Activity", "CPU Usage", "Memory Usage",
+                       "Physical IO", "Locked", "NT Login Name", "Net Library", "Net Address"});
     users.FillUserGrid(grid, IdentityColumns<TTorvaneProcessUsers::ColumnCount>(), false);
     return GridText(grid);
 }
@@ -59,9 +58,9 @@ std::string DatabasesTable(const TTorvaneProcessDatabases& databases)
 
 std::string ProcessesTable(const TTorvaneProcessUserProcesses& processes)
 {
-    TMemoryStringGrid grid = CaptionedGrid({"", "SPID", "Login", "Database", "Command", "Program", "Blocked",
-                                            "Login Time", "Last Batch", "CPU Usage", "Memory Usage", "Physical IO",
-                                            "Wait time", "Open Trans", "Threads", "Host Process"});
+    TMemoryStringGrid grid = CaptionedGrid(
+        {"", "SPID", "Login", "Database", "Command", "Program", "Blocked", "Login Time", "Last Batch",
+         "CPU Usage", "Memory Usage", "Physical IO", "Wait time", "Open Trans", "Threads", "Host Process"});
     processes.FillProcessGrid(grid, false);
     return GridText(grid);
 }
@@ -70,8 +69,9 @@ std::string StatsTable(const TTorvaneServerPerformance& performance)
 {
     using P = TTorvaneServerPerformance;
     constexpr int Newest = P::HistoryLength - 1;
-    std::string text = "Timestamp\tCPU\tResponse\tUsers\tSessions\tNetworkSent\tNetworkReceived\tNetworkErrored"
-                       "\tDiskRead\tDiskWrite\tDiskError\n";
+    std::string text =
+        "Timestamp\tCPU\tResponse\tUsers\tSessions\tNetworkSent\tNetworkReceived\tNetworkErrored"
+        "\tDiskRead\tDiskWrite\tDiskError\n";
     text += DateTimeToText(performance.SampleTime()[Newest]);
     for (const int series : {P::SeriesCpuBusy, P::SeriesResponse, P::SeriesUsers, P::SeriesSessions,
                              P::SeriesPacketsSent, P::SeriesPacketsReceived, P::SeriesPacketErrors,

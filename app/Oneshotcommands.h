@@ -15,8 +15,18 @@
 
 class TTorvaneThread;
 
-enum class EOneShotKind { KillProcess, KillDatabase, KillUser, SqlText };
-enum class ESqlTextSource { InputBuffer, Statement };
+enum class EOneShotKind
+{
+    KillProcess,
+    KillDatabase,
+    KillUser,
+    SqlText
+};
+enum class ESqlTextSource
+{
+    InputBuffer,
+    Statement
+};
 
 struct TOneShotCommand
 {

@@ -1,0 +1,102 @@
+#include "app/Windowmode.h"
+
+#include "app/Commandline.h"
+#include "app/Headlessmonitor.h"
+#include "app/Stopsignals.h"
+#include "sandbox/Sandboxserver.h"
+#include "ui/Formmain.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+// How long closing the window waits for monitor threads before abandoning them.
+constexpr int CloseWaitMs = 1500;
+
+const QString DemoOption = QStringLiteral("demo");
+
+// The sandbox inside the program, for --demo: a living simulated server on a free
+// loopback port with the sandbox's own sa login.
+std::unique_ptr<sandbox::TSandboxServer> StartDemoServer(TConnectionOptions& connection)
+{
+    auto server = std::make_unique<sandbox::TSandboxServer>();
+    if (!server->Start(0)) {
+        std::cerr << "The built-in sandbox server could not start: " << server->LastError() << std::endl;
+        return nullptr;
+    }
+    connection.Server = QStringLiteral("127.0.0.1,%1").arg(server->Port());
+    connection.UserName = QStringLiteral("sa");
+    connection.Password = QStringLiteral("torvane");
+    std::cerr << "Sandbox SQL Server listening on " << connection.Server.toStdString()
+              << " (login sa, password torvane)" << std::endl;
+    return server;
+}
+
+} // namespace
+
+void AddWindowOptions(QCommandLineParser& parser)
+{
+    parser.addOption({DemoOption, QStringLiteral("Start the built-in sandbox server and monitor it.")});
+}
+
+bool HaveDisplay()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+int RunWindow(const QCommandLineParser& parser)
+{
+    QString error;
+    auto servers = ReadServerList(QCoreApplication::arguments(), error);
+    if (!servers) {
+        std::cerr << error.toStdString() << std::endl;
+        return 2;
+    }
+    std::unique_ptr<sandbox::TSandboxServer> demo;
+    if (parser.isSet(DemoOption)) {
+        TConnectionOptions connection;
+        demo = StartDemoServer(connection);
+        if (!demo)
+            return 1;
+        servers->insert(servers->begin(), connection);
+    }
+
+    if (!HaveDisplay()) {
+        std::cerr << "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running the headless monitor "
+                     "instead."
+                  << std::endl;
+        if (servers->empty()) {
+            std::cerr << "Name a server with --server and --user or --windows-auth, or use --demo."
+                      << std::endl;
+            return 2;
+        }
+        THeadlessOptions options;
+        options.Connection = servers->front();
+        options.Show = EHeadlessTable::Processes;
+        return RunHeadlessMonitor(options);
+    }
+
+    TFormMain window;
+    window.SetLogonOnFirstActivation(servers->empty());
+    // The first activation reads the saved interval; connect after it so every slot
+    // starts with that interval.
+    window.show();
+    QCoreApplication::processEvents();
+    for (const TConnectionOptions& server : *servers)
+        window.ConnectServer(server.Server, server.WindowsAuthentication, server.UserName, server.Password);
+    const TStopSignals signals([&window] { window.close(); });
+    const int exitCode = QApplication::exec();
+    if (!window.StopAllSlots(CloseWaitMs))
+        AbandonThreadsAndExit(exitCode);
+    return exitCode;
+}

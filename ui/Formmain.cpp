@@ -1,0 +1,476 @@
+#include "ui/Formmain.h"
+
+#include "engine/Connectionslot.h"
+#include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanethread.h"
+#include "model/Torvaneprocessdatabases.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
+#include "settings/Torvanesettings.h"
+#include "ui/Messagebox.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr int SlotRole = Qt::UserRole + 1;
+const QColor ServerListBackground(0x33, 0x2B, 0x32);
+
+// Server list items: red text while the server is disconnected, white otherwise, the
+// text at the item's top-left corner without margin.
+class TServerItemDelegate : public QStyledItemDelegate
+{
+public:
+    TServerItemDelegate(const TFormMain* mainWindow, QObject* parent)
+        : QStyledItemDelegate(parent), MainWindow(mainWindow)
+    {
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const int slot = index.data(SlotRole).toInt();
+        const TConnectionSlot* connection = MainWindow->Slot(slot);
+        const bool disconnected =
+            connection && connection->InUse() && connection->ServerPerformance()->Disconnected;
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->fillRect(option.rect, selected ? option.palette.highlight().color() : ServerListBackground);
+        painter->setPen(disconnected ? QColor(0xFF, 0, 0) : QColor(0xFF, 0xFF, 0xFF));
+        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                          index.data(Qt::DisplayRole).toString());
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(),
+                std::max(13, option.fontMetrics.height())};
+    }
+
+private:
+    const TFormMain* MainWindow;
+};
+
+QToolButton* ToolbarButton(QWidget* parent, const QString& picture, const QString& hint)
+{
+    auto* button = new QToolButton(parent);
+    button->setIcon(QIcon(QStringLiteral(":/torvane/") + picture));
+    button->setIconSize(QSize(44, 44));
+    button->setFixedSize(50, 50);
+    button->setAutoRaise(true);
+    button->setToolTip(hint);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+} // namespace
+
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Velquin SQL Server Monitor"));
+    // The system's UI font, at the window's 8 points.
+    QFont windowFont = QApplication::font();
+    windowFont.setPointSize(8);
+    setFont(windowFont);
+    resize(756, 568);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+
+    BuildMenus();
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* panelToolbar = new QFrame(central);
+    panelToolbar->setObjectName(QStringLiteral("PanelToolbar"));
+    panelToolbar->setFixedHeight(52);
+    panelToolbar->setFrameShape(QFrame::Box);
+    panelToolbar->setStyleSheet(
+        QStringLiteral("#PanelToolbar { background: #EBE9ED; border: 1px solid #A9A4AD;"
+                       " border-image: url(:/torvane/toolbar-background.svg) 0 0 0 0 stretch stretch; }"));
+    BuildToolbar(panelToolbar);
+    layout->addWidget(panelToolbar);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, central);
+    splitter->setHandleWidth(3);
+    splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: #332B32; }"));
+    splitter->setOpaqueResize(true);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(BuildServerPanel());
+    auto* panelClient = new QFrame(splitter);
+    panelClient->setFrameShape(QFrame::Box);
+    panelClient->setStyleSheet(QStringLiteral("QFrame#PanelClient { border: 1px solid #A9A4AD; }"));
+    panelClient->setObjectName(QStringLiteral("PanelClient"));
+    auto* clientLayout = new QVBoxLayout(panelClient);
+    clientLayout->setContentsMargins(1, 1, 1, 1);
+    FrameCurrentConnection = new TFrameConnection(panelClient);
+    clientLayout->addWidget(FrameCurrentConnection);
+    splitter->addWidget(panelClient);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({185, 571});
+    layout->addWidget(splitter, 1);
+    setCentralWidget(central);
+
+    StatusLine = new QLabel(this);
+    statusBar()->addWidget(StatusLine, 1);
+    statusBar()->setSizeGripEnabled(false);
+
+    ReconnectTimer = new QTimer(this);
+    connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectLostServers(); });
+    ReconnectTimer->start(FRefreshIntervalSeconds * 1000);
+
+    SetToolbarMode(0);
+    FrameCurrentConnection->SetMainWindow(this);
+    FrameCurrentConnection->SetupViews();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TFormMain::~TFormMain()
+{
+    StopAllSlots(0);
+}
+
+void TFormMain::BuildMenus()
+{
+    QMenu* server1 = menuBar()->addMenu(QStringLiteral("Monitor"));
+    Connect1 =
+        server1->addAction(QStringLiteral("Connect To New Server"), this, [this] { ShowLogonDialog(); });
+    Properties1 =
+        server1->addAction(QStringLiteral("Properties"), this, [this] { Q_EMIT PropertiesRequested(); });
+    server1->addSeparator();
+    ExitMonitor1 = server1->addAction(QStringLiteral("Exit Monitor"), this, [this] { close(); });
+
+    QMenu* mnuView = menuBar()->addMenu(QStringLiteral("&View"));
+    ResetCPUPhysicalIOStats1 = mnuView->addAction(QStringLiteral("Reset CPU/ Physical IO Stats"), this,
+                                                  [this] { ResetCPUPhysicalIOStats1Click(); });
+    mnuView->addSeparator();
+    mnuDisplayOriginalCPUPhysicalIO1 = mnuView->addAction(QStringLiteral("Display Original CPU/Physical IO"));
+    mnuDisplayOriginalCPUPhysicalIO1->setCheckable(true);
+    mnuDisplayOriginalCPUPhysicalIO1->setChecked(true);
+    // The check mark is flipped by this handler alone, as the toggle's rule needs
+    // the mark from before the click.
+    connect(mnuDisplayOriginalCPUPhysicalIO1, &QAction::triggered, this, [this] {
+        mnuDisplayOriginalCPUPhysicalIO1->setChecked(!mnuDisplayOriginalCPUPhysicalIO1->isChecked());
+        mnuDisplayOriginalCPUPhysicalIO1Click();
+    });
+
+    QMenu* process1 = menuBar()->addMenu(QStringLiteral("Process"));
+    KillProcess1 = process1->addAction(QStringLiteral("Kill Process"), this,
+                                       [this] { FrameCurrentConnection->KillSelectedProcess(); });
+    KillAllProcesses1 = process1->addAction(QStringLiteral("Kill All Processes"), this,
+                                            [this] { FrameCurrentConnection->KillAllProcesses(); });
+
+    QMenu* help1 = menuBar()->addMenu(QStringLiteral("Help"));
+    Contents1 = help1->addAction(QStringLiteral("Monitor Help"), this, [this] { Q_EMIT HelpRequested(); });
+    help1->addSeparator();
+    AboutTorvane1 =
+        help1->addAction(QStringLiteral("About Torvane"), this, [this] { Q_EMIT AboutRequested(); });
+}
+
+void TFormMain::BuildToolbar(QWidget* panel)
+{
+    ImageToolbarConnect = ToolbarButton(panel, QStringLiteral("toolbar-connect.svg"),
+                                        QStringLiteral("Connect to a new Database Server"));
+    ImageToolbarKillProc = ToolbarButton(panel, QStringLiteral("toolbar-killprocess.svg"),
+                                         QStringLiteral("Kill current process"));
+    ImageToolbarKillUser = ToolbarButton(panel, QStringLiteral("toolbar-killuser.svg"),
+                                         QStringLiteral("Kill all processes for current user"));
+    ImageToolbarKillDB = ToolbarButton(panel, QStringLiteral("toolbar-killdatabase.svg"),
+                                       QStringLiteral("Kill all processes on current database"));
+    ImageToolbarExit =
+        ToolbarButton(panel, QStringLiteral("toolbar-exit.svg"), QStringLiteral("Exit Torvane"));
+    ImageToolbarSendMsg = ToolbarButton(panel, QStringLiteral("toolbar-sendmessage.svg"),
+                                        QStringLiteral("Send message to user via netsnd"));
+    ImageToolbarConnect->move(0, 0);
+    ImageToolbarKillProc->move(50, 0);
+    ImageToolbarKillUser->move(100, 0);
+    ImageToolbarKillDB->move(100, 0);
+    ImageToolbarSendMsg->move(200, 0);
+    ImageToolbarSendMsg->hide();
+    connect(ImageToolbarConnect, &QToolButton::clicked, this, [this] { ShowLogonDialog(); });
+    connect(ImageToolbarKillProc, &QToolButton::clicked, this,
+            [this] { FrameCurrentConnection->KillSelectedProcess(); });
+    connect(ImageToolbarKillUser, &QToolButton::clicked, this,
+            [this] { FrameCurrentConnection->KillAllProcesses(); });
+    connect(ImageToolbarKillDB, &QToolButton::clicked, this,
+            [this] { FrameCurrentConnection->KillAllProcesses(); });
+    connect(ImageToolbarExit, &QToolButton::clicked, this, [this] { close(); });
+}
+
+QWidget* TFormMain::BuildServerPanel()
+{
+    auto* panel = new QFrame;
+    panel->setObjectName(QStringLiteral("PanelServers"));
+    panel->setFrameShape(QFrame::Box);
+    panel->setStyleSheet(QStringLiteral("#PanelServers { border: 1px solid #A9A4AD; background: #332B32; }"));
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+    auto* heading = new QLabel(QStringLiteral(" Connections"), panel);
+    heading->setFixedHeight(18);
+    heading->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    heading->setStyleSheet(QStringLiteral("background: black; color: white; font-weight: bold;"));
+    layout->addWidget(heading);
+    auto* line = new QFrame(panel);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QStringLiteral("background: #FFFBF0;"));
+    layout->addWidget(line);
+    ListBoxServers = new QListWidget(panel);
+    ListBoxServers->setFrameShape(QFrame::NoFrame);
+    ListBoxServers->setStyleSheet(QStringLiteral("QListWidget { background: #332B32; color: white; }"));
+    ListBoxServers->setItemDelegate(new TServerItemDelegate(this, ListBoxServers));
+    ListBoxServers->setUniformItemSizes(true);
+    connect(ListBoxServers, &QListWidget::itemSelectionChanged, this, [this] { ListBoxServersClick(); });
+    layout->addWidget(ListBoxServers, 1);
+    panel->setMinimumWidth(40);
+    return panel;
+}
+
+void TFormMain::SetToolbarMode(int mode)
+{
+    struct TMode
+    {
+        bool KillProc, KillUser, KillDB;
+        int ExitLeft;
+        bool KillProcessItem, KillAllItem;
+    };
+    static constexpr TMode Modes[] = {{false, false, false, 50, false, false},
+                                      {true, true, false, 150, true, true},
+                                      {true, false, true, 150, true, true},
+                                      {true, false, false, 100, true, false}};
+    if (mode < 0 || mode > 3)
+        return;
+    const TMode& m = Modes[mode];
+    ImageToolbarKillProc->setVisible(m.KillProc);
+    ImageToolbarKillUser->setVisible(m.KillUser);
+    ImageToolbarKillDB->setVisible(m.KillDB);
+    if (mode == 0)
+        ImageToolbarSendMsg->hide();
+    ImageToolbarExit->move(m.ExitLeft, 0);
+    KillProcess1->setEnabled(m.KillProcessItem);
+    KillAllProcesses1->setEnabled(m.KillAllItem);
+}
+
+void TFormMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FormActivate();
+}
+
+void TFormMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Some platforms (offscreen, a bare X server) never activate a window: the first
+    // showing counts as its first activation there.
+    QTimer::singleShot(0, this, [this] { FormActivate(); });
+}
+
+void TFormMain::FormActivate()
+{
+    if (!FirstActivation)
+        return;
+    FirstActivation = false;
+    if (const auto interval = ReadRefreshInterval())
+        SetRefreshInterval(*interval);
+    if (LogonOnFirstActivation)
+        ShowLogonDialog();
+}
+
+int TFormMain::FreeSlot() const
+{
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (!Reserved[static_cast<std::size_t>(slot)] &&
+            !(Slots[static_cast<std::size_t>(slot)] && Slots[static_cast<std::size_t>(slot)]->InUse()))
+            return slot;
+    }
+    return -1;
+}
+
+int TFormMain::SlotsInUse() const
+{
+    int count = 0;
+    for (const auto& slot : Slots)
+        count += slot && slot->InUse() ? 1 : 0;
+    return count;
+}
+
+void TFormMain::ShowConnectionsFull()
+{
+    ShowMessage(this, {QStringLiteral("Connections Full"),
+                       QStringLiteral("The connection queue is full for this session"), TMessageButtons::Ok,
+                       TMessageIcon::Information});
+}
+
+void TFormMain::ShowLogonDialog()
+{
+    if (FreeSlot() < 0) {
+        ShowConnectionsFull();
+        return;
+    }
+    Q_EMIT LogonDialogRequested();
+}
+
+void TFormMain::ConnectServer(const QString& serverName, bool useWindowsAuthentication,
+                              const QString& userName, const QString& password,
+                              std::function<void(bool)> done)
+{
+    const int index = FreeSlot();
+    if (index < 0) {
+        ShowConnectionsFull();
+        if (done)
+            done(false);
+        return;
+    }
+    auto& slot = Slots[static_cast<std::size_t>(index)];
+    slot = std::make_unique<TConnectionSlot>();
+    Reserved[static_cast<std::size_t>(index)] = true;
+    slot->Connect(
+        this, index, serverName.toStdString(), useWindowsAuthentication, userName.toStdString(),
+        password.toStdString(), FRefreshIntervalSeconds, [this, index, serverName, done](bool connected) {
+            Reserved[static_cast<std::size_t>(index)] = false;
+            if (!connected) {
+                // The slot stays free; its threads end by themselves.
+                Slots[static_cast<std::size_t>(index)].reset();
+                if (done)
+                    done(false);
+                return;
+            }
+            TConnectionSlot* const connection = Slots[static_cast<std::size_t>(index)].get();
+            FrameCurrentConnection->BindConnection(serverName, connection);
+            FCurrentSlot = index;
+            // Items stay in slot order: the item of a slot goes before the
+            // items of higher slots, whichever connection finished first.
+            int row = 0;
+            while (row < ListBoxServers->count() && ListBoxServers->item(row)->data(SlotRole).toInt() < index)
+                ++row;
+            auto* item = new QListWidgetItem(serverName);
+            item->setData(SlotRole, index);
+            ListBoxServers->insertItem(row, item);
+            ListBoxServers->setCurrentRow(row);
+            if (done)
+                done(true);
+        });
+}
+
+void TFormMain::ListBoxServersClick()
+{
+    const QListWidgetItem* item = ListBoxServers->currentItem();
+    if (!item)
+        return;
+    const int index = item->data(SlotRole).toInt();
+    if (index == FCurrentSlot)
+        return;
+    TConnectionSlot* const slot = Slots[static_cast<std::size_t>(index)].get();
+    if (!slot || !slot->InUse())
+        return;
+    FCurrentSlot = index;
+    FrameCurrentConnection->BindConnection(QString::fromStdString(slot->ServerName()), slot);
+    FrameCurrentConnection->RefreshViews();
+}
+
+void TFormMain::ShowMessageBox(const std::string& text, const std::string& caption)
+{
+    ShowMessage(this, {QString::fromStdString(text), QString::fromStdString(caption), TMessageButtons::Ok,
+                       TMessageIcon::Warning});
+}
+
+void TFormMain::RefreshSlotView(std::int32_t slotIndex)
+{
+    if (slotIndex == FCurrentSlot)
+        FrameCurrentConnection->RefreshViews();
+    ListBoxServers->viewport()->update();
+}
+
+void TFormMain::SendDisconnectAlert(std::int32_t) {}
+
+void TFormMain::SendCpuAlert(std::int32_t) {}
+
+void TFormMain::SendResponseAlert(std::int32_t) {}
+
+void TFormMain::SetRefreshInterval(int seconds)
+{
+    FRefreshIntervalSeconds = TConnectionSlot::ClampRefreshInterval(seconds);
+    for (const auto& slot : Slots)
+        if (slot && slot->InUse())
+            slot->SetRefreshInterval(FRefreshIntervalSeconds);
+    ReconnectTimer->setInterval(FRefreshIntervalSeconds * 1000);
+}
+
+void TFormMain::ReconnectLostServers()
+{
+    for (const auto& slot : Slots) {
+        if (slot && slot->InUse() && slot->ServerPerformance()->Disconnected && !slot->Reconnecting()) {
+            const int index = slot->Thread()->SlotIndex;
+            slot->Reconnect([this, index](bool reconnected) {
+                if (reconnected)
+                    RefreshSlotView(index);
+            });
+        }
+    }
+}
+
+void TFormMain::ResetCPUPhysicalIOStats1Click()
+{
+    for (const auto& slot : Slots) {
+        if (slot && slot->InUse()) {
+            slot->UserProcesses()->ResetBaselines();
+            slot->Users()->ResetBaselines();
+            slot->Databases()->ResetBaselines();
+        }
+    }
+    if (!FShowSinceReset) {
+        mnuDisplayOriginalCPUPhysicalIO1->setChecked(false);
+        FShowSinceReset = true;
+    }
+    FrameCurrentConnection->RefreshViews();
+}
+
+void TFormMain::mnuDisplayOriginalCPUPhysicalIO1Click()
+{
+    FShowSinceReset = mnuDisplayOriginalCPUPhysicalIO1->isChecked();
+    mnuDisplayOriginalCPUPhysicalIO1->setChecked(!mnuDisplayOriginalCPUPhysicalIO1->isChecked());
+    FrameCurrentConnection->RefreshViews();
+}
+
+bool TFormMain::StopAllSlots(int waitMilliseconds)
+{
+    ReconnectTimer->stop();
+    for (const auto& slot : Slots)
+        if (slot)
+            slot->Stop();
+    const QDeadlineTimer deadline(waitMilliseconds);
+    bool allFinished = true;
+    for (const auto& slot : Slots) {
+        if (!slot)
+            continue;
+        const auto left = std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime()));
+        allFinished = slot->WaitUntilFinished(left) && allFinished;
+    }
+    return allFinished;
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    StopAllSlots(0);
+    event->accept();
+}

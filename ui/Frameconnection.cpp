@@ -1,0 +1,168 @@
+#include "ui/Frameconnection.h"
+
+#include "ui/Frameallprocesses.h"
+#include "ui/Frameservercharts.h"
+#include "ui/Framesessionmonitor.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int TabWidth = 96;
+constexpr int TabBarHeight = 24;
+const char* const TabCaptions[] = {"Performance", "Users", "Databases", "All Processes"};
+
+// A tab caption over its picture, the selected one drawn as the raised tab.
+QString TabStyle(bool selected)
+{
+    return QStringLiteral(
+               "QLabel { border-image: url(:/torvane/%1) 0 0 0 0 stretch stretch; color: #1E1A1E; }")
+        .arg(selected ? QStringLiteral("tab-down.svg") : QStringLiteral("tab-up.svg"));
+}
+
+} // namespace
+
+TFrameConnection::TFrameConnection(QWidget* parent) : QWidget(parent)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* tabBar = new QWidget(this);
+    tabBar->setObjectName(QStringLiteral("PanelTabbar"));
+    tabBar->setFixedHeight(TabBarHeight);
+    tabBar->setAttribute(Qt::WA_StyledBackground);
+    tabBar->setStyleSheet(QStringLiteral(
+        "#PanelTabbar { border-image: url(:/torvane/tab-strip.svg) 0 0 0 0 stretch stretch; }"));
+    auto* tabs = new QHBoxLayout(tabBar);
+    tabs->setContentsMargins(0, 0, 6, 0);
+    tabs->setSpacing(0);
+    for (int tab = 0; tab < 4; ++tab) {
+        auto* label = new QLabel(QString::fromLatin1(TabCaptions[tab]), tabBar);
+        label->setFixedSize(TabWidth, TabBarHeight);
+        label->setAlignment(Qt::AlignCenter);
+        label->setCursor(Qt::PointingHandCursor);
+        label->installEventFilter(this);
+        TabLabels[static_cast<std::size_t>(tab)] = label;
+        tabs->addWidget(label);
+    }
+    tabs->addStretch();
+    LabelServerName = new QLabel(tabBar);
+    LabelServerName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont serverFont = LabelServerName->font();
+    serverFont.setBold(true);
+    serverFont.setPointSizeF(serverFont.pointSizeF() * 1.2);
+    LabelServerName->setFont(serverFont);
+    LabelServerName->setStyleSheet(QStringLiteral("color: #2C252B; background: transparent;"));
+    tabs->addWidget(LabelServerName);
+    layout->addWidget(tabBar);
+
+    PanelClient = new QStackedWidget(this);
+    FrameSystemPerformance = new TFrameServerCharts(PanelClient);
+    FrameSessionMonitorUsers = new TFrameSessionMonitor(PanelClient);
+    FrameSessionMonitorDatabases = new TFrameSessionMonitor(PanelClient);
+    FrameSessionAllProcesses = new TFrameAllProcesses(PanelClient);
+    for (QWidget* view :
+         std::initializer_list<QWidget*>{FrameSystemPerformance, FrameSessionMonitorUsers,
+                                         FrameSessionMonitorDatabases, FrameSessionAllProcesses})
+        PanelClient->addWidget(view);
+    layout->addWidget(PanelClient, 1);
+    SelectTab(TabPerformance);
+}
+
+void TFrameConnection::SetMainWindow(TConnectionFrameOwner* mainWindow)
+{
+    MainWindow = mainWindow;
+}
+
+void TFrameConnection::SetupViews()
+{
+    FrameSessionMonitorUsers->SetupUsersMode();
+    FrameSessionMonitorDatabases->SetupDatabasesMode();
+}
+
+bool TFrameConnection::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        for (int tab = 0; tab < 4; ++tab) {
+            if (watched == TabLabels[static_cast<std::size_t>(tab)]) {
+                SelectTab(tab);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFrameConnection::SelectTab(int tab)
+{
+    if (tab < 0 || tab > 3)
+        return;
+    Tab = tab;
+    PanelClient->setCurrentIndex(tab);
+    for (int other = 0; other < 4; ++other) {
+        QLabel* label = TabLabels[static_cast<std::size_t>(other)];
+        label->setStyleSheet(TabStyle(other == tab));
+        QFont font = label->font();
+        font.setBold(other == tab);
+        label->setFont(font);
+    }
+    if (MainWindow)
+        MainWindow->SetToolbarMode(tab);
+}
+
+void TFrameConnection::BindConnection(const QString& serverName, TConnectionSlot* slot)
+{
+    Slot = slot;
+    FrameSessionMonitorUsers->BindConnection(slot);
+    FrameSessionMonitorDatabases->BindConnection(slot);
+    FrameSessionAllProcesses->BindConnection(slot);
+    FrameSystemPerformance->AttachServer(serverName, slot);
+    LabelServerName->setText(serverName);
+}
+
+void TFrameConnection::RefreshViews()
+{
+    if (!Slot)
+        return;
+    const bool showSinceReset = MainWindow && MainWindow->ShowSinceReset();
+    FrameSessionMonitorUsers->RefreshView(showSinceReset);
+    FrameSessionMonitorDatabases->RefreshView(showSinceReset);
+    FrameSessionAllProcesses->RefreshView(showSinceReset);
+    FrameSystemPerformance->RefreshView();
+}
+
+void TFrameConnection::KillSelectedProcess()
+{
+    if (!Slot)
+        return;
+    switch (Tab) {
+    case TabAllProcesses:
+        FrameSessionAllProcesses->KillSelectedProcess();
+        break;
+    case TabDatabases:
+        FrameSessionMonitorDatabases->KillSelectedProcess();
+        break;
+    case TabUsers:
+        FrameSessionMonitorUsers->KillSelectedProcess();
+        break;
+    default:
+        break;
+    }
+}
+
+void TFrameConnection::KillAllProcesses()
+{
+    if (!Slot)
+        return;
+    if (Tab == TabDatabases)
+        FrameSessionMonitorDatabases->KillAllProcesses();
+    else if (Tab == TabUsers)
+        FrameSessionMonitorUsers->KillAllProcesses();
+}
