@@ -27,8 +27,6 @@ QLabel* ValueLabel(const QString& text, const QColor& color, Qt::Alignment align
 {
     auto* label = new QLabel(text);
     label->setAlignment(alignment | Qt::AlignVCenter);
-    // A narrow chart cuts its labels instead of letting them run into each other.
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     label->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(color.name()));
     return label;
 }
@@ -155,10 +153,16 @@ QFrame* TFrameServerCharts::MakeChartPanel(TChartView* chart, const std::vector<
     strip->setStyleSheet(QStringLiteral("background: transparent; border: none;"));
     auto* row = new QHBoxLayout(strip);
     row->setContentsMargins(0, 0, 0, 0);
-    for (QLabel* label : labels) {
-        label->setParent(strip);
-        row->addWidget(label, 1);
+    // Each label as wide as its text, the free room between them, so they never
+    // overlap while the strip has room for all.
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        labels[i]->setParent(strip);
+        if (i > 0 || labels.size() == 1)
+            row->addStretch(1);
+        row->addWidget(labels[i]);
     }
+    if (labels.size() == 1)
+        row->addStretch(1);
     layout->addWidget(strip);
     return panel;
 }
@@ -173,21 +177,21 @@ void TFrameServerCharts::RefreshView()
 {
     if (!Slot || !Slot->InUse())
         return;
-    UpdateCharts();
+    UpdateCharts(*Slot->ServerPerformance());
     const TTorvaneThread& thread = *Slot->Thread();
     LabelServerRunningSince->setText(QString::fromStdString(thread.GetRunningTimeText()));
     LabelServerStartTime->setText(DateTimeLabel(thread.ServerStartTime));
     LabelCurrentServerTime->setText(DateTimeLabel(thread.ServerTime));
 }
 
-void TFrameServerCharts::UpdateCharts()
+void TFrameServerCharts::UpdateCharts(const TTorvaneServerPerformance& performance)
 {
-    const TTorvaneServerPerformance& performance = *Slot->ServerPerformance();
     const bool disconnected = performance.Disconnected;
+    const bool reconnecting = Slot && Slot->Reconnecting();
     LabelDisconnected->setVisible(disconnected);
     Button1->setVisible(disconnected);
-    Button1->setEnabled(!Slot->Reconnecting());
-    LabelReconnecting->setVisible(disconnected && Slot->Reconnecting());
+    Button1->setEnabled(!reconnecting);
+    LabelReconnecting->setVisible(disconnected && reconnecting);
 
     // Fixed 0 to 100 until a value passes 99, then automatic.
     const auto axisRule = [&](TChartView* chart, std::initializer_list<int> series) {

@@ -12,6 +12,7 @@ class QLabel;
 class QPushButton;
 class TChartView;
 class TConnectionSlot;
+class TTorvaneServerPerformance;
 
 class TFrameServerCharts : public QFrame
 {
@@ -22,7 +23,8 @@ public:
 
     void AttachServer(const QString& serverName, TConnectionSlot* slot);
     void RefreshView();
-    void UpdateCharts();
+    // The charts and value labels from a server's statistics.
+    void UpdateCharts(const TTorvaneServerPerformance& performance);
 
     TChartView* ChartResponse;
     TChartView* ChartSessions;

@@ -1,0 +1,282 @@
+// The main window against the sandbox, offscreen: connecting, switching servers, a
+// server turning red while it does not answer, the slots running out, the toolbar
+// modes, the display toggle and closing in the middle of refreshes.
+
+#include "engine/Connectionslot.h"
+#include "engine/Torvaneserverperformance.h"
+#include "tests/support/Sandboxfixture.h"
+#include "tests/support/Testscenario.h"
+#include "ui/Formmain.h"
+#include "ui/Messagebox.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+class TestFormMain : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void constructionState();
+    void twoServersAndASwitchWithoutQuery();
+    void failedConnectionLeavesTheSlotFree();
+    void serverTurnsRedWhileItDoesNotAnswer();
+    void connectionsFull();
+    void toolbarModePerTab_data();
+    void toolbarModePerTab();
+    void resetAndDisplayToggle();
+    void closingMidRefreshEndsAtOnce();
+
+private:
+    // Connects and waits for the outcome and, on success, the first refresh.
+    static bool Connect(TFormMain& window, const std::string& server,
+                        const QString& password = QStringLiteral("torvane"));
+    static bool IsDrawnRed(TFormMain& window, int row);
+
+    QTemporaryDir Settings;
+    std::vector<TMessageRequest> Messages;
+};
+
+void TestFormMain::initTestCase()
+{
+    QVERIFY(Settings.isValid());
+    qputenv("TORVANE_HKLM_FILE", Settings.filePath(QStringLiteral("machine.reg")).toLocal8Bit());
+    qputenv("TORVANE_HKCU_FILE", Settings.filePath(QStringLiteral("user.reg")).toLocal8Bit());
+    qputenv("TORVANE_QUERY_TIMEOUT", "3");
+    SetMessageAnswerer([this](const TMessageRequest& request) {
+        Messages.push_back(request);
+        return TMessageResult::Ok;
+    });
+}
+
+void TestFormMain::cleanup()
+{
+    Messages.clear();
+}
+
+bool TestFormMain::Connect(TFormMain& window, const std::string& server, const QString& password)
+{
+    std::optional<bool> outcome;
+    window.ConnectServer(QString::fromStdString(server), false, QStringLiteral("sa"), password,
+                         [&](bool connected) { outcome = connected; });
+    if (!QTest::qWaitFor([&] { return outcome.has_value(); }, 30000) || !*outcome)
+        return false;
+    TConnectionSlot* slot = window.Slot(window.CurrentSlot());
+    return QTest::qWaitFor([&] { return slot->ServerPerformance()->SampleValid().back(); }, 30000);
+}
+
+bool TestFormMain::IsDrawnRed(TFormMain& window, int row)
+{
+    window.ListBoxServers->clearSelection();
+    const QImage image = window.ListBoxServers->viewport()->grab().toImage();
+    const QRect item = window.ListBoxServers->visualItemRect(window.ListBoxServers->item(row));
+    for (int y = item.top(); y <= item.bottom(); ++y)
+        for (int x = item.left(); x < std::min(item.right(), image.width()); ++x)
+            if (image.pixelColor(x, y) == QColor(0xFF, 0, 0))
+                return true;
+    return false;
+}
+
+void TestFormMain::constructionState()
+{
+    TFormMain window;
+    QCOMPARE(window.windowTitle(), QStringLiteral("Velquin SQL Server Monitor"));
+    QCOMPARE(window.size(), QSize(756, 568));
+    QCOMPARE(window.CurrentSlot(), -1);
+    QVERIFY(!window.ShowSinceReset());
+    QVERIFY(window.mnuDisplayOriginalCPUPhysicalIO1->isChecked());
+    QVERIFY(!window.KillProcess1->isEnabled());
+    QVERIFY(!window.KillAllProcesses1->isEnabled());
+    QCOMPARE(window.ImageToolbarConnect->toolTip(), QStringLiteral("Connect to a new Database Server"));
+    QCOMPARE(window.ImageToolbarExit->x(), 50);
+    // Nothing to act on yet: the commands do nothing.
+    window.KillProcess1->trigger();
+    window.ResetCPUPhysicalIOStats1->trigger();
+    QVERIFY(Messages.empty());
+}
+
+void TestFormMain::twoServersAndASwitchWithoutQuery()
+{
+    TSandboxFixture first(QuietScenarioJson);
+    TSandboxFixture second(QuietScenarioJson);
+    QVERIFY(first.Started() && second.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.SetRefreshInterval(100); // no timer refresh during the test
+    QVERIFY(Connect(window, first.ServerName()));
+    QVERIFY(Connect(window, second.ServerName()));
+    QCOMPARE(window.ListBoxServers->count(), 2);
+    QCOMPARE(window.CurrentSlot(), 1);
+    QCOMPARE(window.FrameCurrentConnection->LabelServerName->text(),
+             QString::fromStdString(second.ServerName()));
+
+    const auto batches = [](TSandboxFixture& sandbox) { return sandbox.Simulation().BatchLog().size(); };
+    const std::size_t before = batches(first) + batches(second);
+    window.ListBoxServers->setCurrentRow(0);
+    QCOMPARE(window.CurrentSlot(), 0);
+    QCOMPARE(window.FrameCurrentConnection->LabelServerName->text(),
+             QString::fromStdString(first.ServerName()));
+    QTest::qWait(200);
+    QCOMPARE(batches(first) + batches(second), before);
+}
+
+void TestFormMain::failedConnectionLeavesTheSlotFree()
+{
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY(sandbox.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    QVERIFY(!Connect(window, sandbox.ServerName(), QStringLiteral("wrong")));
+    QCOMPARE(Messages.size(), std::size_t(1));
+    QCOMPARE(Messages.front().Text, QStringLiteral("Login failed for user 'sa'."));
+    QCOMPARE(window.ListBoxServers->count(), 0);
+    QVERIFY(Connect(window, sandbox.ServerName()));
+    QCOMPARE(window.CurrentSlot(), 0);
+}
+
+void TestFormMain::serverTurnsRedWhileItDoesNotAnswer()
+{
+    TSandboxFixture hung(QuietScenarioJson);
+    TSandboxFixture healthy(QuietScenarioJson);
+    QVERIFY(hung.Started() && healthy.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.show();
+    QVERIFY(Connect(window, hung.ServerName()));
+    QVERIFY(Connect(window, healthy.ServerName()));
+    QVERIFY(!IsDrawnRed(window, 0));
+
+    hung.Server().Hang(0);
+    // The shown server goes on refreshing and the window answers meanwhile.
+    const auto refreshes = window.Slot(1)->ServerPerformance()->SampleTime().back();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Slot(0)->ServerPerformance()->Disconnected, 20000);
+    QVERIFY(window.Slot(1)->ServerPerformance()->SampleTime().back() > refreshes);
+    QVERIFY(IsDrawnRed(window, 0));
+    QVERIFY(!IsDrawnRed(window, 1));
+
+    hung.Server().Resume();
+    // Retried by itself once per interval: white again, refreshing again.
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Slot(0)->ServerPerformance()->Disconnected, 30000);
+    QVERIFY(!IsDrawnRed(window, 0));
+}
+
+void TestFormMain::connectionsFull()
+{
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY(sandbox.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.SetRefreshInterval(100);
+    int opened = 0;
+    QObject::connect(&window, &TFormMain::LogonDialogRequested, [&] { ++opened; });
+    int connected = 0;
+    for (int i = 0; i < TFormMain::SlotCount; ++i)
+        window.ConnectServer(QString::fromStdString(sandbox.ServerName()), false, QStringLiteral("sa"),
+                             QStringLiteral("torvane"), [&](bool ok) { connected += ok ? 1 : 0; });
+    QTRY_COMPARE_WITH_TIMEOUT(connected, TFormMain::SlotCount, 60000);
+    QCOMPARE(window.ListBoxServers->count(), TFormMain::SlotCount);
+    for (int row = 0; row < TFormMain::SlotCount; ++row)
+        QCOMPARE(window.ListBoxServers->item(row)->data(Qt::UserRole + 1).toInt(), row);
+
+    window.Connect1->trigger();
+    QCOMPARE(opened, 0);
+    std::optional<bool> outcome;
+    window.ConnectServer(QStringLiteral("another"), true, {}, {}, [&](bool ok) { outcome = ok; });
+    QCOMPARE(outcome, std::optional<bool>(false));
+    QCOMPARE(Messages.size(), std::size_t(2));
+    for (const TMessageRequest& message : Messages) {
+        QCOMPARE(message.Text, QStringLiteral("Connections Full"));
+        QCOMPARE(message.Caption, QStringLiteral("The connection queue is full for this session"));
+    }
+}
+
+void TestFormMain::toolbarModePerTab_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<bool>("killProc");
+    QTest::addColumn<bool>("killUser");
+    QTest::addColumn<bool>("killDatabase");
+    QTest::addColumn<int>("exitLeft");
+    QTest::addColumn<bool>("killProcessItem");
+    QTest::addColumn<bool>("killAllItem");
+    QTest::newRow("Performance") << 0 << false << false << false << 50 << false << false;
+    QTest::newRow("Users") << 1 << true << true << false << 150 << true << true;
+    QTest::newRow("Databases") << 2 << true << false << true << 150 << true << true;
+    QTest::newRow("All Processes") << 3 << true << false << false << 100 << true << false;
+}
+
+void TestFormMain::toolbarModePerTab()
+{
+    QFETCH(int, tab);
+    QFETCH(bool, killProc);
+    QFETCH(bool, killUser);
+    QFETCH(bool, killDatabase);
+    QFETCH(int, exitLeft);
+    QFETCH(bool, killProcessItem);
+    QFETCH(bool, killAllItem);
+    TFormMain window;
+    window.show();
+    // Clicking the tab's caption, as a user does.
+    QTest::mouseClick(window.FrameCurrentConnection->TabLabels[static_cast<std::size_t>(tab)],
+                      Qt::LeftButton);
+    QCOMPARE(window.FrameCurrentConnection->VisibleTab(), tab);
+    QCOMPARE(window.ImageToolbarKillProc->isVisible(), killProc);
+    QCOMPARE(window.ImageToolbarKillUser->isVisible(), killUser);
+    QCOMPARE(window.ImageToolbarKillDB->isVisible(), killDatabase);
+    QVERIFY(!window.ImageToolbarSendMsg->isVisible());
+    QCOMPARE(window.ImageToolbarExit->x(), exitLeft);
+    QCOMPARE(window.KillProcess1->isEnabled(), killProcessItem);
+    QCOMPARE(window.KillAllProcesses1->isEnabled(), killAllItem);
+    QCOMPARE(window.FrameCurrentConnection->TabLabels[static_cast<std::size_t>(tab)]->font().bold(), true);
+}
+
+void TestFormMain::resetAndDisplayToggle()
+{
+    TFormMain window;
+    QAction* display = window.mnuDisplayOriginalCPUPhysicalIO1;
+    window.ResetCPUPhysicalIOStats1->trigger();
+    QVERIFY(window.ShowSinceReset());
+    QVERIFY(!display->isChecked());
+    window.ResetCPUPhysicalIOStats1->trigger(); // a second reset leaves the mark cleared
+    QVERIFY(!display->isChecked());
+    display->trigger();
+    QVERIFY(display->isChecked());
+    QVERIFY(!window.ShowSinceReset());
+    display->trigger();
+    QVERIFY(!display->isChecked());
+    QVERIFY(window.ShowSinceReset());
+}
+
+void TestFormMain::closingMidRefreshEndsAtOnce()
+{
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY(sandbox.Started());
+    auto window = std::make_unique<TFormMain>();
+    window->SetLogonOnFirstActivation(false);
+    QVERIFY(Connect(*window, sandbox.ServerName()));
+    QVERIFY(Connect(*window, sandbox.ServerName()));
+    sandbox.Server().Hang(0); // both threads now block inside the driver
+    window->Slot(0)->RequestRefresh();
+    window->Slot(1)->RequestRefresh();
+    QTest::qWait(300);
+    QElapsedTimer closing;
+    closing.start();
+    window->close();
+    const bool finished = window->StopAllSlots(1500);
+    window.reset();
+    QVERIFY(closing.elapsed() < 2000);
+    Q_UNUSED(finished); // threads inside the driver are abandoned, never awaited
+    sandbox.Server().Resume();
+}
+
+QTEST_MAIN(TestFormMain)
+#include "tst_formmain.moc"
