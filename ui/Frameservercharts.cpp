@@ -45,6 +45,57 @@ QString DateTimeLabel(TDateTime value)
 
 } // namespace
 
+// The value labels under a chart: the first at the left edge, the last at the right,
+// a middle one centred, each as wide as its text. When the texts do not fit side by
+// side (a narrow window), their font shrinks until they do rather than overlapping.
+class TValueStrip : public QWidget
+{
+public:
+    TValueStrip(std::vector<QLabel*> labels, QWidget* parent) : QWidget(parent), Labels(std::move(labels))
+    {
+        setAttribute(Qt::WA_TranslucentBackground);
+        for (QLabel* label : Labels)
+            label->setParent(this);
+    }
+
+    void FitLabels()
+    {
+        QFont font = parentWidget()->font();
+        const double largest = font.pointSizeF() > 0 ? font.pointSizeF() : 8;
+        std::vector<int> widths(Labels.size());
+        for (double size = largest; size >= 5; size -= 0.5) {
+            font.setPointSizeF(size);
+            const QFontMetrics metrics(font);
+            int total = 0;
+            for (std::size_t i = 0; i < Labels.size(); ++i) {
+                widths[i] = metrics.horizontalAdvance(Labels[i]->text()) + 2;
+                total += widths[i];
+            }
+            if (total <= width())
+                break;
+        }
+        for (std::size_t i = 0; i < Labels.size(); ++i) {
+            Labels[i]->setFont(font);
+            int x = 0;
+            if (Labels.size() == 1 || (i == 1 && Labels.size() == 3))
+                x = (width() - widths[i]) / 2;
+            else if (i + 1 == Labels.size())
+                x = width() - widths[i];
+            Labels[i]->setGeometry(x, 0, widths[i], height());
+        }
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        FitLabels();
+    }
+
+private:
+    std::vector<QLabel*> Labels;
+};
+
 TFrameServerCharts::TFrameServerCharts(QWidget* parent) : QFrame(parent)
 {
     setStyleSheet(QStringLiteral("TFrameServerCharts { background: black; }"));
@@ -148,21 +199,9 @@ QFrame* TFrameServerCharts::MakeChartPanel(TChartView* chart, const std::vector<
     layout->setSpacing(0);
     chart->setParent(panel);
     layout->addWidget(chart, 1);
-    auto* strip = new QWidget(panel);
+    auto* strip = new TValueStrip(labels, panel);
+    Strips.push_back(strip);
     strip->setFixedHeight(LabelStrip);
-    strip->setStyleSheet(QStringLiteral("background: transparent; border: none;"));
-    auto* row = new QHBoxLayout(strip);
-    row->setContentsMargins(0, 0, 0, 0);
-    // Each label as wide as its text, the free room between them, so they never
-    // overlap while the strip has room for all.
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        labels[i]->setParent(strip);
-        if (i > 0 || labels.size() == 1)
-            row->addStretch(1);
-        row->addWidget(labels[i]);
-    }
-    if (labels.size() == 1)
-        row->addStretch(1);
     layout->addWidget(strip);
     return panel;
 }
@@ -231,6 +270,8 @@ void TFrameServerCharts::UpdateCharts(const TTorvaneServerPerformance& performan
                                     QStringLiteral("    "));
     LabelSessions->setText(QStringLiteral("    Sessions: ") + newest(P::SeriesSessions));
     LabelUsers->setText(QStringLiteral("Users: ") + newest(P::SeriesUsers) + QStringLiteral("    "));
+    for (TValueStrip* strip : Strips)
+        strip->FitLabels();
 }
 
 void TFrameServerCharts::Button1Click()

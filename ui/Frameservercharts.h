@@ -7,10 +7,12 @@
 #include <QFrame>
 
 #include <array>
+#include <vector>
 
 class QLabel;
 class QPushButton;
 class TChartView;
+class TValueStrip;
 class TConnectionSlot;
 class TTorvaneServerPerformance;
 
@@ -64,6 +66,7 @@ private:
     QFrame* MakeChartPanel(TChartView* chart, const std::vector<QLabel*>& labels);
 
     TConnectionSlot* Slot = nullptr;
+    std::vector<TValueStrip*> Strips;
     int SeriesResponse = 0;
     int SeriesSessions = 0;
     int SeriesUsers = 0;
