@@ -13,7 +13,7 @@ packages=(
   python3 python3-tds python3-aiosmtpd python3-openssl
   libbenchmark-dev
   xvfb xdotool xauth imagemagick desktop-file-utils
-  file dpkg-dev
+  file dpkg-dev binutils
   locales
 )
 

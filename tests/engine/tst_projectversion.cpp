@@ -3,6 +3,7 @@
 // layouts, and damaged files, which read as having no block.
 
 #include "engine/Projectversion.h"
+#include "tests/support/Commandrun.h"
 
 #include <QtTest>
 
@@ -20,14 +21,10 @@ enum class EMade
 
 bool Run(const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        qWarning() << program << arguments << process.readAllStandardError();
-        return false;
-    }
-    return true;
+    const TCommandResult result = RunCommand(program, arguments);
+    if (!result.Succeeded)
+        qWarning().noquote() << program << arguments.join(u' ') << "failed:" << result.Errors;
+    return result.Succeeded;
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes)
