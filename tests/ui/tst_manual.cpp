@@ -1,5 +1,6 @@
 // Finding and opening the manual: beside the program, in the installed share folder, in
-// the desktop's data folders, and nothing at all when it is missing.
+// the desktop's data folders, and nothing at all when it is missing; and the page the
+// build makes: its pictures drawn in, its links leading somewhere.
 
 #include "ui/Manual.h"
 
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void find();
     void openMissingDoesNothing();
     void openGivesTheFileToTheDesktop();
+    void builtManual();
 
 private:
     std::unique_ptr<QTemporaryDir> Root;
@@ -110,6 +112,28 @@ void TestManual::openGivesTheFileToTheDesktop()
 
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(opened.Urls, QList<QUrl>{QUrl::fromLocalFile(manual)});
+}
+
+void TestManual::builtManual()
+{
+    QFile file(QStringLiteral(TORVANE_BUILT_MANUAL));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll());
+
+    QVERIFY2(!page.contains(QRegularExpression(QStringLiteral("@[A-Z_]+@"))), "a placeholder is left");
+    QVERIFY(!page.contains(QStringLiteral("<?xml")));
+    QCOMPARE(page.count(QStringLiteral("<svg")), 5); // the icon and the four state pictures
+    QSet<QString> ids;
+    for (const QRegularExpressionMatch& id :
+         QRegularExpression(QStringLiteral(" id=\"([^\"]+)\"")).globalMatch(page))
+        ids.insert(id.captured(1));
+    const QRegularExpression links(QStringLiteral("href=\"#([^\"]+)\""));
+    int count = 0;
+    for (const QRegularExpressionMatch& link : links.globalMatch(page)) {
+        QVERIFY2(ids.contains(link.captured(1)), qPrintable(link.captured(1)));
+        ++count;
+    }
+    QVERIFY(count > 0);
 }
 
 QTEST_MAIN(TestManual)
