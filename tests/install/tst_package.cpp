@@ -136,7 +136,8 @@ void TestPackage::dependsNamesEveryRuntimePackage()
     const TNames depends = PackageNames(QString::fromUtf8(field.Output));
 
     // Loaded at run time by name, so no library scan sees them.
-    TNames required{QStringLiteral("tdsodbc"), QStringLiteral("qt6-qpa-plugins")};
+    TNames required{QStringLiteral("tdsodbc"), QStringLiteral("qt6-qpa-plugins"),
+                    QStringLiteral("libqt6svg6")};
     for (const char* program : {"torvane", "torvane-sandbox"}) {
         const QString path = Root + u"/usr/bin/" + QLatin1StringView(program);
         const QMap<QString, QString> found = LibraryPaths(path);
