@@ -5,14 +5,13 @@
 void AddConnectionOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("The SQL Server: host, host\\instance, host,port or an address."),
+                      QStringLiteral("The SQL Server: host, host\\instance or host,port."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("user"),
-                      QStringLiteral("Log on with this SQL Server login; the password is read from "
-                                     "the environment variable TORVANE_PASSWORD."),
+                      QStringLiteral("SQL Server login (password from TORVANE_PASSWORD)."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("windows-auth"),
-                      QStringLiteral("Log on with Windows authentication (the Kerberos ticket of kinit).")});
+                      QStringLiteral("Log on with Windows authentication (kinit's ticket).")});
 }
 
 std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error)
@@ -38,14 +37,13 @@ void AddHeadlessOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("headless"), QStringLiteral("Monitor one server without a window.")});
     parser.addOption({QStringLiteral("interval"),
-                      QStringLiteral("Seconds between refreshes, 1 to 100 (default: the saved setting)."),
+                      QStringLiteral("Seconds between refreshes, 1 to 100 (default: saved)."),
                       QStringLiteral("seconds")});
     parser.addOption({QStringLiteral("refreshes"), QStringLiteral("Stop after this many refreshes."),
                       QStringLiteral("n")});
-    parser.addOption(
-        {QStringLiteral("show"),
-         QStringLiteral("Print this table after every refresh: users, databases, processes or stats."),
-         QStringLiteral("table")});
+    parser.addOption({QStringLiteral("show"),
+                      QStringLiteral("Print users|databases|processes|stats each refresh."),
+                      QStringLiteral("table")});
 }
 
 namespace {

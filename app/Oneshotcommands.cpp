@@ -52,9 +52,7 @@ void AddOneShotOptions(QCommandLineParser& parser)
                       QStringLiteral("spid")});
     parser.addOption({KillDatabaseOption, QStringLiteral("Kill every process attached to a database."),
                       QStringLiteral("name")});
-    parser.addOption({KillUserOption,
-                      QStringLiteral("Kill every process of one user on one host (with --nt-domain, "
-                                     "--nt-user and --host; an option left out matches an empty value)."),
+    parser.addOption({KillUserOption, QStringLiteral("Kill one user's processes on one host (see below)."),
                       QStringLiteral("login")});
     parser.addOption({QStringLiteral("nt-domain"),
                       QStringLiteral("The user's Windows domain, for --kill-user."),
@@ -64,12 +62,10 @@ void AddOneShotOptions(QCommandLineParser& parser)
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("host"), QStringLiteral("The user's host name, for --kill-user."),
                       QStringLiteral("name")});
-    parser.addOption({SqlTextOption,
-                      QStringLiteral("Print the description line and the SQL text of a process."),
+    parser.addOption({SqlTextOption, QStringLiteral("Print the description line and SQL text of a process."),
                       QStringLiteral("spid")});
     parser.addOption({QStringLiteral("source"),
-                      QStringLiteral("Where --sql-text reads: inputbuffer (the last batch, default) or "
-                                     "statement (the running statement, through fn_get_sql)."),
+                      QStringLiteral("For --sql-text: inputbuffer (default) or statement."),
                       QStringLiteral("source")});
 }
 

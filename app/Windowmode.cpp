@@ -4,10 +4,13 @@
 #include "app/Headlessmonitor.h"
 #include "app/Stopsignals.h"
 #include "sandbox/Sandboxserver.h"
+#include "ui/Formabout.h"
 #include "ui/Formmain.h"
+#include "ui/Manual.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 #include <cstdlib>
 #include <iostream>
@@ -86,8 +89,17 @@ int RunWindow(const QCommandLineParser& parser)
         return RunHeadlessMonitor(options);
     }
 
+    // The desktop entry's name lets the desktop match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("torvane"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/torvane/torvane.svg")));
     TFormMain window;
     window.SetLogonOnFirstActivation(servers->empty());
+    QObject::connect(&window, &TFormMain::HelpRequested, &window, &OpenManual);
+    QObject::connect(&window, &TFormMain::AboutRequested, &window, [&window] {
+        TFormAbout about(&window);
+        about.ShowVersion();
+        about.exec();
+    });
     // The first activation reads the saved interval; connect after it so every slot
     // starts with that interval.
     window.show();

@@ -6,9 +6,11 @@
 #include "app/Headlessmonitor.h"
 #include "app/Oneshotcommands.h"
 #include "app/Windowmode.h"
+#include "engine/Projectversion.h"
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -21,7 +23,7 @@ bool WantsWindow(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
         for (const char* option : {"--headless", "--kill-process", "--kill-database", "--kill-user",
-                                   "--sql-text", "--help", "-h", "--help-all"}) {
+                                   "--sql-text", "--help", "-h", "--help-all", "--version", "-v"}) {
             const std::size_t length = std::strlen(option);
             if (std::strncmp(argv[i], option, length) == 0 &&
                 (argv[i][length] == 0 || argv[i][length] == '='))
@@ -35,19 +37,48 @@ bool WantsWindow(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    const bool window = WantsWindow(argc, argv);
+    if (window) {
+        // Qt's X11 thread and the sandbox's start before the window's stop signal handler
+        // exists; they inherit this mask, so SIGINT and SIGTERM wait for the handler
+        // instead of killing the program the default way in one of those threads.
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    }
     const std::unique_ptr<QCoreApplication> application =
-        WantsWindow(argc, argv) ? std::make_unique<QApplication>(argc, argv)
-                                : std::make_unique<QCoreApplication>(argc, argv);
+        window ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("torvane"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Activity monitor for Microsoft SQL Server."));
+    // One line per mode; the options below, one line each, say the rest.
+    parser.setApplicationDescription(
+        QStringLiteral("Activity monitor for Microsoft SQL Server.\n"
+                       "\n"
+                       "Modes (the password of --user comes from TORVANE_PASSWORD):\n"
+                       "  torvane [--server NAME (--user NAME | --windows-auth)]...  the window\n"
+                       "  torvane --demo [--server ...]     the window on the built-in sandbox server\n"
+                       "  torvane --headless --server ...   one server's tables after every refresh\n"
+                       "  torvane --kill-process SPID --server ...   kill one process\n"
+                       "  torvane --kill-database NAME --server ...  kill a database's processes\n"
+                       "  torvane --kill-user LOGIN --server ...     kill a user's processes\n"
+                       "  torvane --sql-text SPID --server ...       print a process's SQL"));
     parser.addHelpOption();
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Print the version and build, read from this file."));
+    parser.addOption(version);
     AddConnectionOptions(parser);
     AddWindowOptions(parser);
     AddHeadlessOptions(parser);
     AddOneShotOptions(parser);
     parser.process(*application);
+
+    if (parser.isSet(version)) {
+        std::cout << "Torvane " << TProjectRCVersion().VersionText().toStdString() << std::endl;
+        return 0;
+    }
 
     if (HasOneShotCommand(parser))
         return RunOneShot(parser);
