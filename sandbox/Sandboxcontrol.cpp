@@ -165,6 +165,8 @@ std::string TSandboxControl::Execute(const std::string& line)
         simulation.SetFnGetSqlPermission(on);
     } else if (command == "case-sensitive" && words.size() == 2 && ParseSwitch(words[1], on)) {
         simulation.SetCaseSensitive(on);
+    } else if (command == "browse-malformed" && words.size() == 2 && ParseSwitch(words[1], on)) {
+        FServer.SetBrowseMalformed(on);
     } else if (command == "add") {
         return AddProcess(simulation, words);
     } else if (command == "remove" && words.size() == 2 && ParseInt(words[1], number)) {

@@ -5,7 +5,7 @@
 //
 //   hang N | resume | down | up | probe-delay MS | stmt-start on|off
 //   fn-get-sql on|off | case-sensitive on|off | add key=value ... | remove SPID
-//   block SPID BLOCKER | log | processes
+//   block SPID BLOCKER | log | processes | browse-malformed on|off
 //
 // "add" takes the ProcessSpec fields as key=value: login, host, nohost= (a NULL host
 // name), program, database, domain, ntuser, cmd, status, netaddress, netlibrary,

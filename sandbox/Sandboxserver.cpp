@@ -1,5 +1,6 @@
 #include "sandbox/Sandboxserver.h"
 
+#include "sandbox/Browseresponder.h"
 #include "sandbox/Sandboxcontrolport.h"
 #include "sandbox/Tdsserver.h"
 
@@ -9,6 +10,7 @@ namespace sandbox {
 
 TSandboxServer::TSandboxServer(const ScenarioOptions& options)
     : FSimulation(options), FTds(std::make_unique<TTdsServer>(FSimulation)),
+      FBrowse(std::make_unique<TBrowseResponder>()),
       FControl(std::make_unique<TSandboxControl>(*this)),
       FControlPort(std::make_unique<TSandboxControlPort>(*FControl))
 {
@@ -20,16 +22,19 @@ TSandboxServer::~TSandboxServer()
     Stop();
 }
 
-bool TSandboxServer::Start(std::uint16_t port, std::uint16_t controlPort, bool withControlPort)
+bool TSandboxServer::Start(std::uint16_t port, std::uint16_t controlPort, bool withControlPort,
+                           std::uint16_t browsePort)
 {
     try {
         FTds->Start(port);
+        FBrowse->Listen(browsePort, FTds->Port());
         if (withControlPort)
             FControlPort->Listen(controlPort);
         return true;
     } catch (const std::system_error& e) {
         SetLastError(e.what());
         FControlPort->Stop();
+        FBrowse->Stop();
         FTds->GoDown();
         return false;
     }
@@ -49,6 +54,21 @@ std::uint16_t TSandboxServer::Port() const
 std::uint16_t TSandboxServer::ControlPort() const
 {
     return FControlPort->Port();
+}
+
+std::uint16_t TSandboxServer::BrowsePort() const
+{
+    return FBrowse->Port();
+}
+
+std::vector<std::string> TSandboxServer::BrowseServerNames() const
+{
+    return FBrowse->ServerNames();
+}
+
+void TSandboxServer::SetBrowseMalformed(bool on)
+{
+    FBrowse->SetMalformed(on);
 }
 
 void TSandboxServer::Hang(int seconds)
@@ -85,6 +105,7 @@ void TSandboxServer::Stop()
 {
     FStopped = true;
     FControlPort->Stop();
+    FBrowse->Stop();
     FTds->GoDown();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The sandbox SQL Server as one object: the simulation, the TDS listener in front of
-// it and, when asked for, the line-based control port. Usable in-process from tests
+// it, its server browser (UDP) and, when asked for, the line-based control port. Usable in-process from tests
 // (an ODBC client in the same process talks to it over loopback) and by the
 // standalone torvane-sandbox program. All methods are thread-safe.
 
@@ -11,9 +11,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace sandbox {
 
+class TBrowseResponder;
 class TTdsServer;
 class TSandboxControl;
 class TSandboxControlPort;
@@ -27,13 +29,21 @@ public:
     TSandboxServer(const TSandboxServer&) = delete;
     TSandboxServer& operator=(const TSandboxServer&) = delete;
 
-    // Listens for TDS clients on port and, with withControlPort, for control
-    // commands on controlPort (0 picks a free port for either). False, with
-    // LastError() saying why, when a port cannot be had.
-    bool Start(std::uint16_t port = 0, std::uint16_t controlPort = 0, bool withControlPort = false);
+    // Listens for TDS clients on port, for server searches on the UDP port browsePort
+    // and, with withControlPort, for control commands on controlPort (0 picks a free
+    // port for any). False, with LastError() saying why, when a port cannot be had.
+    bool Start(std::uint16_t port = 0, std::uint16_t controlPort = 0, bool withControlPort = false,
+               std::uint16_t browsePort = 0);
     std::string LastError() const;
     std::uint16_t Port() const;
     std::uint16_t ControlPort() const; // 0 without a control port
+    std::uint16_t BrowsePort() const;
+
+    // The names a server search pointed at BrowsePort lists for this server.
+    std::vector<std::string> BrowseServerNames() const;
+    // Every answer to a server search is then preceded by one whose length field is
+    // larger than its datagram.
+    void SetBrowseMalformed(bool on);
 
     // Keeps connections open but answers nothing for seconds (0: until Resume).
     void Hang(int seconds);
@@ -56,6 +66,7 @@ private:
 
     TSandboxSimulation FSimulation;
     std::unique_ptr<TTdsServer> FTds;
+    std::unique_ptr<TBrowseResponder> FBrowse;
     std::unique_ptr<TSandboxControl> FControl;
     std::unique_ptr<TSandboxControlPort> FControlPort;
     mutable std::mutex FErrorMutex;

@@ -1,6 +1,6 @@
 // torvane-sandbox: the simulated SQL Server as a standalone program for the demo and
-// for scripts. Prints "port N" and "control N" on its first two lines, then serves
-// until SIGINT or SIGTERM.
+// for scripts. Prints "port N", "control N" and "browse N" (the UDP port of its server
+// browser) on its first three lines, then serves until SIGINT or SIGTERM.
 
 #include "sandbox/Sandboxserver.h"
 
@@ -13,13 +13,14 @@
 
 namespace {
 
-const char Usage[] = "usage: torvane-sandbox [--port N] [--control-port N] [--seed N] [--scenario FILE] "
+const char Usage[] = "usage: torvane-sandbox [--port N] [--control-port N] [--browse-port N] [--seed N] [--scenario FILE] "
                      "[--scale N] [--case-sensitive]\n";
 
 struct Options
 {
     int port = 0;
     int controlPort = 0;
+    int browsePort = 0;
     sandbox::ScenarioOptions scenario;
 };
 
@@ -55,6 +56,8 @@ Options ParseOptions(int argc, char** argv)
             options.port = static_cast<int>(ParseNumber(option, value, 0, 65535));
         else if (option == "--control-port")
             options.controlPort = static_cast<int>(ParseNumber(option, value, 0, 65535));
+        else if (option == "--browse-port")
+            options.browsePort = static_cast<int>(ParseNumber(option, value, 0, 65535));
         else if (option == "--seed")
             options.scenario.seed = static_cast<std::uint32_t>(ParseNumber(option, value, 0, 4294967295L));
         else if (option == "--scale")
@@ -91,11 +94,14 @@ int main(int argc, char** argv)
     try {
         sandbox::TSandboxServer server(options.scenario);
         if (!server.Start(static_cast<std::uint16_t>(options.port),
-                          static_cast<std::uint16_t>(options.controlPort), true)) {
+                          static_cast<std::uint16_t>(options.controlPort), true,
+                          static_cast<std::uint16_t>(options.browsePort))) {
             std::cerr << "torvane-sandbox: cannot listen: " << server.LastError() << '\n';
             return 1;
         }
-        std::cout << "port " << server.Port() << '\n' << "control " << server.ControlPort() << std::endl;
+        std::cout << "port " << server.Port() << '\n'
+                  << "control " << server.ControlPort() << '\n'
+                  << "browse " << server.BrowsePort() << std::endl;
         int received = 0;
         sigwait(&stopSignals, &received);
         server.Stop();
