@@ -1,16 +1,14 @@
 #include "engine/Torvanethread.h"
 
 #include "engine/Dbconnectionstring.h"
+#include "engine/Odbcdriver.h"
 #include "engine/Torvaneclock.h"
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanesnapshot.h"
-#include "settings/Registry.h"
-#include "settings/Torvanesettings.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <cstdlib>
 #include <thread>
 
 // The hand-over between the monitor thread and the main thread. It outlives the thread
@@ -27,7 +25,6 @@ struct TTorvaneThread::TSyncState
 namespace {
 
 constexpr const char* ApplicationName = "VelquinMonitor";
-constexpr const char* OdbcDriverValue = "OdbcDriver";
 
 struct TSyncCall
 {
@@ -35,19 +32,6 @@ struct TSyncCall
     bool Done = false;
     bool Succeeded = false;
 };
-
-// TORVANE_ODBC_DRIVER, else the settings store's "OdbcDriver", else FreeTDS.
-std::string ChosenOdbcDriver()
-{
-    if (const char* name = std::getenv("TORVANE_ODBC_DRIVER"); name && *name)
-        return name;
-    TRegistry registry(TRegistryRoot::LocalMachine);
-    if (registry.OpenKeyReadOnly(QString::fromLatin1(TorvaneSettings::RootKey)))
-        if (const auto name = registry.ReadString(QString::fromLatin1(OdbcDriverValue));
-            name && !name->isEmpty())
-            return name->toStdString();
-    return DefaultOdbcDriver;
-}
 
 } // namespace
 
