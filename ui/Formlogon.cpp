@@ -1,0 +1,208 @@
+#include "ui/Formlogon.h"
+
+#include "ui/Banner.h"
+#include "ui/Formserverlist.h"
+#include "ui/Serverconnector.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+template <typename TControl>
+TControl* Place(TControl* control, const char* name, int left, int top, int width = -1, int height = -1)
+{
+    control->setObjectName(QLatin1String(name));
+    if (width < 0) {
+        control->adjustSize();
+        control->move(left, top);
+    } else {
+        control->setGeometry(left, top, width, height);
+    }
+    return control;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const QString& text, int left, int top)
+{
+    return Place(new QLabel(text, parent), name, left, top);
+}
+
+} // namespace
+
+TFormLogon::TFormLogon(QWidget* parent)
+    : QDialog(parent), Image1(CreateBanner(this)),
+      Label1(Label(this, "Label1", QStringLiteral("&SQL Server:"), 16, 88)),
+      ComboBoxDBServers(Place(new QComboBox(this), "ComboBoxDBServers", 78, 85, 211, 21)),
+      ButtonListServers(
+          Place(new QPushButton(QStringLiteral("..."), this), "ButtonListServers", 290, 85, 20, 21)),
+      CBoxWindowsNTAuth(Place(new QCheckBox(QStringLiteral("Use &Windows Authentication"), this),
+                              "CBoxWindowsNTAuth", 80, 123, 209, 17)),
+      Label2(Label(this, "Label2", QStringLiteral("SQL Server authentication"), 16, 152)),
+      LabelLogonname(Label(this, "LabelLogonname", QStringLiteral("&Login name:"), 48, 176)),
+      EditLoginname(Place(new QLineEdit(this), "EditLoginname", 112, 176, 161, 19)),
+      LabelPassword(Label(this, "LabelPassword", QStringLiteral("&Password:"), 48, 200)),
+      EditPassword(Place(new QLineEdit(this), "EditPassword", 112, 200, 161, 19)),
+      CBoxSavePassword(
+          Place(new QCheckBox(QStringLiteral("Save Pass&word"), this), "CBoxSavePassword", 176, 224, 97, 17)),
+      ButtonLogon(Place(new QPushButton(QStringLiteral("Logon"), this), "ButtonLogon", 80, 248, 75, 25)),
+      ButtonCancel(Place(new QPushButton(QStringLiteral("Cancel"), this), "ButtonCancel", 160, 248, 75, 25)),
+      ButtonHelp(Place(new QPushButton(QStringLiteral("Help"), this), "ButtonHelp", 240, 248, 75, 25))
+{
+    setWindowTitle(QStringLiteral("Velquin SQL Server Monitor"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(325, 282);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+
+    Label1->setBuddy(ComboBoxDBServers);
+    LabelLogonname->setBuddy(EditLoginname);
+    LabelPassword->setBuddy(EditPassword);
+
+    // The server is the text exactly as typed or chosen: no completion from the list.
+    ComboBoxDBServers->setEditable(true);
+    ComboBoxDBServers->setInsertPolicy(QComboBox::NoInsert);
+    ComboBoxDBServers->setCompleter(nullptr);
+    EditPassword->setEchoMode(QLineEdit::Password);
+    EditPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42 }"));
+
+    ButtonLogon->setDefault(true);
+    QWidget* const tabOrder[] = {ComboBoxDBServers, ButtonListServers, CBoxWindowsNTAuth,
+                                 EditLoginname,     EditPassword,      CBoxSavePassword,
+                                 ButtonLogon,       ButtonCancel,      ButtonHelp};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(ComboBoxDBServers, &QComboBox::activated, this, &TFormLogon::ComboBoxDBServersSelect);
+    connect(ButtonListServers, &QPushButton::clicked, this, &TFormLogon::ButtonListServersClick);
+    connect(ButtonLogon, &QPushButton::clicked, this, &TFormLogon::ButtonLogonClick);
+    connect(ButtonCancel, &QPushButton::clicked, this, &TFormLogon::ButtonCancelClick);
+    connect(EditLoginname, &QLineEdit::textChanged, this, &TFormLogon::EditLoginnameChange);
+    connect(EditPassword, &QLineEdit::textChanged, this, &TFormLogon::EditPasswordChange);
+    // Help is to open the program's manual; until the manual ships the button does nothing.
+}
+
+TFormLogon::~TFormLogon()
+{
+    // The box loses the focus while the dialog goes, after the saved servers have gone.
+    ComboBoxDBServers->disconnect(this);
+}
+
+void TFormLogon::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (FShown)
+        return;
+    FShown = true;
+    if (const QScreen* shown = screen())
+        move(shown->availableGeometry().center() - rect().center());
+    FormActivate();
+}
+
+void TFormLogon::FormActivate()
+{
+    for (const QString& server : FSavedServers.ListOfServers())
+        AddServerToList(server);
+    if (const auto server = FSavedServers.DefaultServer()) {
+        SetServerText(*server);
+        LoadServerSettings();
+    }
+}
+
+void TFormLogon::AddServerToList(const QString& serverName)
+{
+    if (ComboBoxDBServers->findText(serverName, Qt::MatchFixedString) >= 0)
+        return;
+    int index = 0;
+    while (index < ComboBoxDBServers->count() &&
+           ComboBoxDBServers->itemText(index).compare(serverName, Qt::CaseInsensitive) < 0)
+        ++index;
+    // Adding items must not put one of them into the box.
+    const QString typed = ComboBoxDBServers->currentText();
+    ComboBoxDBServers->insertItem(index, serverName);
+    ComboBoxDBServers->setCurrentIndex(-1);
+    ComboBoxDBServers->setEditText(typed);
+}
+
+void TFormLogon::SetServerText(const QString& serverName)
+{
+    const int index = ComboBoxDBServers->findText(serverName, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+    ComboBoxDBServers->setCurrentIndex(index);
+    if (index < 0)
+        ComboBoxDBServers->setEditText(serverName);
+}
+
+void TFormLogon::SelectServer(const QString& serverName)
+{
+    if (serverName.isEmpty())
+        return;
+    SetServerText(serverName);
+    LoadServerSettings();
+}
+
+void TFormLogon::LoadServerSettings()
+{
+    const std::optional<TSavedLogon> saved = FSavedServers.Load(ComboBoxDBServers->currentText());
+    if (!saved)
+        return;
+    if (saved->UseWindowsNT)
+        CBoxWindowsNTAuth->setChecked(*saved->UseWindowsNT == 1);
+    // Both fields change through their ordinary notifications, which uncheck Windows
+    // authentication whenever a text really changes.
+    EditLoginname->clear();
+    if (saved->UserID)
+        EditLoginname->setText(*saved->UserID);
+    EditPassword->clear();
+    CBoxSavePassword->setChecked(false);
+    if (saved->Password) {
+        EditPassword->setText(*saved->Password);
+        CBoxSavePassword->setChecked(true);
+    }
+}
+
+void TFormLogon::ComboBoxDBServersSelect()
+{
+    LoadServerSettings();
+}
+
+void TFormLogon::ButtonListServersClick()
+{
+    TFormServerList serverList(this);
+    serverList.LogonDialog = this;
+    serverList.exec();
+}
+
+void TFormLogon::ButtonLogonClick()
+{
+    const QString userName = EditLoginname->text();
+    const QString password = EditPassword->text();
+    const QString serverName = ComboBoxDBServers->currentText();
+    const bool useWindowsAuthentication = CBoxWindowsNTAuth->isChecked();
+    if (!MainWindow->ConnectServer(serverName, useWindowsAuthentication, userName, password))
+        return;
+    // The connection stays up even when nothing can be saved.
+    FSavedServers.SaveLogon(serverName, useWindowsAuthentication, userName, password,
+                            CBoxSavePassword->isChecked());
+    accept();
+}
+
+void TFormLogon::ButtonCancelClick()
+{
+    reject();
+}
+
+void TFormLogon::EditLoginnameChange()
+{
+    CBoxWindowsNTAuth->setChecked(false);
+}
+
+void TFormLogon::EditPasswordChange()
+{
+    CBoxWindowsNTAuth->setChecked(false);
+}
