@@ -1,11 +1,23 @@
 #include "app/Commandline.h"
 
+#include "settings/Savedservers.h"
+
 #include <QProcessEnvironment>
+
+namespace {
+
+QString PasswordFromEnvironment()
+{
+    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+}
+
+} // namespace
 
 void AddConnectionOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("The SQL Server: host, host\\instance or host,port."),
+                      QStringLiteral("The SQL Server: host, host\\instance or host,port. Without --user or "
+                                     "--windows-auth, the logon saved for it by the logon dialog."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("user"),
                       QStringLiteral("SQL Server login (password from TORVANE_PASSWORD)."),
@@ -24,12 +36,33 @@ std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser
         error = QStringLiteral("Name the server with --server.");
         return std::nullopt;
     }
-    if (options.WindowsAuthentication == parser.isSet(QStringLiteral("user"))) {
+    if (options.WindowsAuthentication && parser.isSet(QStringLiteral("user"))) {
         error = QStringLiteral("Give either --user NAME (password in TORVANE_PASSWORD) or --windows-auth.");
         return std::nullopt;
     }
+    if (!options.WindowsAuthentication && !parser.isSet(QStringLiteral("user")))
+        return SavedConnectionOptions(options.Server, error);
     if (!options.WindowsAuthentication)
-        options.Password = QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+        options.Password = PasswordFromEnvironment();
+    return options;
+}
+
+std::optional<TConnectionOptions> SavedConnectionOptions(const QString& server, QString& error)
+{
+    const std::optional<TSavedLogon> saved = TSavedServers().Load(server);
+    if (!saved || (!saved->UseWindowsNT && !saved->UserID)) {
+        error = QStringLiteral("No logon is saved for the server %1: give --user NAME (password in "
+                               "TORVANE_PASSWORD) or --windows-auth.")
+                    .arg(server);
+        return std::nullopt;
+    }
+    TConnectionOptions options;
+    options.Server = server;
+    options.WindowsAuthentication = saved->UseWindowsNT == 1;
+    if (!options.WindowsAuthentication) {
+        options.UserName = saved->UserID.value_or(QString());
+        options.Password = saved->Password ? *saved->Password : PasswordFromEnvironment();
+    }
     return options;
 }
 
@@ -102,8 +135,7 @@ std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList&
 {
     std::vector<TConnectionOptions> servers;
     std::vector<int> credentials; // per server: how many of --user / --windows-auth it took
-    const QString password =
-        QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+    const QString password = PasswordFromEnvironment();
     const auto valueOf = [&](qsizetype& index, const QString& option) -> std::optional<QString> {
         const QString& argument = arguments[index];
         if (argument.startsWith(option + QLatin1Char('=')))
@@ -141,7 +173,12 @@ std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList&
         }
     }
     for (std::size_t i = 0; i < servers.size(); ++i) {
-        if (credentials[i] != 1) {
+        if (credentials[i] == 0) {
+            const auto saved = SavedConnectionOptions(servers[i].Server, error);
+            if (!saved)
+                return std::nullopt;
+            servers[i] = *saved;
+        } else if (credentials[i] != 1) {
             error = QStringLiteral("Give the server %1 either --user NAME (password in TORVANE_PASSWORD) or "
                                    "--windows-auth.")
                         .arg(servers[i].Server);

@@ -10,7 +10,10 @@
 #include <vector>
 
 // How to reach and log on to one server. The password is never taken from the command
-// line (other users could read it in the process list) but from TORVANE_PASSWORD.
+// line (other users could read it in the process list) but from TORVANE_PASSWORD. A
+// --server given without --user or --windows-auth logs on as the logon dialog last did
+// (the server's saved logon details in the user hive), with the saved password or,
+// when none was saved, TORVANE_PASSWORD.
 struct TConnectionOptions
 {
     QString Server;
@@ -21,6 +24,8 @@ struct TConnectionOptions
 
 // --server NAME, --user NAME, --windows-auth.
 void AddConnectionOptions(QCommandLineParser& parser);
+// The saved logon details of a server, or empty with error naming the server.
+std::optional<TConnectionOptions> SavedConnectionOptions(const QString& server, QString& error);
 // The options given, or empty with error set to what is missing or contradictory.
 std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error);
 
@@ -46,6 +51,7 @@ struct THeadlessOptions
 std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser, QString& error);
 
 // The servers of the window's command line in the order given: each --server takes
-// the --user or --windows-auth that follows it before the next --server. Empty with
-// error set when a server has neither or both. SQL logins share TORVANE_PASSWORD.
+// the --user or --windows-auth that follows it before the next --server, or else its
+// saved logon details. Empty with error set when a server has both, or neither and no
+// saved details. SQL logins share TORVANE_PASSWORD.
 std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList& arguments, QString& error);

@@ -5,6 +5,7 @@
 #include "app/Stopsignals.h"
 #include "sandbox/Sandboxserver.h"
 #include "ui/Formabout.h"
+#include "ui/Formlogon.h"
 #include "ui/Formmain.h"
 #include "ui/Manual.h"
 
@@ -93,6 +94,11 @@ int RunWindow(const QCommandLineParser& parser)
     QGuiApplication::setDesktopFileName(QStringLiteral("torvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/torvane/torvane.svg")));
     TFormMain window;
+    QObject::connect(&window, &TFormMain::LogonDialogRequested, &window, [&window] {
+        TFormLogon logon(&window);
+        logon.MainWindow = &window;
+        logon.exec();
+    });
     window.SetLogonOnFirstActivation(servers->empty());
     QObject::connect(&window, &TFormMain::HelpRequested, &window, &OpenManual);
     QObject::connect(&window, &TFormMain::AboutRequested, &window, [&window] {

@@ -4,6 +4,7 @@
 
 #include "app/Commandline.h"
 #include "app/Headlessmonitor.h"
+#include "app/Listservers.h"
 #include "app/Oneshotcommands.h"
 #include "app/Windowmode.h"
 #include "engine/Projectversion.h"
@@ -22,8 +23,9 @@ namespace {
 bool WantsWindow(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--headless", "--kill-process", "--kill-database", "--kill-user",
-                                   "--sql-text", "--help", "-h", "--help-all", "--version", "-v"}) {
+        for (const char* option :
+             {"--headless", "--kill-process", "--kill-database", "--kill-user", "--sql-text",
+              "--list-servers", "--help", "-h", "--help-all", "--version", "-v"}) {
             const std::size_t length = std::strlen(option);
             if (std::strncmp(argv[i], option, length) == 0 &&
                 (argv[i][length] == 0 || argv[i][length] == '='))
@@ -64,7 +66,8 @@ int main(int argc, char* argv[])
                        "  torvane --kill-process SPID --server ...   kill one process\n"
                        "  torvane --kill-database NAME --server ...  kill a database's processes\n"
                        "  torvane --kill-user LOGIN --server ...     kill a user's processes\n"
-                       "  torvane --sql-text SPID --server ...       print a process's SQL"));
+                       "  torvane --sql-text SPID --server ...       print a process's SQL\n"
+                       "  torvane --list-servers            the SQL Servers found on the network"));
     parser.addHelpOption();
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Print the version and build, read from this file."));
@@ -73,12 +76,16 @@ int main(int argc, char* argv[])
     AddWindowOptions(parser);
     AddHeadlessOptions(parser);
     AddOneShotOptions(parser);
+    AddListServersOption(parser);
     parser.process(*application);
 
     if (parser.isSet(version)) {
         std::cout << "Torvane " << TProjectRCVersion().VersionText().toStdString() << std::endl;
         return 0;
     }
+
+    if (WantsServerList(parser))
+        return RunListServers();
 
     if (HasOneShotCommand(parser))
         return RunOneShot(parser);

@@ -1,8 +1,21 @@
 #pragma once
-// The banner across the top of the logon and server list dialogs.
+// The banner across the top of the logon and server list dialogs: the project's own
+// picture, drawn to whatever size the dialog gives it.
 
-class QLabel;
-class QWidget;
+#include <QWidget>
 
-// A label of 325 x 65 at the top left of parent showing the banner picture.
-QLabel* CreateBanner(QWidget* parent);
+class QSvgRenderer;
+
+class TBanner : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TBanner(QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QSvgRenderer* const FPicture;
+};

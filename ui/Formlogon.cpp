@@ -1,13 +1,16 @@
 #include "ui/Formlogon.h"
 
 #include "ui/Banner.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Formserverlist.h"
+#include "ui/Manual.h"
 #include "ui/Serverconnector.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -34,7 +37,7 @@ QLabel* Label(QWidget* parent, const char* name, const QString& text, int left, 
 } // namespace
 
 TFormLogon::TFormLogon(QWidget* parent)
-    : QDialog(parent), Image1(CreateBanner(this)),
+    : QDialog(parent), Image1(new TBanner(this)),
       Label1(Label(this, "Label1", QStringLiteral("&SQL Server:"), 16, 88)),
       ComboBoxDBServers(Place(new QComboBox(this), "ComboBoxDBServers", 78, 85, 211, 21)),
       ButtonListServers(
@@ -55,7 +58,6 @@ TFormLogon::TFormLogon(QWidget* parent)
     setWindowTitle(QStringLiteral("Velquin SQL Server Monitor"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(325, 282);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
@@ -85,7 +87,8 @@ TFormLogon::TFormLogon(QWidget* parent)
     connect(ButtonCancel, &QPushButton::clicked, this, &TFormLogon::ButtonCancelClick);
     connect(EditLoginname, &QLineEdit::textChanged, this, &TFormLogon::EditLoginnameChange);
     connect(EditPassword, &QLineEdit::textChanged, this, &TFormLogon::EditPasswordChange);
-    // Help is to open the program's manual; until the manual ships the button does nothing.
+    connect(ButtonHelp, &QPushButton::clicked, this, &TFormLogon::ButtonHelpClick);
+    FitDialogToCaptions(this, 325, 282);
 }
 
 TFormLogon::~TFormLogon()
@@ -184,12 +187,55 @@ void TFormLogon::ButtonLogonClick()
     const QString password = EditPassword->text();
     const QString serverName = ComboBoxDBServers->currentText();
     const bool useWindowsAuthentication = CBoxWindowsNTAuth->isChecked();
-    if (!MainWindow->ConnectServer(serverName, useWindowsAuthentication, userName, password))
+    SetConnecting(true);
+    MainWindow->ConnectServer(serverName, useWindowsAuthentication, userName, password,
+                              [dialog = QPointer<TFormLogon>(this), serverName, useWindowsAuthentication,
+                               userName, password](bool connected) {
+                                  if (dialog)
+                                      dialog->LogonEnded(connected, serverName, useWindowsAuthentication,
+                                                         userName, password);
+                              });
+}
+
+void TFormLogon::LogonEnded(bool connected, const QString& serverName, bool useWindowsAuthentication,
+                            const QString& userName, const QString& password)
+{
+    SetConnecting(false);
+    if (!connected)
         return;
     // The connection stays up even when nothing can be saved.
     FSavedServers.SaveLogon(serverName, useWindowsAuthentication, userName, password,
                             CBoxSavePassword->isChecked());
     accept();
+}
+
+void TFormLogon::SetConnecting(bool connecting)
+{
+    FConnecting = connecting;
+    QWidget* const focused = focusWidget();
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ComboBoxDBServers, ButtonListServers, CBoxWindowsNTAuth, EditLoginname, EditPassword,
+             CBoxSavePassword, ButtonLogon, ButtonCancel, ButtonHelp})
+        control->setEnabled(!connecting);
+    if (connecting) {
+        setCursor(Qt::WaitCursor);
+        FFocusBeforeConnecting = focused;
+    } else {
+        unsetCursor();
+        if (FFocusBeforeConnecting)
+            FFocusBeforeConnecting->setFocus();
+    }
+}
+
+void TFormLogon::reject()
+{
+    if (!FConnecting)
+        QDialog::reject();
+}
+
+void TFormLogon::ButtonHelpClick()
+{
+    OpenManual();
 }
 
 void TFormLogon::ButtonCancelClick()

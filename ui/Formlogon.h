@@ -4,15 +4,22 @@
 // the server and its logon details in the user hive (TSavedServers), so that the next
 // time it lists every server used before and starts with the last one. It never talks
 // to a server itself. Opened modally by the main window while a connection slot is
-// free, and from the server list dialog's choice through SelectServer.
+// free; the server list dialog hands its choice back through SelectServer.
+//
+// The main window connects off the main thread. Until it reports the outcome the
+// dialog shows the hourglass and takes no input (Cancel and Esc included, since the
+// connection can no longer be called off); after a failure the entries are as they
+// were, after a success the logon is saved and the dialog closes.
 
 #include "settings/Savedservers.h"
 
 #include <QDialog>
+#include <QPointer>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class TBanner;
 class QLineEdit;
 class QPushButton;
 class TServerConnector;
@@ -36,7 +43,7 @@ public:
     void LoadServerSettings();
 
     // Top to bottom, in tab order.
-    QLabel* const Image1;
+    TBanner* const Image1;
     QLabel* const Label1;
     QComboBox* const ComboBoxDBServers;
     QPushButton* const ButtonListServers;
@@ -51,6 +58,8 @@ public:
     QPushButton* const ButtonCancel;
     QPushButton* const ButtonHelp;
 
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -62,15 +71,21 @@ private:
     void ButtonListServersClick();
     void ButtonLogonClick();
     void ButtonCancelClick();
+    void ButtonHelpClick();
     void EditLoginnameChange();
     void EditPasswordChange();
 
     // Adds a name to the sorted list unless one differing at most in case is there.
     void AddServerToList(const QString& serverName);
+    void SetConnecting(bool connecting);
+    void LogonEnded(bool connected, const QString& serverName, bool useWindowsAuthentication,
+                    const QString& userName, const QString& password);
     // Puts a name into the box; a name in the list becomes the list's current entry,
     // so that leaving the box does not count as choosing it again.
     void SetServerText(const QString& serverName);
 
     TSavedServers FSavedServers;
     bool FShown = false;
+    bool FConnecting = false;
+    QPointer<QWidget> FFocusBeforeConnecting;
 };

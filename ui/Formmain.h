@@ -6,6 +6,7 @@
 
 #include "engine/Torvaneowner.h"
 #include "ui/Frameconnection.h"
+#include "ui/Serverconnector.h"
 
 #include <QMainWindow>
 
@@ -20,7 +21,10 @@ class QTimer;
 class QToolButton;
 class TConnectionSlot;
 
-class TFormMain : public QMainWindow, public TTorvaneOwner, public TConnectionFrameOwner
+class TFormMain : public QMainWindow,
+                  public TTorvaneOwner,
+                  public TConnectionFrameOwner,
+                  public TServerConnector
 {
     Q_OBJECT
 
@@ -33,7 +37,7 @@ public:
     // Connects the server into the lowest free slot without waiting for it; done gets
     // the outcome on the main thread. "Connections Full" when no slot is free.
     void ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
-                       const QString& password, std::function<void(bool)> done = {});
+                       const QString& password, std::function<void(bool)> done = {}) override;
     void ShowLogonDialog();
     void SetRefreshInterval(int seconds);
     int RefreshIntervalSeconds() const { return FRefreshIntervalSeconds; }

@@ -2,6 +2,7 @@
 
 #include "engine/Serverbrowser.h"
 #include "ui/Banner.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Formlogon.h"
 
 #include <QEvent>
@@ -38,7 +39,7 @@ QLabel* Heading(QWidget* parent)
 } // namespace
 
 TFormServerList::TFormServerList(QWidget* parent)
-    : QDialog(parent), Image1(CreateBanner(this)), Panel1(Heading(this)),
+    : QDialog(parent), Image1(new TBanner(this)), Panel1(Heading(this)),
       ListBoxServers(new QListWidget(this)), ButtonOK(Button(this, "ButtonOK", QStringLiteral("&Ok"), 85)),
       ButtonCancel(Button(this, "ButtonCancel", QStringLiteral("&Cancel"), 166)),
       ButtonHelp(Button(this, "ButtonHelp", QStringLiteral("&Help"), 247))
@@ -46,7 +47,6 @@ TFormServerList::TFormServerList(QWidget* parent)
     setWindowTitle(QStringLiteral("SQL Server List"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(325, 373);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
@@ -65,6 +65,7 @@ TFormServerList::TFormServerList(QWidget* parent)
     connect(ButtonCancel, &QPushButton::clicked, this, &TFormServerList::ButtonCancelClick);
     connect(&FSearch, &QFutureWatcherBase::finished, this, &TFormServerList::SearchEnded);
     // Help has nothing to show for this dialog.
+    FitDialogToCaptions(this, 325, 373);
 }
 
 TFormServerList::~TFormServerList()

@@ -17,6 +17,7 @@
 #include <vector>
 
 class QLabel;
+class TBanner;
 class QListWidget;
 class QPushButton;
 class TFormLogon;
@@ -38,7 +39,7 @@ public:
     // Hands the selected name, if any, to the logon dialog and closes.
     void AcceptSelection();
 
-    QLabel* const Image1;
+    TBanner* const Image1;
     QLabel* const Panel1;
     QListWidget* const ListBoxServers;
     QPushButton* const ButtonOK;

@@ -1,17 +1,21 @@
 #pragma once
 // What the logon dialog asks of the main window: connect a server into a free
-// connection slot. The main window reports a failed connection to the user itself.
+// connection slot. The connection is made off the main thread; done runs on the main
+// thread with the outcome, true once the server is in the main window's list. The
+// main window reports a failed connection to the user itself.
 
 #include <QString>
+
+#include <functional>
 
 class TServerConnector
 {
 public:
     virtual ~TServerConnector() = default;
 
-    // True when the connection is up and the server is in the main window's list.
-    virtual bool ConnectServer(const QString& serverName, bool useWindowsAuthentication,
-                               const QString& userName, const QString& password) = 0;
+    virtual void ConnectServer(const QString& serverName, bool useWindowsAuthentication,
+                               const QString& userName, const QString& password,
+                               std::function<void(bool)> done) = 0;
 
 protected:
     TServerConnector() = default;

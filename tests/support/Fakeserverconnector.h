@@ -1,11 +1,13 @@
 #pragma once
 // The main window's connect call for logon dialog tests. Whatever server the dialog
-// names, a real monitor thread connects to the sandbox through the FreeTDS driver with
-// the dialog's login and password, so a wrong password fails as against a real server.
-// The sandbox knows no Kerberos: a Windows authentication logon is made with the
-// sandbox's administrator login in its place. Connections stay up until the fake goes.
+// names, a real connection slot connects to the sandbox through the FreeTDS driver, off
+// the main thread, with the dialog's login and password, so a wrong password fails as
+// against a real server. The sandbox knows no Kerberos: a Windows authentication logon
+// is made with the sandbox's administrator login in its place. Connections stay up
+// until the fake goes.
 
-#include "tests/support/Monitorfixture.h"
+#include "engine/Connectionslot.h"
+#include "tests/support/Recordingowner.h"
 #include "tests/support/Sandboxfixture.h"
 #include "ui/Serverconnector.h"
 
@@ -25,27 +27,30 @@ public:
 
     explicit TFakeServerConnector(const TSandboxFixture& sandbox) : FSandbox(sandbox) {}
 
-    bool ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
-                       const QString& password) override
+    void ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
+                       const QString& password, std::function<void(bool)> done) override
     {
         Calls.push_back({serverName, useWindowsAuthentication, userName, password});
-        auto connection = std::make_unique<TMonitorFixture>();
         const std::string login = useWindowsAuthentication ? TSandboxFixture::Login : userName.toStdString();
         const std::string secret =
             useWindowsAuthentication ? TSandboxFixture::Password : password.toStdString();
-        if (!connection->Connect(FSandbox.ServerName(), false, login, secret, 100000, false)) {
-            FailureMessages += static_cast<int>(connection->Owner.MessageBoxes.size());
-            return false;
-        }
-        FConnections.push_back(std::move(connection));
-        return true;
+        auto& slot = FSlots.emplace_back(std::make_unique<TConnectionSlot>());
+        slot->Connect(
+            &Owner, static_cast<int>(FSlots.size() - 1), FSandbox.ServerName(), false, login, secret, 100,
+            [this, done = std::move(done)](bool connected) {
+                ++Finished;
+                done(connected);
+            },
+            false);
     }
 
     std::vector<TCall> Calls;
-    // Message boxes the failed connections showed.
-    int FailureMessages = 0;
+    // Connections that have reported their outcome.
+    int Finished = 0;
+    // Shows the failed connections' messages.
+    TRecordingOwner Owner;
 
 private:
     const TSandboxFixture& FSandbox;
-    std::vector<std::unique_ptr<TMonitorFixture>> FConnections;
+    std::vector<std::unique_ptr<TConnectionSlot>> FSlots;
 };

@@ -19,6 +19,7 @@
 namespace {
 
 const QString ServersKey = QString::fromLatin1(TSavedServers::ServersKey);
+constexpr int DesignFontPixels = 9;
 
 // The values a server's key holds, by name; empty when the key does not exist.
 QStringList SavedValueNames(const QString& server)
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void cleanup();
     void controlsAsLaidOut_data();
     void controlsAsLaidOut();
+    void wideFontScalesTheWholeDialog();
     void keyboard();
     void firstStartWithNoKeys();
     void startsWithTheDefaultServer();
@@ -74,6 +76,10 @@ private:
 
 void TestFormLogon::initTestCase()
 {
+    // A font as small as the one the dialog was designed for: the layout is the design's.
+    QFont designFont = QApplication::font();
+    designFont.setPixelSize(DesignFontPixels);
+    QApplication::setFont(designFont);
     qputenv("TORVANE_LOGIN_TIMEOUT", "5");
     qunsetenv("TORVANE_ODBC_DRIVER");
     FSandbox = std::make_unique<TSandboxFixture>();
@@ -159,6 +165,31 @@ void TestFormLogon::controlsAsLaidOut()
         QCOMPARE(button->text(), caption);
 }
 
+void TestFormLogon::wideFontScalesTheWholeDialog()
+{
+    QFont wide = QApplication::font();
+    wide.setPixelSize(DesignFontPixels * 2);
+    // Built with the wide font as the system's.
+    const QFont before = QApplication::font();
+    QApplication::setFont(wide);
+    TFormLogon large;
+    QApplication::setFont(before);
+
+    // Every caption fits, and the design's proportions stay.
+    for (const QLabel* label : large.findChildren<QLabel*>()) {
+        if (label->buddy())
+            QVERIFY2(label->x() +
+                             label->fontMetrics().horizontalAdvance(QString(label->text()).remove('&')) <=
+                         label->buddy()->x(),
+                     qPrintable(label->text()));
+    }
+    for (const QCheckBox* box : large.findChildren<QCheckBox*>())
+        QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
+    QVERIFY(large.width() > 325);
+    QVERIFY(qAbs(large.width() * 282 - large.height() * 325) <= 325);
+    QVERIFY(qAbs(large.EditLoginname->x() * 325 - 112 * large.width()) <= 325);
+}
+
 void TestFormLogon::keyboard()
 {
     TFormLogon& dialog = Open();
@@ -181,7 +212,9 @@ void TestFormLogon::keyboard()
     QVERIFY(dialog.ButtonLogon->isDefault());
     QTest::keyClick(dialog.EditPassword, Qt::Key_Return);
     QCOMPARE(FMainWindow->Calls.size(), 1u);
+    QTRY_COMPARE(FMainWindow->Finished, 1);
     QVERIFY(dialog.isVisible());
+    QCOMPARE(QApplication::focusWidget(), dialog.EditPassword);
     QTest::keyClick(dialog.EditPassword, Qt::Key_Escape);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
@@ -251,6 +284,7 @@ void TestFormLogon::windowsLogonAfterSqlLogonLeavesOnlyUseWindowsNT()
     QCOMPARE(dialog.EditLoginname->text(), QString("sa"));
     dialog.CBoxWindowsNTAuth->click();
     dialog.ButtonLogon->click();
+    QTRY_COMPARE(FMainWindow->Finished, 1);
 
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(FMainWindow->Calls.at(0).UseWindowsAuthentication);
@@ -266,6 +300,7 @@ void TestFormLogon::uncheckedSavePasswordRemovesTheSavedOne()
     QVERIFY(dialog.CBoxSavePassword->isChecked());
     dialog.CBoxSavePassword->click();
     dialog.ButtonLogon->click();
+    QTRY_COMPARE(FMainWindow->Finished, 1);
 
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(FMainWindow->Calls.at(0).Password, QString("torvane"));
@@ -281,6 +316,7 @@ void TestFormLogon::namesDifferingInCaseShareOneKey()
         dialog.EditLoginname->setText("sa");
         dialog.EditPassword->setText("torvane");
         dialog.ButtonLogon->click();
+        QTRY_VERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
     TRegistry registry(TRegistryRoot::CurrentUser);
@@ -304,9 +340,19 @@ void TestFormLogon::failedLogonWritesNothing()
     dialog.CBoxSavePassword->click();
     dialog.ButtonLogon->click();
 
-    QCOMPARE(FMainWindow->Calls.size(), 1u);
-    QCOMPARE(FMainWindow->FailureMessages, 1);
+    // While the main window connects, nothing can be changed and the logon cannot be
+    // called off.
+    QVERIFY(!dialog.EditPassword->isEnabled());
+    QCOMPARE(dialog.cursor().shape(), Qt::WaitCursor);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.isVisible());
+
+    QTRY_COMPARE(FMainWindow->Finished, 1);
+    QCOMPARE(FMainWindow->Calls.size(), 1u);
+    QCOMPARE(FMainWindow->Owner.MessageBoxes.size(), 1u);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.EditPassword->isEnabled());
+    QCOMPARE(dialog.cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(dialog.EditPassword->text(), QString("wrong"));
     QVERIFY(!QFileInfo::exists(FSettings->Folder() + "/user/user.reg"));
 }

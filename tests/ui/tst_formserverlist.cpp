@@ -5,6 +5,7 @@
 #include "tests/support/Fakeserverconnector.h"
 #include "tests/support/Sandboxfixture.h"
 #include "tests/support/Settingsfixture.h"
+#include "ui/Banner.h"
 #include "ui/Formlogon.h"
 #include "ui/Formserverlist.h"
 
@@ -39,6 +40,10 @@ private:
 
 void TestFormServerList::initTestCase()
 {
+    // A font as small as the one the dialog was designed for: the layout is the design's.
+    QFont designFont = QApplication::font();
+    designFont.setPixelSize(9);
+    QApplication::setFont(designFont);
     FSandbox = std::make_unique<TSandboxFixture>();
     QVERIFY2(FSandbox->Started(), FSandbox->Error().c_str());
     qputenv("TORVANE_BROWSE_ADDRESS", "127.0.0.1:" + QByteArray::number(FSandbox->Server().BrowsePort()));
