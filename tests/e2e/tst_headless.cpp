@@ -82,8 +82,12 @@ void TestHeadless::runs_data()
                                     << "Login failed for user 'sa'.";
     QTest::newRow("interval out of range") << QStringList{"--user", "sa", "--interval", "0"} << "torvane" << 2 << ""
                                            << 0 << "--interval takes a whole number from 1 to 100.";
+    // Without credentials the server's saved logon is used; none is saved here.
     QTest::newRow("no way to log on") << QStringList{"--refreshes", "1"} << "torvane" << 2 << "" << 0
-                                      << "Give either --user NAME (password in TORVANE_PASSWORD) or --windows-auth.";
+                                      << "No logon is saved for the server " + QString::fromStdString(Sandbox->ServerName())
+                                             + ": give --user NAME (password in TORVANE_PASSWORD) or --windows-auth.";
+    QTest::newRow("two ways to log on") << QStringList{"--user", "sa", "--windows-auth"} << "torvane" << 2 << "" << 0
+                                        << "Give either --user NAME (password in TORVANE_PASSWORD) or --windows-auth.";
 }
 
 void TestHeadless::runs()
