@@ -1,6 +1,6 @@
 #include "app/Commandline.h"
 
-#include <QProcessEnvironment>
+#include "app/Secrets.h"
 
 void AddConnectionOptions(QCommandLineParser& parser)
 {
@@ -17,6 +17,8 @@ void AddConnectionOptions(QCommandLineParser& parser)
 std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error)
 {
     TConnectionOptions options;
+    // Taken out of the environment whichever way the user logs on.
+    const QString password = TakePasswordFromEnvironment();
     options.Server = parser.value(QStringLiteral("server"));
     options.WindowsAuthentication = parser.isSet(QStringLiteral("windows-auth"));
     options.UserName = parser.value(QStringLiteral("user"));
@@ -29,7 +31,7 @@ std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser
         return std::nullopt;
     }
     if (!options.WindowsAuthentication)
-        options.Password = QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+        options.Password = password;
     return options;
 }
 
@@ -102,8 +104,7 @@ std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList&
 {
     std::vector<TConnectionOptions> servers;
     std::vector<int> credentials; // per server: how many of --user / --windows-auth it took
-    const QString password =
-        QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+    const QString password = TakePasswordFromEnvironment();
     const auto valueOf = [&](qsizetype& index, const QString& option) -> std::optional<QString> {
         const QString& argument = arguments[index];
         if (argument.startsWith(option + QLatin1Char('=')))

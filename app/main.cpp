@@ -5,6 +5,7 @@
 #include "app/Commandline.h"
 #include "app/Headlessmonitor.h"
 #include "app/Oneshotcommands.h"
+#include "app/Secrets.h"
 #include "app/Windowmode.h"
 #include "engine/Projectversion.h"
 
@@ -37,6 +38,7 @@ bool WantsWindow(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    ProtectProcessMemory();
     const bool window = WantsWindow(argc, argv);
     if (window) {
         // Qt's X11 thread and the sandbox's start before the window's stop signal handler
