@@ -1,14 +1,15 @@
 #include "app/Commandline.h"
 
+#include "app/Secrets.h"
 #include "settings/Savedservers.h"
-
-#include <QProcessEnvironment>
 
 namespace {
 
+// Taken out of the environment once, on first use, whichever way the user logs on.
 QString PasswordFromEnvironment()
 {
-    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("TORVANE_PASSWORD"));
+    static const QString password = TakePasswordFromEnvironment();
+    return password;
 }
 
 } // namespace
@@ -29,6 +30,8 @@ void AddConnectionOptions(QCommandLineParser& parser)
 std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error)
 {
     TConnectionOptions options;
+    // Taken out of the environment whichever way the user logs on.
+    const QString password = PasswordFromEnvironment();
     options.Server = parser.value(QStringLiteral("server"));
     options.WindowsAuthentication = parser.isSet(QStringLiteral("windows-auth"));
     options.UserName = parser.value(QStringLiteral("user"));

@@ -1,6 +1,8 @@
 #pragma once
 // The tables the headless monitor prints: the cells the window's grids show, with the
-// grids' captions as the first line, tab-separated, one line per row.
+// grids' captions as the first line, tab-separated, one line per row. A control
+// character in a cell is written as a blank, so every row is one line of as many fields
+// as the captions.
 
 #include <string>
 

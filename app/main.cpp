@@ -6,6 +6,7 @@
 #include "app/Headlessmonitor.h"
 #include "app/Listservers.h"
 #include "app/Oneshotcommands.h"
+#include "app/Secrets.h"
 #include "app/Windowmode.h"
 #include "engine/Projectversion.h"
 
@@ -39,6 +40,7 @@ bool WantsWindow(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    ProtectProcessMemory();
     const bool window = WantsWindow(argc, argv);
     if (window) {
         // Qt's X11 thread and the sandbox's start before the window's stop signal handler

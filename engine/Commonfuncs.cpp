@@ -2,8 +2,10 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace
 {
@@ -16,16 +18,75 @@ QDate BaseDate()
 constexpr double FirstDay = -693593.0;
 constexpr double LastDay = 2958466.0;
 
-// The locale's format with its letters of one kind changed; quoted literals stay as they are.
-// For a date, a year of fewer than four letters becomes "yyyy"; for a time, the zone
-// ("t") goes with the blanks beside it.
-QString AdjustFormat(const QString& format, bool isDate)
+// What joins a time-zone field to the rest of a time: blanks, commas of any script and
+// direction marks.
+bool IsZoneSeparator(QChar c)
+{
+    return c.isSpace() || c.category() == QChar::Other_Format || c == u',' || c == u'\u060c' ||
+           c == u'\u3001' || c == u'\uff0c';
+}
+
+bool IsBracketPair(QChar open, QChar close)
+{
+    return (open == u'(' && close == u')') || (open == u'[' && close == u']') ||
+           (open == u'\uff08' && close == u'\uff09') || (open == u'\uff3b' && close == u'\uff3d');
+}
+
+// The format with its time-zone fields removed, each with the brackets around it and the
+// separators that joined it to the rest ("h:mm:ss AP, t", "HH:mm:ss (t)", "t HH:mm:ss"),
+// so that no locale is left with an empty "()" or a dangling ",". Quoted text stays.
+QString WithoutZone(QString format)
+{
+    for (;;) {
+        std::vector<bool> literal; // quoted text and the quotes themselves
+        literal.reserve(static_cast<std::size_t>(format.size()));
+        bool quoted = false;
+        for (const QChar c : format) {
+            if (c == u'\'')
+                quoted = !quoted;
+            literal.push_back(quoted || c == u'\'');
+        }
+        // The unquoted character at i; none (U+0000) for quoted text and outside the format.
+        const auto plain = [&](qsizetype i) {
+            return i >= 0 && i < format.size() && !literal[static_cast<std::size_t>(i)] ? format[i] : QChar();
+        };
+        qsizetype begin = 0;
+        while (begin < format.size() && plain(begin) != u't')
+            ++begin;
+        if (begin == format.size())
+            return format;
+        qsizetype end = begin;
+        while (plain(end) == u't')
+            ++end;
+        qsizetype open = begin - 1;
+        while (plain(open).isSpace())
+            --open;
+        qsizetype close = end;
+        while (plain(close).isSpace())
+            ++close;
+        if (IsBracketPair(plain(open), plain(close))) {
+            begin = open;
+            end = close + 1;
+        }
+        while (IsZoneSeparator(plain(begin - 1)))
+            --begin;
+        if (begin == 0) {
+            while (IsZoneSeparator(plain(end)))
+                ++end;
+        }
+        format.remove(begin, end - begin);
+    }
+}
+
+// The locale's short date with a year of fewer than four letters written as "yyyy"
+// (a short date "1/2/26" would read back as 1926); quoted literals stay as they are.
+QString FourDigitYears(const QString& format)
 {
     QString out;
     bool quoted = false;
     for (qsizetype i = 0; i < format.size();) {
         const QChar c = format[i];
-        if (c == QLatin1Char('\'')) {
+        if (c == u'\'') {
             quoted = !quoted;
             out.append(c);
             ++i;
@@ -34,29 +95,118 @@ QString AdjustFormat(const QString& format, bool isDate)
         qsizetype run = 1;
         while (i + run < format.size() && format[i + run] == c)
             ++run;
-        if (!quoted && isDate && c == QLatin1Char('y')) {
-            out.append(QStringLiteral("yyyy"));
-        } else if (!quoted && !isDate && c == QLatin1Char('t')) {
-            while (!out.isEmpty() && out.back().isSpace())
-                out.chop(1);
-            while (i + run < format.size() && format[i + run].isSpace())
-                ++run;
-        } else {
-            out.append(format.mid(i, run));
-        }
+        out.append(!quoted && c == u'y' ? QStringLiteral("yyyy") : format.mid(i, run));
         i += run;
     }
     return out.trimmed();
 }
 
-QString DateFormat(const QLocale& locale)
+// A text as a quoted literal of a format.
+QString QuotedLiteral(QString text)
 {
-    return AdjustFormat(locale.dateFormat(QLocale::ShortFormat), true);
+    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
-QString TimeFormat(const QLocale& locale)
+// How a locale's texts are written and read back, built once per locale rather than for
+// every text, since texts are written and read for every row of every snapshot.
+struct TLocaleFormats
 {
-    return AdjustFormat(locale.timeFormat(QLocale::LongFormat), false);
+    explicit TLocaleFormats(const QLocale& locale);
+
+    QLocale Locale;
+    QString Date; // the short date with four-digit years
+    QString Time; // the long time without the zone
+
+    // Qt's parser misses some locales' texts that its own formatter wrote, so these are
+    // read in a form it does read. It takes digits of the Basic Multilingual Plane only:
+    // digits beyond it (Chakma, Adlam) are read as ASCII digits.
+    QString ZeroDigit; // of a locale whose digits lie beyond that plane; else empty
+    // It misses some AM/PM texts before the hour (Assamese, Bodo, Ewe): the time is then
+    // read with the AM text and with the PM text written as literals instead.
+    struct TDayHalf
+    {
+        QString Format;
+        bool Afternoon;
+    };
+    std::vector<TDayHalf> DayHalves;
+    bool TwelveHour = false; // hours counted 1 to 12 beside the AM/PM text
+
+    QString ReadableDigits(const QString& text) const;
+    QTime ReadTime(const QString& text) const;
+};
+
+TLocaleFormats::TLocaleFormats(const QLocale& locale)
+    : Locale(locale), Date(FourDigitYears(locale.dateFormat(QLocale::ShortFormat))),
+      Time(WithoutZone(locale.timeFormat(QLocale::LongFormat)).trimmed())
+{
+    if (locale.zeroDigit().size() > 1)
+        ZeroDigit = locale.zeroDigit();
+    bool quoted = false;
+    for (qsizetype i = 0; i < Time.size(); ++i) {
+        const QChar c = Time[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        if (quoted)
+            continue;
+        TwelveHour = TwelveHour || c == u'h';
+        if (c != u'a' && c != u'A')
+            continue;
+        const qsizetype length = i + 1 < Time.size() && (Time[i + 1] == u'p' || Time[i + 1] == u'P') ? 2 : 1;
+        const QString marker = Time.mid(i, length);
+        for (const bool afternoon : {false, true}) {
+            const QString text = locale.toString(QTime(afternoon ? 13 : 1, 0), marker);
+            DayHalves.push_back({Time.left(i) + QuotedLiteral(text) + Time.mid(i + length), afternoon});
+        }
+        i += length - 1;
+    }
+}
+
+QString TLocaleFormats::ReadableDigits(const QString& text) const
+{
+    if (ZeroDigit.isEmpty())
+        return text;
+    QString readable = text;
+    const char32_t zero = QStringView(ZeroDigit).toUcs4().front();
+    for (char32_t digit = 0; digit < 10; ++digit) {
+        const char32_t native = zero + digit;
+        readable.replace(QString::fromUcs4(&native, 1), QString(QChar(u'0' + digit)));
+    }
+    return readable;
+}
+
+QTime TLocaleFormats::ReadTime(const QString& text) const
+{
+    const QTime time = Locale.toTime(text, Time);
+    if (time.isValid() || DayHalves.size() != 2)
+        return time;
+    for (const TDayHalf& half : DayHalves) {
+        const QTime read = Locale.toTime(text, half.Format);
+        if (!read.isValid())
+            continue;
+        // Read without the AM/PM field, a 12-hour clock's hour stands as it is written.
+        int hour = read.hour();
+        if (TwelveHour && half.Afternoon && hour < 12)
+            hour += 12;
+        else if (TwelveHour && !half.Afternoon && hour == 12)
+            hour = 0;
+        return QTime(hour, read.minute(), read.second());
+    }
+    return {};
+}
+
+// Each thread keeps the few locales it used last, so the monitor threads and the main
+// thread never wait for one another here.
+const TLocaleFormats& FormatsOf(const QLocale& locale)
+{
+    constexpr std::size_t Kept = 4;
+    thread_local std::vector<TLocaleFormats> recent;
+    const auto found = std::find_if(recent.begin(), recent.end(),
+                                    [&](const TLocaleFormats& formats) { return formats.Locale == locale; });
+    if (found != recent.end())
+        return *found;
+    if (recent.size() == Kept)
+        recent.erase(recent.begin());
+    return recent.emplace_back(locale);
 }
 
 // Whole milliseconds from the base date's midnight, with the time of day of a negative
@@ -113,9 +263,10 @@ std::string DateTimeToText(TDateTime value, const QLocale& locale)
         return {};
     const QTime full = TimeOf(value);
     const QTime time(full.hour(), full.minute(), full.second());
-    QString text = locale.toString(date, DateFormat(locale));
+    const TLocaleFormats& formats = FormatsOf(locale);
+    QString text = locale.toString(date, formats.Date);
     if (time != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(time, TimeFormat(locale));
+        text += QLatin1Char(' ') + locale.toString(time, formats.Time);
     return text.toStdString();
 }
 
@@ -126,20 +277,20 @@ std::optional<TDateTime> TextToDateTime(std::string_view text)
 
 std::optional<TDateTime> TextToDateTime(std::string_view text, const QLocale& locale)
 {
-    const QString input = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).trimmed();
-    const QString dateFormat = DateFormat(locale);
-    const QDate dateOnly = locale.toDate(input, dateFormat);
+    const TLocaleFormats& formats = FormatsOf(locale);
+    const QString input =
+        formats.ReadableDigits(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).trimmed());
+    const QDate dateOnly = locale.toDate(input, formats.Date);
     if (dateOnly.isValid())
         return EncodeDateTime(dateOnly, QTime(0, 0));
     // Date and time are parsed apart, at each blank in turn (either format may hold
     // blanks of its own), so that no time zone or summer-time gap can move the value.
-    const QString timeFormat = TimeFormat(locale);
     for (qsizetype blank = input.indexOf(QLatin1Char(' ')); blank > 0;
          blank = input.indexOf(QLatin1Char(' '), blank + 1)) {
-        const QDate date = locale.toDate(input.left(blank), dateFormat);
+        const QDate date = locale.toDate(input.left(blank), formats.Date);
         if (!date.isValid())
             continue;
-        const QTime time = locale.toTime(input.mid(blank + 1), timeFormat);
+        const QTime time = formats.ReadTime(input.mid(blank + 1));
         if (time.isValid())
             return EncodeDateTime(date, time);
     }

@@ -11,7 +11,10 @@
 // A text is the locale's short date, a blank and its long time without the time zone;
 // the time is left out when it is exactly 00:00:00. Two changes to the locale's formats
 // keep every text parseable back to the same second: a two-digit year is written with
-// four digits (a short date "1/2/26" would read back as 1926), and the zone is dropped.
+// four digits (a short date "1/2/26" would read back as 1926), and the zone is dropped
+// together with its brackets and the separators that joined it to the time. Every
+// locale Qt knows writes a text that reads back; each locale's formats are built once
+// per thread.
 
 #include <QDate>
 #include <QLocale>

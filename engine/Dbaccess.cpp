@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QDebug>
 
 #include <algorithm>
 #include <atomic>
@@ -12,18 +13,36 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <vector>
+
+const char* const ConnectionStringTooLong =
+    "The server name, login or password is too long: the connection string for the ODBC driver "
+    "holds at most 32767 characters.";
 
 TDbTimeouts TDbTimeouts::FromEnvironment()
 {
     TDbTimeouts timeouts;
     const auto read = [](const char* name, int& seconds) {
-        if (const char* value = std::getenv(name)) {
-            int parsed = 0;
-            const char* end = value + std::char_traits<char>::length(value);
-            if (std::from_chars(value, end, parsed).ptr == end && parsed > 0)
-                seconds = parsed;
+        const char* value = std::getenv(name);
+        if (!value || *value == '\0')
+            return;
+        int parsed = 0;
+        const char* end = value + std::char_traits<char>::length(value);
+        const auto [ptr, error] = std::from_chars(value, end, parsed);
+        if (error == std::errc() && ptr == end && parsed >= MinTimeoutSeconds &&
+            parsed <= MaxTimeoutSeconds) {
+            seconds = parsed;
+            return;
         }
+        // A mistyped value must not pass unnoticed, nor wait for ever or overflow.
+        qWarning().noquote() << QStringLiteral(
+                                    "%1=%2 is refused: it takes a whole number of seconds from %3 to %4. "
+                                    "%5 seconds are used.")
+                                    .arg(QString::fromLatin1(name), QString::fromLocal8Bit(value))
+                                    .arg(MinTimeoutSeconds)
+                                    .arg(MaxTimeoutSeconds)
+                                    .arg(seconds);
     };
     read("TORVANE_LOGIN_TIMEOUT", timeouts.LoginSeconds);
     read("TORVANE_QUERY_TIMEOUT", timeouts.QuerySeconds);
@@ -115,6 +134,11 @@ void TDbConnection::Open()
                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
               connection, "The login time-out could not be set.");
     std::u16string attributes = ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver));
+    // The call takes the length as a 16-bit count: a longer string would be refused by
+    // the driver or, past 65,535, cut (a long wrong password that begins with the right
+    // one would then log on). It is refused here instead, whole.
+    if (attributes.size() > static_cast<std::size_t>(std::numeric_limits<SQLSMALLINT>::max()))
+        throw EDbError(ConnectionStringTooLong, "Torvane");
     SQLWCHAR completed[1024];
     SQLSMALLINT completedLength = 0;
     const SQLRETURN rc = SQLDriverConnectW(connection.Get(), nullptr,

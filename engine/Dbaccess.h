@@ -16,10 +16,19 @@
 // TORVANE_LOGIN_TIMEOUT and TORVANE_QUERY_TIMEOUT (seconds) override them.
 struct TDbTimeouts
 {
+    static constexpr int MinTimeoutSeconds = 1;
+    static constexpr int MaxTimeoutSeconds = 3600;
+
     int LoginSeconds = 15;
     int QuerySeconds = 30;
+    // A value that is not a whole number from MinTimeoutSeconds to MaxTimeoutSeconds is
+    // refused with a warning, and the default stays.
     static TDbTimeouts FromEnvironment();
 };
+
+// The message of the error Open raises for a connection string longer than the ODBC
+// call can take; such a string is never passed on cut.
+extern const char* const ConnectionStringTooLong;
 
 // One connection to one server. Open, Close and every request are serialised by the
 // request lock, so the monitor thread and the main thread may share the object.
@@ -44,8 +53,9 @@ public:
     void SetTimeouts(const TDbTimeouts& timeouts);
     TDbTimeouts Timeouts() const;
 
-    // Opens (or reopens after Close) with the string set; throws EDbError. Credentials
-    // are never asked for interactively.
+    // Opens (or reopens after Close) with the string set; throws EDbError, also for a
+    // string too long for the driver (ConnectionStringTooLong). Credentials are never
+    // asked for interactively.
     void Open();
     // True from a successful Open until Close; a connection the server dropped stays
     // "open" until a request on it fails.

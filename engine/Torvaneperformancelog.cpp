@@ -17,8 +17,9 @@ QString PerformanceLogFileName(const QString& serverName)
 
 QString PerformanceLogPath(const QString& directory, const QString& serverName)
 {
+    // A backslash is an ordinary character of a file name here, not a separator.
     QString path = directory;
-    if (!path.endsWith(QLatin1Char('/')) && !path.endsWith(QLatin1Char('\\')))
+    if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path + PerformanceLogFileName(serverName) + QStringLiteral(".log");
 }

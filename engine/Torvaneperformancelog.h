@@ -16,7 +16,8 @@ extern const char* const PerformanceLogHeader;
 QString PerformanceLogFileName(const QString& serverName);
 
 // directory + '/' + file name + ".log"; no separator is added to a directory that
-// already ends in '/' or '\'.
+// already ends in '/'. The folder separator is '/' alone: a directory "logs\" is a folder
+// of that name, and its file goes inside it.
 QString PerformanceLogPath(const QString& directory, const QString& serverName);
 
 // One data line: the timestamp text and the ten values in the log's column order

@@ -1,5 +1,6 @@
 #include "settings/Regfile.h"
 
+#include <QByteArrayView>
 #include <QStringDecoder>
 
 namespace
@@ -8,14 +9,41 @@ const QString Header5 = QStringLiteral("Windows Registry Editor Version 5.00");
 const QString Header4 = QStringLiteral("REGEDIT4");
 constexpr qsizetype HexLineWidth = 76;   // where the registry editor wraps hex data
 
-QString DecodeText(const QByteArray& content, bool& ok)
+// The Windows-1252 characters of the bytes 0x80 to 0x9f; the five bytes it leaves
+// undefined stand for the control characters of the same number, as Windows reads them.
+constexpr char16_t Windows1252High[32] = {
+    0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008d, 0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178,
+};
+
+QString FromWindows1252(QByteArrayView bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        text.append(QChar(b >= 0x80 && b < 0xa0 ? Windows1252High[b - 0x80] : char16_t(b)));
+    }
+    return text;
+}
+
+// REGEDIT4 files are ANSI text, as the registry editor of Windows 95 and NT 4 wrote them
+// (Windows-1252 in the western code page); version 5.00 files are UTF-16LE with a byte
+// order mark as the editor exports them, or UTF-8 as this store writes them.
+QString DecodeText(const QByteArray& content, bool& ok, bool& ansi)
 {
     ok = true;
+    ansi = false;
     if (content.startsWith("\xff\xfe")) {
         QStringDecoder decoder(QStringDecoder::Utf16LE);
         const QString text = decoder.decode(content.mid(2));
         ok = !decoder.hasError() && content.size() % 2 == 0;
         return text;
+    }
+    if (content.startsWith(Header4.toLatin1())) {
+        ansi = true;
+        return FromWindows1252(content);
     }
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder.decode(content.startsWith("\xef\xbb\xbf") ? content.mid(3) : content);
@@ -26,28 +54,28 @@ QString DecodeText(const QByteArray& content, bool& ok)
 struct TLogicalLine
 {
     int Number;   // of its first physical line
-    QString Text;
+    QString Text; // trimmed
 };
 
-// Joins the continuation lines of long hex data ("...,\" then indented lines).
+// Joins the continuation lines of long hex data ("...,\" then indented lines). Only a
+// value's data continues: a comment or key line that happens to end in a backslash ends
+// there, and the line after it is read as a line of its own.
 std::vector<TLogicalLine> LogicalLines(const QString& text)
 {
     std::vector<TLogicalLine> lines;
-    const QStringList physical = text.split(QLatin1Char('\n'));
     bool continuing = false;
-    for (qsizetype i = 0; i < physical.size(); ++i) {
-        QString line = physical[i];
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    int number = 0;
+    for (const QStringView physical : QStringView(text).split(u'\n')) {
+        ++number;
+        const QStringView line = physical.trimmed();
+        const bool valueData = continuing || line.startsWith(u'"') || line.startsWith(u'@');
         if (continuing)
-            lines.back().Text += line.trimmed();
+            lines.back().Text += line;
         else
-            lines.push_back({static_cast<int>(i + 1), line});
-        QString& current = lines.back().Text;
-        const QString right = current.trimmed();
-        continuing = !right.startsWith(QLatin1Char('[')) && right.endsWith(QLatin1Char('\\'));
+            lines.push_back({number, line.toString()});
+        continuing = valueData && line.endsWith(u'\\');
         if (continuing)
-            current = right.chopped(1);
+            lines.back().Text.chop(1);
     }
     return lines;
 }
@@ -97,8 +125,9 @@ bool ReadHexBytes(const QString& text, QByteArray& out)
     return true;
 }
 
-// The data after "=": fills value (type and bytes); deletes is set for "-".
-QString ReadData(const QString& data, TRegistryValue& value, bool& deletes)
+// The data after "=": fills value (type and bytes); deletes is set for "-". In an ANSI
+// file the hex data of the string types is ANSI text too, kept here as UTF-16LE.
+QString ReadData(const QString& data, bool ansi, TRegistryValue& value, bool& deletes)
 {
     deletes = false;
     if (data == QLatin1String("-")) {
@@ -140,6 +169,13 @@ QString ReadData(const QString& data, TRegistryValue& value, bool& deletes)
             return QStringLiteral("hex data must be two-digit hexadecimal bytes separated by commas");
         value.Type = type;
         value.Data = bytes;
+        if (ansi && (type == RegSz || type == RegExpandSz || type == RegMultiSz)) {
+            value.Data.clear();
+            for (const QChar c : FromWindows1252(bytes)) {
+                value.Data.append(static_cast<char>(c.unicode() & 0xff));
+                value.Data.append(static_cast<char>(c.unicode() >> 8));
+            }
+        }
         return {};
     }
     return QStringLiteral("unknown value data");
@@ -205,7 +241,8 @@ TRegFileContent ReadRegFile(const QByteArray& content, const QString& rootName)
 {
     TRegFileContent result{TRegistryHive(rootName), {}};
     bool decoded = true;
-    const QString text = DecodeText(content, decoded);
+    bool ansi = false;
+    const QString text = DecodeText(content, decoded, ansi);
     if (!decoded) {
         result.Error = QStringLiteral("the file is neither UTF-8 nor UTF-16LE text");
         return result;
@@ -214,7 +251,7 @@ TRegFileContent ReadRegFile(const QByteArray& content, const QString& rootName)
     bool headerSeen = false;
     std::optional<QString> key;   // none before the first section and after [-...]
     for (const TLogicalLine& logical : lines) {
-        const QString line = logical.Text.trimmed();
+        const QString& line = logical.Text;
         const auto fail = [&](const QString& why) {
             result.Error = QStringLiteral("line %1: %2").arg(logical.Number).arg(why);
         };
@@ -272,7 +309,7 @@ TRegFileContent ReadRegFile(const QByteArray& content, const QString& rootName)
             return result;
         }
         bool deletes = false;
-        const QString why = ReadData(line.mid(pos + 1).trimmed(), value, deletes);
+        const QString why = ReadData(line.mid(pos + 1).trimmed(), ansi, value, deletes);
         if (!why.isEmpty()) {
             fail(why);
             return result;

@@ -16,8 +16,8 @@ struct TRegFileContent
 };
 
 // Reads UTF-8 text (with or without a byte order mark) or UTF-16LE with its byte order
-// mark, as the Windows registry editor exports. Sections of another root than the
-// hive's are an error. Empty content is an empty hive.
+// mark, as the Windows registry editor exports, and REGEDIT4 files in Windows-1252.
+// Sections of another root than the hive's are an error. Empty content is an empty hive.
 TRegFileContent ReadRegFile(const QByteArray& content, const QString& rootName);
 
 // UTF-8 text with CR LF line ends, keys in registry export order.

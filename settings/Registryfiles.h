@@ -38,6 +38,8 @@ QString RegistryRootName(TRegistryRoot root);   // "HKEY_LOCAL_MACHINE", "HKEY_C
 
 // The hive as it is on disk; a missing file is an empty hive. A file that does not parse
 // is reported once on standard error and read as far as it parses; Complete is then false.
+// So is a path that is not a regular file (a FIFO, a device), which is not read at all.
+// A file unchanged since it was last read is not parsed again.
 struct TLoadedHive
 {
     TRegistryHive Hive;
@@ -47,8 +49,11 @@ TLoadedHive LoadHive(TRegistryRoot root, const TRegistryPaths& paths);
 
 // Reads the hive afresh, applies change and writes the whole hive back atomically (a new
 // file renamed over the old), so every key and value the change did not touch is kept.
-// The user hive is written with permissions 0600. Returns false, with a message on
-// standard error, when nothing could be written or when the file on disk did not parse
-// completely (saving would drop what could not be read).
+// Saves of one hive by several programs are serialised by an exclusive lock on
+// "<hive>.lock" beside it, held from the read to the rename; readers take no lock. A
+// temporary file a killed save left behind is removed by the next save. The user hive is
+// written with permissions 0600. Returns false, with a message on standard error and the
+// previous file whole, when nothing could be written or when the file on disk did not
+// parse completely (saving would drop what could not be read).
 bool UpdateHive(TRegistryRoot root, const TRegistryPaths& paths,
                 const std::function<void(TRegistryHive&)>& change);

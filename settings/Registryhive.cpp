@@ -15,11 +15,6 @@ QStringList Folded(const QStringList& components)
     return folded;
 }
 
-bool SameName(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
 bool IsBelow(const QStringList& key, const QStringList& parent)
 {
     return key.size() > parent.size()
@@ -113,7 +108,7 @@ void TRegistryHive::CreateKey(const QString& path)
     const QStringList components = SplitKeyPath(path);
     for (qsizetype n = 1; n <= components.size(); ++n) {
         const QStringList prefix = components.first(n);
-        FKeys.try_emplace(Folded(prefix), TKey{prefix, {}});
+        FKeys.try_emplace(Folded(prefix), TKey{prefix, {}, {}});
     }
 }
 
@@ -143,24 +138,24 @@ QStringList TRegistryHive::SubKeyNames(const QString& path) const
     return names;
 }
 
-const std::vector<TRegistryValue>* TRegistryHive::ValuesAt(const QStringList& folded) const
+const TRegistryHive::TKey* TRegistryHive::KeyAt(const QStringList& folded) const
 {
     if (folded.isEmpty())
-        return &FRootValues;
+        return &FRoot;
     const auto it = FKeys.find(folded);
-    return it == FKeys.end() ? nullptr : &it->second.Values;
+    return it == FKeys.end() ? nullptr : &it->second;
 }
 
-std::vector<TRegistryValue>* TRegistryHive::ValuesAt(const QStringList& folded)
+TRegistryHive::TKey* TRegistryHive::KeyAt(const QStringList& folded)
 {
-    return const_cast<std::vector<TRegistryValue>*>(std::as_const(*this).ValuesAt(folded));
+    return const_cast<TKey*>(std::as_const(*this).KeyAt(folded));
 }
 
 QStringList TRegistryHive::ValueNames(const QString& path) const
 {
     QStringList names;
-    if (const auto* values = ValuesAt(Folded(SplitKeyPath(path)))) {
-        for (const TRegistryValue& v : *values)
+    if (const TKey* key = KeyAt(Folded(SplitKeyPath(path)))) {
+        for (const TRegistryValue& v : key->Values)
             names.append(v.Name);
     }
     return names;
@@ -168,38 +163,44 @@ QStringList TRegistryHive::ValueNames(const QString& path) const
 
 const TRegistryValue* TRegistryHive::FindValue(const QString& path, const QString& name) const
 {
-    const auto* values = ValuesAt(Folded(SplitKeyPath(path)));
-    if (!values)
+    const TKey* key = KeyAt(Folded(SplitKeyPath(path)));
+    if (!key)
         return nullptr;
-    const auto it = std::find_if(values->begin(), values->end(),
-                                 [&](const TRegistryValue& v) { return SameName(v.Name, name); });
-    return it == values->end() ? nullptr : &*it;
+    const auto it = key->Positions.constFind(name.toCaseFolded());
+    return it == key->Positions.cend() ? nullptr : &key->Values[*it];
 }
 
 void TRegistryHive::SetValue(const QString& path, const TRegistryValue& value)
 {
     CreateKey(path);
-    auto* values = ValuesAt(Folded(SplitKeyPath(path)));
-    const auto it = std::find_if(values->begin(), values->end(),
-                                 [&](const TRegistryValue& v) { return SameName(v.Name, value.Name); });
-    if (it == values->end()) {
-        values->push_back(value);
+    TKey* key = KeyAt(Folded(SplitKeyPath(path)));
+    const QString folded = value.Name.toCaseFolded();
+    const auto it = key->Positions.constFind(folded);
+    if (it == key->Positions.cend()) {
+        key->Positions.insert(folded, key->Values.size());
+        key->Values.push_back(value);
     } else {
         // The registry keeps the name's first spelling.
-        it->Type = value.Type;
-        it->Data = value.Data;
+        TRegistryValue& kept = key->Values[*it];
+        kept.Type = value.Type;
+        kept.Data = value.Data;
     }
 }
 
 bool TRegistryHive::DeleteValue(const QString& path, const QString& name)
 {
-    auto* values = ValuesAt(Folded(SplitKeyPath(path)));
-    if (!values)
+    TKey* key = KeyAt(Folded(SplitKeyPath(path)));
+    if (!key)
         return false;
-    const auto it = std::find_if(values->begin(), values->end(),
-                                 [&](const TRegistryValue& v) { return SameName(v.Name, name); });
-    if (it == values->end())
+    const auto it = key->Positions.find(name.toCaseFolded());
+    if (it == key->Positions.end())
         return false;
-    values->erase(it);
+    const std::size_t position = *it;
+    key->Positions.erase(it);
+    key->Values.erase(key->Values.begin() + static_cast<std::ptrdiff_t>(position));
+    for (std::size_t& later : key->Positions) {
+        if (later > position)
+            --later;
+    }
     return true;
 }

@@ -4,6 +4,7 @@
 // to letter case and keep the case they were first written with.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -79,18 +80,21 @@ public:
     {
         QStringList Components;                       // as first written
         std::vector<TRegistryValue> Values;           // in the order they were added
+        // Where each value stands in Values, by case-folded name: a key may hold tens of
+        // thousands of values, and reading a file sets every one of them.
+        QHash<QString, std::size_t> Positions;
     };
     // Every key except the root, parents before children, siblings ordered by name
     // without regard to case, as a registry export lists them.
     const std::map<QStringList, TKey>& Keys() const { return FKeys; }
     // Values stored at the root itself (rare; an export cannot show them).
-    const std::vector<TRegistryValue>& RootValues() const { return FRootValues; }
+    const std::vector<TRegistryValue>& RootValues() const { return FRoot.Values; }
 
 private:
-    const std::vector<TRegistryValue>* ValuesAt(const QStringList& folded) const;
-    std::vector<TRegistryValue>* ValuesAt(const QStringList& folded);
+    const TKey* KeyAt(const QStringList& folded) const;
+    TKey* KeyAt(const QStringList& folded);
 
     QString FRootName;
     std::map<QStringList, TKey> FKeys;                // by case-folded components
-    std::vector<TRegistryValue> FRootValues;
+    TKey FRoot;
 };

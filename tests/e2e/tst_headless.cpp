@@ -7,6 +7,8 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
+
 class TestHeadless : public QObject
 {
     Q_OBJECT
@@ -19,10 +21,15 @@ private Q_SLOTS:
     void interruptStopsCleanly();
     void stopWhileTheProbeWaits_data();
     void stopWhileTheProbeWaits();
+    void controlCharactersStayInTheirCell_data();
+    void controlCharactersStayInTheirCell();
+    void passwordAndMemoryStayPrivate_data();
+    void passwordAndMemoryStayPrivate();
 
 private:
     void StartMonitor(QProcess& process, const QStringList& arguments, const QString& password = "torvane",
-                      const QString& queryTimeout = QStringLiteral("3")) const;
+                      const QString& queryTimeout = QStringLiteral("3"),
+                      const QStringList& environment = {}) const;
 
     QTemporaryDir Settings;
     std::unique_ptr<TSandboxFixture> Sandbox;
@@ -35,9 +42,11 @@ void TestHeadless::initTestCase()
 }
 
 void TestHeadless::StartMonitor(QProcess& process, const QStringList& arguments, const QString& password,
-                                const QString& queryTimeout) const
+                                const QString& queryTimeout, const QStringList& extraEnvironment) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : extraEnvironment)
+        environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     environment.insert(QStringLiteral("TORVANE_PASSWORD"), password);
     environment.insert(QStringLiteral("TORVANE_HKLM_FILE"), Settings.filePath(QStringLiteral("machine.reg")));
     environment.insert(QStringLiteral("TORVANE_HKCU_FILE"), Settings.filePath(QStringLiteral("user.reg")));
@@ -187,6 +196,102 @@ void TestHeadless::stopWhileTheProbeWaits()
     QVERIFY2(stopping.elapsed() < 10000, QByteArray::number(stopping.elapsed()).constData());
     QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(monitor.exitCode(), exitCode);
+}
+
+void TestHeadless::controlCharactersStayInTheirCell_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("cell"); // what the client's names show as
+
+    QTest::newRow("processes") << "processes"
+                               << "evil prog  99 sa fake x y";
+    QTest::newRow("users") << "users"
+                           << "ctl user";
+}
+
+void TestHeadless::controlCharactersStayInTheirCell()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, cell);
+
+    // Names a client chose, with a tab, a line break, C0 and C1 controls and a line separator.
+    sandbox::ProcessSpec spec;
+    spec.login = "ctl\x01user";
+    spec.hostName = std::string("HOST\x1b[2J");
+    spec.programName = "evil\tprog\r\n99\tsa\tfake\xc2\x85x\xe2\x80\xa8y";
+    const int spid = Sandbox->Simulation().AddProcess(spec);
+    QVERIFY(spid > 0);
+    const auto remove = qScopeGuard([&] { Sandbox->Simulation().RemoveProcess(spid); });
+
+    QProcess monitor;
+    StartMonitor(monitor, {"--user", "sa", "--refreshes", "1", "--show", table});
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 60000);
+    QCOMPARE(monitor.exitCode(), 0);
+    // Tables are followed by an empty line.
+    const QStringList lines =
+        QString::fromUtf8(monitor.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const qsizetype fields = lines.first().count(QLatin1Char('\t'));
+    QStringList rows;
+    for (const QString& line : lines) {
+        QVERIFY2(line.count(QLatin1Char('\t')) == fields, qPrintable(line));
+        if (line.split(QLatin1Char('\t')).contains(cell))
+            rows.append(line);
+    }
+    QCOMPARE(rows.size(), 1);
+    QVERIFY2(rows.first().contains("HOST [2J") || table != "users", qPrintable(rows.first()));
+}
+
+void TestHeadless::passwordAndMemoryStayPrivate_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<bool>("coreDumps");
+
+    QTest::newRow("core dumps off") << QStringList() << false;
+    QTest::newRow("core dumps asked for") << QStringList("TORVANE_CORE_DUMPS=1") << true;
+}
+
+void TestHeadless::passwordAndMemoryStayPrivate()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(bool, coreDumps);
+
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_CORE, &limit), 0);
+    if (coreDumps && limit.rlim_max == 0)
+        QSKIP("This system allows no core dumps to begin with");
+    QProcess monitor;
+    // Started with core dumps allowed as far as the system lets a program have them.
+    monitor.setChildProcessModifier([max = limit.rlim_max] {
+        const rlimit allowed{max, max};
+        ::setrlimit(RLIMIT_CORE, &allowed);
+    });
+    const QByteArray password = OddPassword;
+    StartMonitor(monitor, {"--user", OddPasswordLogin, "--show", "stats", "--interval", "1"}, password,
+                 QStringLiteral("3"), environment);
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += QString::fromUtf8(monitor.readAllStandardOutput()), out.contains("Timestamp")), 30000);
+    const QString proc = QStringLiteral("/proc/%1/").arg(monitor.processId());
+    QFile environ(proc + "environ");
+    // A process that is not dumpable shows its environment to root alone.
+    QVERIFY(environ.open(QIODevice::ReadOnly) || !coreDumps);
+    const QByteArray variables = environ.readAll();
+    QFile limits(proc + "limits");
+    QVERIFY(limits.open(QIODevice::ReadOnly));
+    const QString coreLine = QString::fromUtf8(limits.readAll())
+                                 .split(QLatin1Char('\n'))
+                                 .filter(QStringLiteral("Max core file size"))
+                                 .value(0);
+    monitor.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 30000);
+
+    // Logged on with it, yet neither the variable nor its value is left in the environment.
+    QVERIFY(!variables.contains(password));
+    const QStringList figures = coreLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QVERIFY2(figures.size() >= 6, qPrintable(coreLine));
+    const QString expected =
+        limit.rlim_max == RLIM_INFINITY ? QStringLiteral("unlimited") : QString::number(limit.rlim_max);
+    QCOMPARE(figures[4], coreDumps ? expected : QStringLiteral("0"));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

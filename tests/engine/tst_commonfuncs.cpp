@@ -1,5 +1,5 @@
-// Date-time texts: every text written in a locale reads back to the same second, the
-// time is left out at midnight, and the running-time text.
+// Date-time texts: every text written in any locale Qt knows is clean and reads back to
+// the same second, the time is left out at midnight, and the running-time text.
 
 #include "engine/Commonfuncs.h"
 
@@ -30,6 +30,8 @@ private Q_SLOTS:
     void cleanup();
     void roundTrip_data();
     void roundTrip();
+    void everyLocale_data();
+    void everyLocale();
     void texts_data();
     void texts();
     void rejectsOtherTexts_data();
@@ -85,6 +87,55 @@ void TestCommonFuncs::roundTrip()
     QCOMPARE(DateOf(*back), DateOf(value));
 }
 
+void TestCommonFuncs::everyLocale_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    for (const QLocale& locale : locales) {
+        QTest::addRow("%s_%s_%s", qPrintable(QLocale::languageToCode(locale.language())),
+                      qPrintable(QLocale::scriptToCode(locale.script())),
+                      qPrintable(QLocale::territoryToCode(locale.territory())))
+            << locale;
+    }
+}
+
+void TestCommonFuncs::everyLocale()
+{
+    QFETCH(QLocale, locale);
+    // Morning and afternoon (locales that put AM/PM first read them differently), the
+    // 12 o'clocks, both ends of a day, and dates whose day and month have one digit.
+    const TDateTime values[] = {
+        At(2026, 12, 10, 16, 5, 9),
+        At(2026, 12, 10, 4, 5, 9),
+        At(2000, 2, 29, 12, 30),
+        At(1926, 2, 1, 0, 30),
+        At(2030, 7, 4, 0, 0, 1),
+        At(2026, 1, 2, 23, 59, 59),
+        At(2026, 1, 2),
+        -1.25,
+    };
+    const auto separator = [](QChar c) {
+        return c.isSpace() || c.category() == QChar::Other_Format || c == u',';
+    };
+    for (const TDateTime value : values) {
+        const std::string text = DateTimeToText(value, locale);
+        const QString shown = QString::fromStdString(text);
+        // What stood around the zone goes with it.
+        QVERIFY2(!shown.isEmpty() && !separator(shown.front()) && !separator(shown.back()), text.c_str());
+        for (const char* trace : {"()", "[]", "( )", "[ ]", ", ,", "  "})
+            QVERIFY2(!shown.contains(QLatin1String(trace)), text.c_str());
+        const QString zone = QDateTime(DateOf(value), TimeOf(value)).timeZoneAbbreviation();
+        QVERIFY2(zone.isEmpty() || !shown.contains(zone), text.c_str());
+
+        const std::optional<TDateTime> back = TextToDateTime(text, locale);
+        QVERIFY2(back.has_value(), text.c_str());
+        QCOMPARE(SecondsBetween(*back, ToSecond(value)), 0);
+        QCOMPARE(DateOf(*back), DateOf(value));
+        QCOMPARE(DateTimeToText(*back, locale), text);
+    }
+}
+
 void TestCommonFuncs::texts_data()
 {
     QTest::addColumn<QString>("locale");
@@ -98,6 +149,13 @@ void TestCommonFuncs::texts_data()
     QTest::newRow("de_DE midnight, milliseconds dropped") << "de_DE" << At(2026, 1, 2, 0, 0, 0, 400)
                                                           << "02.01.2026";
     QTest::newRow("C") << "C" << At(2026, 1, 2, 16, 5, 9) << "2 Jan 2026 16:05:09";
+    // Locales whose long time holds the zone between other fields' separators or brackets.
+    QTest::newRow("sq_AL, after a comma")
+        << "sq_AL" << At(2026, 1, 2, 16, 5, 9) << "2.1.2026 4:05:09 E PASDITES";
+    QTest::newRow("eu_ES, in brackets") << "eu_ES" << At(2026, 1, 2, 16, 5, 9) << "2026/1/2 16:05:09";
+    QTest::newRow("bg_BG, after a quoted word")
+        << "bg_BG" << At(2026, 1, 2, 16, 5, 9) << "2.01.2026 г. 16:05:09 ч.";
+    QTest::newRow("zh_CN, first") << "zh_CN" << At(2026, 1, 2, 16, 5, 9) << "2026/1/2 16:05:09";
 }
 
 void TestCommonFuncs::texts()

@@ -18,6 +18,8 @@ private Q_SLOTS:
     void initTestCase();
     void logon_data();
     void logon();
+    void timeoutsFromEnvironment_data();
+    void timeoutsFromEnvironment();
     void closeAndReopen();
     void readsColumnsByName();
     void batchSkipsRowCountsBeforeItsData();
@@ -57,6 +59,19 @@ void TestDbAccess::logon_data()
     QTest::newRow("wrong password") << "sa" << "wrong" << "Login failed for user 'sa'." << "FreeTDS SQL Server";
     QTest::newRow("password cut at its semicolon is wrong") << OddPasswordLogin << "p" << "Login failed for user 'odd'."
                                                             << "FreeTDS SQL Server";
+    // A long wrong password that begins with the right one: passed whole, or refused whole
+    // where the connection string would outgrow the ODBC call's 16-bit length (a 65,472
+    // character password once wrapped round it and was cut back to the right one).
+    QTest::newRow("long password, passed whole")
+        << "sa"
+        << "torvane" + QString(30000, 'x') << "Login failed for user 'sa'."
+        << "FreeTDS SQL Server";
+    QTest::newRow("password past the call's limit")
+        << "sa"
+        << "torvane" + QString(32760, 'x') << ConnectionStringTooLong << "Torvane";
+    QTest::newRow("password past 65,535")
+        << "sa"
+        << "torvane" + QString(65465, 'x') << ConnectionStringTooLong << "Torvane";
     QTest::newRow("unknown login") << "nobody" << "x" << "Login failed for user 'nobody'." << "FreeTDS SQL Server";
 }
 
@@ -78,6 +93,57 @@ void TestDbAccess::logon()
         QCOMPARE(QString::fromStdString(error.Message), message);
         QCOMPARE(QString::fromStdString(error.Source), source);
     }
+}
+
+void TestDbAccess::timeoutsFromEnvironment_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("loginSeconds");
+    QTest::addColumn<int>("querySeconds");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("login time-out") << QByteArray("TORVANE_LOGIN_TIMEOUT") << QByteArray("60") << 60 << 30
+                                    << false;
+    QTest::newRow("longest query time-out")
+        << QByteArray("TORVANE_QUERY_TIMEOUT") << QByteArray("3600") << 15 << 3600 << false;
+    QTest::newRow("set but empty") << QByteArray("TORVANE_QUERY_TIMEOUT") << QByteArray("") << 15 << 30
+                                   << false;
+    QTest::newRow("an hour and a second")
+        << QByteArray("TORVANE_QUERY_TIMEOUT") << QByteArray("3601") << 15 << 30 << true;
+    QTest::newRow("largest int") << QByteArray("TORVANE_QUERY_TIMEOUT") << QByteArray("2147483647") << 15
+                                 << 30 << true;
+    QTest::newRow("beyond int") << QByteArray("TORVANE_LOGIN_TIMEOUT") << QByteArray("99999999999") << 15
+                                << 30 << true;
+    QTest::newRow("zero") << QByteArray("TORVANE_LOGIN_TIMEOUT") << QByteArray("0") << 15 << 30 << true;
+    QTest::newRow("negative") << QByteArray("TORVANE_QUERY_TIMEOUT") << QByteArray("-5") << 15 << 30 << true;
+    QTest::newRow("with a unit") << QByteArray("TORVANE_LOGIN_TIMEOUT") << QByteArray("15s") << 15 << 30
+                                 << true;
+}
+
+void TestDbAccess::timeoutsFromEnvironment()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    QFETCH(int, loginSeconds);
+    QFETCH(int, querySeconds);
+    QFETCH(bool, refused);
+
+    const auto restore = qScopeGuard([&] { qunsetenv(variable.constData()); });
+    qputenv(variable.constData(), value);
+    if (refused) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^" +
+                                                QRegularExpression::escape(QString::fromLatin1(variable) +
+                                                                           '=' + QString::fromLatin1(value)) +
+                                                " is refused: it takes a whole number of seconds "
+                                                "from 1 to 3600\\. \\d+ seconds are used\\.$"));
+    } else {
+        QTest::failOnWarning(QRegularExpression(".*"));
+    }
+    const TDbTimeouts timeouts = TDbTimeouts::FromEnvironment();
+    QCOMPARE(timeouts.LoginSeconds, loginSeconds);
+    QCOMPARE(timeouts.QuerySeconds, querySeconds);
 }
 
 void TestDbAccess::closeAndReopen()

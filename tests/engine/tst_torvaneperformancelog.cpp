@@ -70,7 +70,9 @@ void TestPerformanceLog::path_data()
 
     QTest::newRow("plain") << "/var/log/torvane" << "DBHOST" << "/var/log/torvane/DBHOST.log";
     QTest::newRow("final slash") << "/var/log/torvane/" << "DBHOST" << "/var/log/torvane/DBHOST.log";
-    QTest::newRow("final backslash") << "logs\\" << "DBHOST" << "logs\\DBHOST.log";
+    QTest::newRow("final backslash is part of the folder's name") << "logs\\"
+                                                                  << "DBHOST"
+                                                                  << "logs\\/DBHOST.log";
     QTest::newRow("named instance") << "/l" << "HOST\\INST" << "/l/HOST_INST.log";
     QTest::newRow("two backslashes") << "/l" << "A\\B\\C" << "/l/A_B_C.log";
     QTest::newRow("address and port") << "/l" << "10.0.0.1:1433" << "/l/10.0.0.1_1433.log";

@@ -1,6 +1,6 @@
 // The .reg text form: what is written reads back to the same hive, files exported by
-// the Windows registry editor read here, and a text that does not parse is read up to
-// its first error.
+// the Windows registry editor (version 5.00 and REGEDIT4) read here, only value data
+// continues over lines, and a text that does not parse is read up to its first error.
 
 #include "settings/Regfile.h"
 
@@ -32,6 +32,9 @@ private Q_SLOTS:
     void roundTrip();
     void readsWindowsExport();
     void keepsTypesItDoesNotKnow();
+    void readsRegedit4InWindows1252();
+    void onlyValueDataContinues_data();
+    void onlyValueDataContinues();
     void stopsAtTheFirstError_data();
     void stopsAtTheFirstError();
 };
@@ -130,6 +133,56 @@ void TestRegFile::keepsTypesItDoesNotKnow()
     QCOMPARE(read.Hive.FindValue("K", "Big")->DataType(), TRegDataType::rdUnknown);
     QCOMPARE(read.Hive.FindValue("K", "Big")->AsInteger(), std::nullopt);
     QCOMPARE(WriteRegFile(read.Hive), text);
+}
+
+void TestRegFile::readsRegedit4InWindows1252()
+{
+    // As the registry editor of Windows NT 4 exported: ANSI text, hex data of the string
+    // types in ANSI too.
+    const QByteArray text = "REGEDIT4\r\n\r\n"
+                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velquin\\Torvane\\Logging]\r\n"
+                            "\"LoggingDirectory\"=\"C:\\\\Gr\xf6\xdf"
+                            "e \x80 \x9c\"\r\n"
+                            "\"Path\"=hex(2):25,54,45,4d,50,25,5c,e9,00\r\n"
+                            "\"RefreshCount\"=dword:00000003\r\n\r\n";
+    const TRegFileContent read = ReadRegFile(text, Root);
+    QCOMPARE(read.Error, QString());
+    const QString key = "SOFTWARE\\Velquin\\Torvane\\Logging";
+    QCOMPARE(read.Hive.FindValue(key, "LoggingDirectory")->AsString(),
+             std::optional<QString>(QStringLiteral("C:\\Größe € œ")));
+    QCOMPARE(read.Hive.FindValue(key, "Path")->DataType(), TRegDataType::rdExpandString);
+    QCOMPARE(read.Hive.FindValue(key, "Path")->AsString(),
+             std::optional<QString>(QStringLiteral("%TEMP%\\é")));
+    QCOMPARE(read.Hive.FindValue(key, "RefreshCount")->AsInteger(), std::optional<std::int32_t>(3));
+
+    // Saved again, it is a version 5.00 file in UTF-8 that reads back the same.
+    const QByteArray saved = WriteRegFile(read.Hive);
+    QVERIFY(saved.startsWith("Windows Registry Editor Version 5.00"));
+    QCOMPARE(ReadRegFile(saved, Root).Hive.FindValue(key, "LoggingDirectory")->AsString(),
+             std::optional<QString>(QStringLiteral("C:\\Größe € œ")));
+}
+
+void TestRegFile::onlyValueDataContinues_data()
+{
+    QTest::addColumn<QByteArray>("body"); // after the header and [HKEY_LOCAL_MACHINE\K]
+    QTest::addColumn<QStringList>("values");
+
+    QTest::newRow("comment ending in a backslash")
+        << QByteArray("; C:\\temp\\\n\"a\"=dword:00000001\n") << QStringList("a");
+    QTest::newRow("comment then hex data")
+        << QByteArray("; note \\\r\n\"a\"=hex:01,\\\r\n  02\r\n\"b\"=\"x\"\r\n") << QStringList({"a", "b"});
+    QTest::newRow("text ending in an escaped backslash")
+        << QByteArray("\"a\"=\"C:\\\\\"\n\"b\"=dword:00000002\n") << QStringList({"a", "b"});
+}
+
+void TestRegFile::onlyValueDataContinues()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, values);
+    const TRegFileContent read =
+        ReadRegFile("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n" + body, Root);
+    QCOMPARE(read.Error, QString());
+    QCOMPARE(read.Hive.ValueNames("K"), values);
 }
 
 void TestRegFile::stopsAtTheFirstError_data()

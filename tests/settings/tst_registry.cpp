@@ -1,12 +1,20 @@
 // Hive files through registry handles: saves keep everything they did not touch, a
 // broken file is read as far as it parses and never overwritten, the user hive is
-// private, and a machine hive the user cannot write falls back to the user's own copy.
+// private, a machine hive the user cannot write falls back to the user's own copy,
+// concurrent saves lose nothing, a failed save keeps the previous file, and a path that
+// is not a regular file is refused.
 
 #include "settings/Registry.h"
 
 #include <QtTest>
 
+#include <atomic>
 #include <climits>
+#include <csignal>
+#include <thread>
+#include <vector>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +51,12 @@ private Q_SLOTS:
     void machineHiveFallback_data();
     void machineHiveFallback();
     void uncreatableMachineHiveFallsBack();
+    void concurrentSavesLoseNothing();
+    void staleTemporaryIsRemoved();
+    void failedSaveKeepsThePreviousFile();
+    void changesInPlaceAreSeen();
+    void refusesWhatIsNotARegularFile_data();
+    void refusesWhatIsNotARegularFile();
 
 private:
     std::unique_ptr<QTemporaryDir> FDir;
@@ -158,7 +172,7 @@ void TestRegistry::saveKeepsOtherKeysAndValues()
     QVERIFY2(saved.contains("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n@=\"kept\"\r\n"), saved.constData());
     QVERIFY(!QFileInfo::exists(FPaths.MachineFallbackFile));
     const QStringList left = QDir(QFileInfo(FPaths.MachineFile).absolutePath()).entryList(QDir::Files);
-    QCOMPARE(left, QStringList("machine.reg"));   // no temporary file stays behind
+    QCOMPARE(left, QStringList({"machine.reg", "machine.reg.lock"})); // no temporary file stays behind
 }
 
 void TestRegistry::deletesOnlyWhatItNames()
@@ -227,6 +241,13 @@ void TestRegistry::userHiveIsPrivate()
     struct stat st{};
     QCOMPARE(::stat(QFile::encodeName(FPaths.UserFile).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0600u);
+
+    // Opened up by hand, it is private again after the next save.
+    QVERIFY(QFile::setPermissions(FPaths.UserFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                       QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    QVERIFY(user.WriteString("UserID", "sa"));
+    QCOMPARE(::stat(QFile::encodeName(FPaths.UserFile).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0600u);
 }
 
 void TestRegistry::machineHiveFallback_data()
@@ -286,6 +307,121 @@ void TestRegistry::uncreatableMachineHiveFallsBack()
     QVERIFY(reader.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));
     QCOMPARE(reader.ReadInteger("RefreshInterval"), std::optional<std::int32_t>(9));
     QVERIFY(QFileInfo::exists(FPaths.MachineFallbackFile));
+}
+
+void TestRegistry::concurrentSavesLoseNothing()
+{
+    // Each writer has its own handle and its own lock file descriptor, as two programs
+    // saving the same hive would.
+    constexpr int Writers = 4;
+    constexpr int ValuesEach = 40;
+    std::vector<std::thread> writers;
+    std::atomic<int> failures = 0;
+    for (int w = 0; w < Writers; ++w) {
+        writers.emplace_back([&, w] {
+            TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+            if (!user.OpenKey("Software\\Velquin\\Servers\\List Of Servers", true))
+                ++failures;
+            for (int i = 0; i < ValuesEach; ++i) {
+                if (!user.WriteInteger(QStringLiteral("W%1-%2").arg(w).arg(i), i))
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    QCOMPARE(failures.load(), 0);
+
+    TRegistry reader(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(reader.OpenKeyReadOnly("Software\\Velquin\\Servers\\List Of Servers"));
+    QCOMPARE(reader.GetValueNames().size(), Writers * ValuesEach);
+}
+
+void TestRegistry::staleTemporaryIsRemoved()
+{
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\HOST", true));
+    const QDir folder = QFileInfo(FPaths.UserFile).absoluteDir();
+    // What a save killed before its rename leaves, and a file of the user's own.
+    WriteAll(folder.filePath("user.reg.saving-Ab12Cd"), "Windows Registry Editor Version 5.00\r\n");
+    WriteAll(folder.filePath("user.reg.backup"), "mine");
+    QVERIFY(user.WriteString("UserID", "sa"));
+    QCOMPARE(folder.entryList(QDir::Files), QStringList({"user.reg", "user.reg.backup", "user.reg.lock"}));
+}
+
+void TestRegistry::failedSaveKeepsThePreviousFile()
+{
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\HOST", true));
+    QVERIFY(user.WriteString("UserID", "sa"));
+    const QByteArray before = ReadAll(FPaths.UserFile);
+
+    // The disk "fills up" half-way through the new file (even root is bound by this).
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(before.size() + 64);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Settings not saved to .*user.reg: "));
+    const bool written = user.WriteBinaryData("Password", QByteArray(4096, 'p'));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(!written);
+    QCOMPARE(ReadAll(FPaths.UserFile), before);
+    struct stat st = {};
+    QCOMPARE(::stat(QFile::encodeName(FPaths.UserFile).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0600u);
+    QCOMPARE(QFileInfo(FPaths.UserFile).absoluteDir().entryList(QDir::Files),
+             QStringList({"user.reg", "user.reg.lock"}));
+    QVERIFY(!user.ValueExists("Password"));
+}
+
+void TestRegistry::changesInPlaceAreSeen()
+{
+    // Another program rewrites the hive in place (same inode), the same size each time
+    // and in quick succession: every read sees the latest, never a remembered parse.
+    QDir().mkpath(QFileInfo(FPaths.MachineFile).absolutePath());
+    TRegistry reader(TRegistryRoot::LocalMachine, FPaths);
+    for (int n = 0; n < 30; ++n) {
+        QFile file(FPaths.MachineFile);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.write(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velquin\\Torvane]\r\n"
+                                  "\"RefreshInterval\"=dword:%1\r\n")
+                       .arg(n, 8, 16, QLatin1Char('0'))
+                       .toUtf8());
+        file.close();
+        QVERIFY(reader.OpenKeyReadOnly("SOFTWARE\\Velquin\\Torvane"));
+        QCOMPARE(reader.ReadInteger("RefreshInterval"), std::optional<std::int32_t>(n));
+    }
+}
+
+void TestRegistry::refusesWhatIsNotARegularFile_data()
+{
+    QTest::addColumn<QString>("path"); // empty: a FIFO in the test's folder
+    QTest::newRow("FIFO") << QString();
+    QTest::newRow("device") << "/dev/zero";
+}
+
+void TestRegistry::refusesWhatIsNotARegularFile()
+{
+    QFETCH(QString, path);
+    if (path.isEmpty()) {
+        path = FDir->filePath("user.fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
+    FPaths.UserFile = path;
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("Settings file " + QRegularExpression::escape(path) +
+                                            " cannot be read: it is not a regular file"));
+    TRegistry user(TRegistryRoot::CurrentUser, FPaths);
+    QVERIFY(!user.OpenKeyReadOnly("Software\\Velquin"));
+    QVERIFY(!user.OpenKey("Software\\Velquin", true));
+    QVERIFY(!QFileInfo::exists(path + ".lock"));
+    QVERIFY(!QFileInfo(path).isFile());
 }
 
 QTEST_GUILESS_MAIN(TestRegistry)
