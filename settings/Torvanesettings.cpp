@@ -36,6 +36,14 @@ bool ReadEmailAlertsEnabled(const TRegistryPaths& paths)
     return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts));
 }
 
+bool ReadDisconnectAlertEnabled(const TRegistryPaths& paths)
+{
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts)) &&
+           registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) &&
+           registry.ReadBool(QString::fromLatin1(ServerDisconnect));
+}
+
 std::optional<TAlertRule> ReadCpuAlertRule(const TRegistryPaths& paths)
 {
     return ReadAlertRule(paths, CPUUsage, CPUUsageRefresh, CPUUsageValue);
@@ -74,4 +82,39 @@ std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
         return std::nullopt;
     return TLogSettings{*directory, registry.ReadInteger(QString::fromLatin1(RefreshCount))
                                         .value_or(DefaultLogRefreshCount)};
+}
+
+std::optional<QString> SaveAllSettings(const TAllSettings& s, const TRegistryPaths& paths)
+{
+    const auto integer = [](const char* name, std::int32_t value) {
+        return TRegistryValue::FromInteger(QString::fromLatin1(name), value);
+    };
+    const auto text = [](const char* name, const QString& value) {
+        return TRegistryValue::FromString(QString::fromLatin1(name), value);
+    };
+    const std::pair<const char*, TRegistryValue> values[] = {
+        {RootKey, integer(RefreshInterval, s.RefreshInterval)},
+        {RootKey, integer(EmailAlerts, s.EmailAlerts)},
+        {RootKey, integer(Logging, s.Logging)},
+        {AlertsKey, integer(CPUUsage, s.CPUUsage)},
+        {AlertsKey, integer(ServerDisconnect, s.ServerDisconnect)},
+        {AlertsKey, integer(ServerResponse, s.ServerResponse)},
+        {AlertsKey, integer(CPUUsageRefresh, s.CPUUsageRefresh)},
+        {AlertsKey, integer(CPUUsageValue, s.CPUUsageValue)},
+        {AlertsKey, integer(ServerResponseRefresh, s.ServerResponseRefresh)},
+        {AlertsKey, integer(ServerResponseValue, s.ServerResponseValue)},
+        {AlertsKey, text(AlertEmails, s.AlertEmails)},
+        {AlertsKey, text(SMTPHost, s.SMTPHost)},
+        {AlertsKey, text(SMTPUser, s.SMTPUser)},
+        {AlertsKey, text(SMTPSender, s.SMTPSender)},
+        {LoggingKey, text(LoggingDirectory, s.LoggingDirectory)},
+        {LoggingKey, integer(RefreshCount, s.RefreshCount)},
+    };
+    const bool saved = UpdateHive(TRegistryRoot::LocalMachine, paths, [&](TRegistryHive& hive) {
+        for (const auto& [key, value] : values)
+            hive.SetValue(QString::fromLatin1(key), value);
+    });
+    if (!saved)
+        return std::nullopt;
+    return paths.ReadPath(TRegistryRoot::LocalMachine);
 }

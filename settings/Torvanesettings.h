@@ -53,6 +53,9 @@ std::optional<std::int32_t> ReadRefreshInterval(
 // "EmailAlerts" present and true.
 bool ReadEmailAlertsEnabled(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
 
+// "EmailAlerts" and "ServerDisconnect" both present and true: disconnect alerts are mailed.
+bool ReadDisconnectAlertEnabled(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
 // An alert condition: the newest SampleCount samples must each reach Threshold.
 struct TAlertRule
 {
@@ -87,3 +90,31 @@ struct TLogSettings
 // Empty unless "Logging" is present and true and "LoggingDirectory" exists.
 std::optional<TLogSettings> ReadLogSettings(
     const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
+// Every value the properties dialog shows and saves.
+struct TAllSettings
+{
+    std::int32_t RefreshInterval = TorvaneSettings::DefaultRefreshInterval;
+    bool EmailAlerts = false;
+    bool Logging = false;
+    bool CPUUsage = false;
+    bool ServerDisconnect = false;
+    bool ServerResponse = false;
+    std::int32_t CPUUsageRefresh = TorvaneSettings::DefaultAlertRefreshes;
+    std::int32_t CPUUsageValue = TorvaneSettings::DefaultCpuUsageValue;
+    std::int32_t ServerResponseRefresh = TorvaneSettings::DefaultAlertRefreshes;
+    std::int32_t ServerResponseValue = TorvaneSettings::DefaultServerResponseValue;
+    QString AlertEmails;
+    QString SMTPHost;
+    QString SMTPUser;
+    QString SMTPSender;
+    QString LoggingDirectory;
+    std::int32_t RefreshCount = TorvaneSettings::DefaultLogRefreshCount;
+};
+
+// Writes every value in one change of the machine hive, so the store holds all of them
+// or, when it cannot be written, none. The file written, or empty when nothing could be
+// (the reason is on standard error). A user who cannot write the shared file gets the
+// per-user copy (see settings/Registryfiles.h), which the returned path then names.
+std::optional<QString> SaveAllSettings(const TAllSettings& settings,
+                                       const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());

@@ -74,6 +74,8 @@ class TestTorvaneSettings : public QObject
 private Q_SLOTS:
     void readers_data();
     void readers();
+    void saveAll_data();
+    void saveAll();
 };
 
 void TestTorvaneSettings::readers_data()
@@ -153,6 +155,51 @@ void TestTorvaneSettings::readers()
     const auto log = ReadLogSettings(paths);
     QCOMPARE(log ? log->Directory : QString("-"), logDirectory);
     QCOMPARE(log ? log->RefreshCount : 0, logRefreshCount);
+}
+
+void TestTorvaneSettings::saveAll_data()
+{
+    QTest::addColumn<bool>("machineWritable");
+    QTest::newRow("machine hive writable") << true;
+    QTest::newRow("machine hive not writable: the user's own copy") << false;
+}
+
+void TestTorvaneSettings::saveAll()
+{
+    QFETCH(bool, machineWritable);
+
+    QTemporaryDir dir;
+    // A folder that is a file cannot be created, whoever runs the test.
+    QFile blocker(dir.filePath("blocked"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    const QString machine = machineWritable ? dir.filePath("machine.reg") : dir.filePath("blocked/machine.reg");
+    const TRegistryPaths paths{machine, dir.filePath("user/machine.reg"), dir.filePath("user/user.reg")};
+    TAllSettings all;
+    all.RefreshInterval = 15;
+    all.EmailAlerts = true;
+    all.ServerDisconnect = true;
+    all.CPUUsage = true;
+    all.CPUUsageRefresh = 4;
+    all.CPUUsageValue = 90;
+    all.SMTPHost = "mail.example.com";
+    all.SMTPSender = "torvane@example.com";
+    all.AlertEmails = "dba@example.com";
+
+    QCOMPARE(SaveAllSettings(all, paths), std::optional<QString>(machineWritable ? machine : paths.MachineFallbackFile));
+    QCOMPARE(ReadRefreshInterval(paths), std::optional<int>(15));
+    QVERIFY(ReadDisconnectAlertEnabled(paths));
+    QCOMPARE(AsPair(ReadCpuAlertRule(paths)), TAlert({4, 90}));
+    QCOMPARE(AsPair(ReadResponseAlertRule(paths)), TAlert());
+    QCOMPARE(ReadSmtpSettings(paths)->UserId, QString());
+    TRegistry reader(TRegistryRoot::LocalMachine, paths);
+    for (const auto& [key, count] : {std::pair(RootKey, 3), std::pair(AlertsKey, 11), std::pair(LoggingKey, 2)}) {
+        QVERIFY(reader.OpenKeyReadOnly(key));
+        QCOMPARE(reader.GetValueNames().size(), count);
+    }
+
+    all.ServerDisconnect = false;
+    QVERIFY(SaveAllSettings(all, paths));
+    QVERIFY(!ReadDisconnectAlertEnabled(paths));
 }
 
 QTEST_GUILESS_MAIN(TestTorvaneSettings)

@@ -1,0 +1,71 @@
+#include "alerts/Alertmailer.h"
+
+#include "alerts/Smtperror.h"
+
+namespace {
+
+// The alert's whole dialogue on the mail thread; an empty text when the mail was sent.
+QString SendAlert(TQuorSMTP& client, const TAlertMail& mail, int timeOut)
+{
+    // A client that a failed alert left connected starts over.
+    if (client.Connected()) {
+        try {
+            client.Disconnect();
+        } catch (const ESmtpFailure&) {
+        }
+    }
+    client.PostMessage = TPostMessage();
+    client.Host = mail.Host;
+    client.UserID = mail.UserId;
+    client.TimeOut = timeOut;
+    // A name server can fail once and answer the next time.
+    client.OnInvalidHost = [](bool& handled) { handled = true; };
+    QString failure;
+    try {
+        client.Connect();
+        if (!client.Connected())
+            throw ESmtpSocketError(QStringLiteral("Could not connect to smtp server"));
+        client.PostMessage.FromAddress = mail.Sender;
+        client.PostMessage.FromName = QStringLiteral("Torvane Alert");
+        client.PostMessage.ToAddress = QStringList{mail.Recipient};
+        client.PostMessage.Subject = mail.Subject;
+        client.PostMessage.Body = QStringList{mail.Body};
+        client.Send();
+    } catch (const ESmtpFailure& error) {
+        failure = error.Text();
+    }
+    if (client.Connected()) {
+        try {
+            client.Disconnect();
+        } catch (const ESmtpFailure&) {
+            // The message was taken, or its own failure is already known; the goodbye
+            // closed the connection either way.
+        }
+    }
+    return failure;
+}
+
+} // namespace
+
+TAlertMailer::TAlertMailer(int timeOutMs, QObject* parent)
+    : QObject(parent), FTimeOut(timeOutMs), FThread(QueueBound)
+{
+}
+
+void TAlertMailer::Send(const TAlertMail& mail)
+{
+    const int timeOut = FTimeOut;
+    const bool queued = FThread.Post([this, mail, timeOut](TQuorSMTP& client) -> TSmtpThread::TResult {
+        const QString failure = SendAlert(client, mail, timeOut);
+        return [this, mail, failure] {
+            if (failure.isEmpty())
+                Q_EMIT MailSent(mail.Subject);
+            else
+                Q_EMIT MailFailed(mail.Description + QStringLiteral(" not sent: ") + failure);
+        };
+    });
+    if (!queued) {
+        Q_EMIT MailFailed(mail.Description +
+                          QStringLiteral(" not sent: %1 alert mails are already waiting").arg(QueueBound));
+    }
+}

@@ -1,0 +1,145 @@
+// The alert mailer: alerts wait their turn behind the one being sent, every failed alert
+// is reported once with its reason, the queue keeps its bound, and the client is left
+// disconnected after every alert.
+
+#include "alerts/Alertmailer.h"
+#include "tests/support/Scriptedsmtpserver.h"
+#include "tests/support/Smtpserverfixture.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+TAlertMail Mail(const QString& host, const QString& subject)
+{
+    return TAlertMail{.Host = host,
+                      .UserId = QStringLiteral("torvane-tester"),
+                      .Sender = QStringLiteral("torvane@example.com"),
+                      .Recipient = QStringLiteral("dba@example.com"),
+                      .Subject = subject,
+                      .Body = QStringLiteral("Body of ") + subject,
+                      .Description = QStringLiteral("Disconnect alert for ") + subject};
+}
+
+QString ClosedPortHost()
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+}
+} // namespace
+
+class TestAlertMailer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void alertsWaitTheirTurn();
+    void failedAlertIsReportedOnce_data();
+    void failedAlertIsReportedOnce();
+    void queueKeepsItsBound();
+};
+
+void TestAlertMailer::alertsWaitTheirTurn()
+{
+    TSmtpServerFixture server;
+    QVERIFY2(server.Started(), qPrintable(server.Error()));
+    TAlertMailer mailer;
+    QSignalSpy sent(&mailer, &TAlertMailer::MailSent);
+    QSignalSpy failed(&mailer, &TAlertMailer::MailFailed);
+
+    for (const char* subject : {"db1", "db2", "db3"})
+        mailer.Send(Mail(server.Host(), QString::fromLatin1(subject)));
+
+    QTRY_COMPARE(sent.size(), 3);
+    QStringList subjects;
+    for (const TReceivedMail& mail : server.Mails())
+        subjects << mail.Subject;
+    QCOMPARE(subjects, (QStringList{"db1", "db2", "db3"}));
+    QCOMPARE(sent.at(2).at(0).toString(), QStringLiteral("db3"));
+    QCOMPARE(failed.size(), 0);
+}
+
+void TestAlertMailer::failedAlertIsReportedOnce_data()
+{
+    QTest::addColumn<QString>("kind"); // of mail server
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("connection refused") << "closed port"
+                                        << "Disconnect alert for db1 not sent: Connection Failed";
+    QTest::newRow("HELO refused") << "refusing HELO"
+                                  << "Disconnect alert for db1 not sent: Authentication failed";
+    QTest::newRow("recipient refused") << "refusing the recipient"
+                                       << "Disconnect alert for db1 not sent: 554 5.5.1 no valid recipients";
+    QTest::newRow("server that never answers")
+        << "silent"
+        << "Disconnect alert for db1 not sent: 110:Connection timed out";
+}
+
+void TestAlertMailer::failedAlertIsReportedOnce()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, line);
+
+    TSmtpServerFixture good;
+    QVERIFY2(good.Started(), qPrintable(good.Error()));
+    TSmtpServerFixture refusing(QStringLiteral("torvane-tester"));
+    TScriptedSmtpServer scripted;
+    if (kind == "silent") {
+        scripted.Greeting.clear();
+    } else {
+        scripted.Replies["RCPT"] = "550 5.1.1 no such user\r\n";
+        scripted.Replies["DATA"] = "554 5.5.1 no valid recipients\r\n";
+    }
+    QVERIFY(scripted.Start());
+    const QString host = kind == "closed port"     ? ClosedPortHost()
+                         : kind == "refusing HELO" ? refusing.Host()
+                                                   : scripted.Host();
+
+    TAlertMailer mailer(500);
+    QSignalSpy sent(&mailer, &TAlertMailer::MailSent);
+    QSignalSpy failed(&mailer, &TAlertMailer::MailFailed);
+    mailer.Send(Mail(host, QStringLiteral("db1")));
+    mailer.Send(Mail(good.Host(), QStringLiteral("db2"))); // the next alert goes on
+
+    QTRY_COMPARE(sent.size(), 1);
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().first().toString(), line);
+    QCOMPARE(good.Mails().size(), 1);
+    if (kind == "refusing the recipient")
+        QCOMPARE(scripted.Commands().back(), "QUIT"); // left disconnected
+}
+
+void TestAlertMailer::queueKeepsItsBound()
+{
+    TScriptedSmtpServer silent;
+    silent.Greeting.clear();
+    QVERIFY(silent.Start());
+    TAlertMailer mailer;
+    QSignalSpy failed(&mailer, &TAlertMailer::MailFailed);
+
+    mailer.Send(Mail(silent.Host(), QStringLiteral("being sent")));
+    QVERIFY(silent.WaitForConnection(10000));
+    for (int i = 0; i < TAlertMailer::QueueBound; ++i)
+        mailer.Send(Mail(silent.Host(), QStringLiteral("waiting %1").arg(i)));
+    QCOMPARE(failed.size(), 0);
+
+    mailer.Send(Mail(silent.Host(), QStringLiteral("one too many")));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(
+        failed.first().first().toString(),
+        QStringLiteral("Disconnect alert for one too many not sent: 32 alert mails are already waiting"));
+}
+
+QTEST_GUILESS_MAIN(TestAlertMailer)
+#include "tst_alertmailer.moc"
