@@ -18,10 +18,14 @@ public:
         qputenv("TORVANE_HKLM_FILE", QFile::encodeName(FDir.filePath("machine.reg")));
         qputenv("TORVANE_HKCU_FILE", QFile::encodeName(FDir.filePath("user/user.reg")));
     }
+    // Leaves the variables alone once a newer fixture has named its own files, so that
+    // replacing one fixture by another never lets a test write the real hives.
     ~TSettingsFixture()
     {
-        qunsetenv("TORVANE_HKLM_FILE");
-        qunsetenv("TORVANE_HKCU_FILE");
+        if (qgetenv("TORVANE_HKLM_FILE") == QFile::encodeName(FDir.filePath("machine.reg")))
+            qunsetenv("TORVANE_HKLM_FILE");
+        if (qgetenv("TORVANE_HKCU_FILE") == QFile::encodeName(FDir.filePath("user/user.reg")))
+            qunsetenv("TORVANE_HKCU_FILE");
     }
     TSettingsFixture(const TSettingsFixture&) = delete;
     TSettingsFixture& operator=(const TSettingsFixture&) = delete;
