@@ -58,14 +58,16 @@ void TAlertMailer::Send(const TAlertMail& mail)
     const bool queued = FThread.Post([this, mail, timeOut](TQuorSMTP& client) -> TSmtpThread::TResult {
         const QString failure = SendAlert(client, mail, timeOut);
         return [this, mail, failure] {
+            --FPending;
             if (failure.isEmpty())
                 Q_EMIT MailSent(mail.Subject);
             else
                 Q_EMIT MailFailed(mail.Description + QStringLiteral(" not sent: ") + failure);
         };
     });
-    if (!queued) {
+    if (queued)
+        ++FPending;
+    else
         Q_EMIT MailFailed(mail.Description +
                           QStringLiteral(" not sent: %1 alert mails are already waiting").arg(QueueBound));
-    }
 }

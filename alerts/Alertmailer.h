@@ -34,6 +34,8 @@ public:
     explicit TAlertMailer(int timeOutMs = TQuorSMTP::DefaultTimeOut, QObject* parent = nullptr);
 
     void Send(const TAlertMail& mail);
+    // Alerts taken and not yet reported by one of the signals.
+    int Pending() const { return FPending; }
 
 Q_SIGNALS:
     void MailSent(const QString& subject);
@@ -42,5 +44,6 @@ Q_SIGNALS:
 
 private:
     const int FTimeOut;
+    int FPending = 0;
     TSmtpThread FThread;
 };

@@ -1,6 +1,5 @@
 #include "alerts/Smtpmessage.h"
 
-#include <QRegularExpression>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -41,10 +40,21 @@ QByteArray EncodedWords(const QString& text)
     return words.join("\r\n ");
 }
 
+// Letters, digits, dots and hyphens, beginning and ending with a letter or digit.
 bool IsDomain(const QString& text)
 {
-    static const QRegularExpression domain(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
-    return domain.match(text).hasMatch();
+    const auto alphanumeric = [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); };
+    return !text.isEmpty() && alphanumeric(text.front()) && alphanumeric(text.back()) &&
+           std::all_of(text.begin(), text.end(),
+                       [&](QChar c) { return alphanumeric(c) || c == u'.' || c == u'-'; });
+}
+
+// The lines of a body entry, whichever line ends it uses.
+QStringList Lines(const QString& entry)
+{
+    QString text = entry;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    return text.split(u'\n');
 }
 
 } // namespace
@@ -87,9 +97,8 @@ QByteArray MessageText(const TPostMessage& message, const QString& asciiCharset,
     }
 
     QByteArray text = headers.join("\r\n") + "\r\n\r\n\r\n";
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
     for (const QString& entry : message.Body) {
-        for (const QString& line : entry.split(lineBreak)) {
+        for (const QString& line : Lines(entry)) {
             if (line.startsWith(u'.'))
                 text += '.';
             text += line.toUtf8() + "\r\n";

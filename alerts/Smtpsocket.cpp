@@ -73,7 +73,7 @@ std::vector<TSocketAddress> Resolve(const QByteArray& host, std::uint16_t port)
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (::getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
         return {};

@@ -13,7 +13,6 @@ TSmtpThread::TSmtpThread(int queueBound, QObject* parent)
 {
     if (FCancel < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
-    FThread = std::thread([this] { Run(); });
 }
 
 TSmtpThread::~TSmtpThread()
@@ -26,7 +25,8 @@ TSmtpThread::~TSmtpThread()
     FWake.notify_one();
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(FCancel, &one, sizeof one);
-    FThread.join();
+    if (FThread.joinable())
+        FThread.join();
     ::close(FCancel);
 }
 
@@ -38,6 +38,8 @@ bool TSmtpThread::Post(TJob job)
             return false;
         FJobs.push_back(std::move(job));
     }
+    if (!FThread.joinable())
+        FThread = std::thread([this] { Run(); });
     FWake.notify_one();
     return true;
 }

@@ -5,8 +5,10 @@
 // one component would); the function it returns then runs on the thread that owns this
 // object, through its event loop, to show or report what happened.
 //
-// Destroying the object drops the jobs still waiting and ends the running job's wait at
-// once (it fails with the socket error for ECANCELED); nothing it returns runs then.
+// The thread starts with the first job, so a program that blocks signals before it
+// starts threads (see app/Stopsignals.h) may create the object at any time; the thread
+// inherits the blocked signals. Destroying the object drops the jobs still waiting and ends the running job's
+// wait at once (it fails with the socket error for ECANCELED); nothing it returns runs then.
 
 #include "alerts/Quorsmtp.h"
 

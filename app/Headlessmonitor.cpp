@@ -1,5 +1,6 @@
 #include "app/Headlessmonitor.h"
 
+#include "alerts/Emailalert.h"
 #include "app/Headlesstables.h"
 #include "app/Stopsignals.h"
 #include "engine/Commonfuncs.h"
@@ -32,6 +33,8 @@ THeadlessMonitor::THeadlessMonitor(const THeadlessOptions& options)
 {
     ReconnectTimer.setInterval(IntervalSeconds * 1000);
     connect(&ReconnectTimer, &QTimer::timeout, this, [this] { TryReconnect(); });
+    connect(&Mailer, &TAlertMailer::MailFailed, this,
+            [](const QString& line) { std::cerr << line.toStdString() << std::endl; });
 }
 
 void THeadlessMonitor::Start()
@@ -59,7 +62,10 @@ void THeadlessMonitor::Finish(int exitCode)
 void THeadlessMonitor::WaitForThreadThenExit(int exitCode, int waitedMs)
 {
     constexpr int StepMs = 20;
-    if (!ThreadStillRunning() || waitedMs >= FinishWaitMs) {
+    if ((!ThreadStillRunning() && Mailer.Pending() == 0) || waitedMs >= FinishWaitMs) {
+        if (Mailer.Pending() > 0)
+            std::cerr << Mailer.Pending() << " alert mail(s) not sent: the monitor stopped first"
+                      << std::endl;
         QCoreApplication::exit(exitCode);
         return;
     }
@@ -112,16 +118,28 @@ void THeadlessMonitor::SendDisconnectAlert(std::int32_t)
 {
     std::cerr << "Disconnected " << Now() << std::endl;
     ReconnectTimer.start();
+    SendAlert(&TEmailAlert::SendDisconnectEmail);
 }
 
 void THeadlessMonitor::SendCpuAlert(std::int32_t)
 {
     std::cerr << "High CPU alert " << Now() << std::endl;
+    SendAlert(&TEmailAlert::SendHighCpuEmail);
 }
 
 void THeadlessMonitor::SendResponseAlert(std::int32_t)
 {
     std::cerr << "Slow response alert " << Now() << std::endl;
+    SendAlert(&TEmailAlert::SendSlowResponseEmail);
+}
+
+// The mail goes out on the mailer's thread; the alert object only writes it.
+void THeadlessMonitor::SendAlert(void (TEmailAlert::*send)(TAlertMailer&) const)
+{
+    if (!Slot.UserProcesses() || !Slot.ServerPerformance())
+        return;
+    const TEmailAlert alert(*Slot.UserProcesses(), *Slot.ServerPerformance(), Slot.ServerName());
+    (alert.*send)(Mailer);
 }
 
 void THeadlessMonitor::TryReconnect()

@@ -2,8 +2,11 @@
 // The headless monitor: one server watched by the same engine as the window, for
 // servers reached over SSH and for scripts. It owns the slot's model objects, prints
 // the chosen table after every refresh, announces a disconnect on standard error and
-// tries Reconnect once per interval, since nobody is there to press the button.
+// tries Reconnect once per interval, since nobody is there to press the button. It
+// mails the same alerts as the window, and a mail that fails is reported on standard
+// error.
 
+#include "alerts/Alertmailer.h"
 #include "app/Commandline.h"
 #include "engine/Connectionslot.h"
 #include "engine/Torvaneowner.h"
@@ -12,6 +15,7 @@
 #include <QTimer>
 
 class QCommandLineParser;
+class TEmailAlert;
 
 class THeadlessMonitor : public QObject, public TTorvaneOwner
 {
@@ -22,7 +26,8 @@ public:
     // with 1 when the connection fails (the error's message is then on standard error).
     void Start();
     // Stops the monitor thread and leaves the event loop with the exit code once the
-    // thread has ended, or after FinishWaitMs when it is stuck inside the driver.
+    // thread has ended and the alert mails are out, or after FinishWaitMs when the
+    // thread is stuck inside the driver or a mail server keeps a mail waiting.
     void Finish(int exitCode);
     // The thread has not ended: the program must be left without waiting for it.
     bool ThreadStillRunning() const;
@@ -39,9 +44,11 @@ private:
     void TryReconnect();
     void PrintTable() const;
     void WaitForThreadThenExit(int exitCode, int waitedMs);
+    void SendAlert(void (TEmailAlert::*send)(TAlertMailer&) const);
 
     const THeadlessOptions Options;
     const int IntervalSeconds;
+    TAlertMailer Mailer;
     TConnectionSlot Slot;
     QTimer ReconnectTimer;
     int RefreshCount = 0;

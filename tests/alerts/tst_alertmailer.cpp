@@ -60,6 +60,7 @@ void TestAlertMailer::alertsWaitTheirTurn()
 
     for (const char* subject : {"db1", "db2", "db3"})
         mailer.Send(Mail(server.Host(), QString::fromLatin1(subject)));
+    QCOMPARE(mailer.Pending(), 3);
 
     QTRY_COMPARE(sent.size(), 3);
     QStringList subjects;
@@ -68,6 +69,7 @@ void TestAlertMailer::alertsWaitTheirTurn()
     QCOMPARE(subjects, (QStringList{"db1", "db2", "db3"}));
     QCOMPARE(sent.at(2).at(0).toString(), QStringLiteral("db3"));
     QCOMPARE(failed.size(), 0);
+    QCOMPARE(mailer.Pending(), 0);
 }
 
 void TestAlertMailer::failedAlertIsReportedOnce_data()
