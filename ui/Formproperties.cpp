@@ -3,6 +3,7 @@
 #include "alerts/Smtperror.h"
 #include "settings/Registry.h"
 #include "settings/Torvanesettings.h"
+#include "ui/Manual.h"
 #include "ui/Messagebox.h"
 #include "ui/Propertiesowner.h"
 
@@ -249,6 +250,7 @@ void TFormProperties::BuildButtons()
     connect(ButtonApply, &QPushButton::clicked, this, [this] { ButtonApplyClick(); });
     connect(ButtonOK, &QPushButton::clicked, this, [this] { ButtonOKClick(); });
     connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ButtonHelp, &QPushButton::clicked, this, [] { OpenManual(); });
 }
 
 void TFormProperties::ShowRefreshInterval(int seconds)
