@@ -370,6 +370,7 @@ TFormProperties::TSaveResult TFormProperties::SaveSettings()
     const std::optional<QString> file = SaveAllSettings(settings, paths);
     if (!file) {
         LabelSavedTo->setText(QStringLiteral("Settings not saved"));
+        LabelSavedTo->setToolTip(QString());
         ShowError(this,
                   QStringLiteral("The settings could not be saved to %1.")
                       .arg(paths.ReadPath(TRegistryRoot::LocalMachine)),
@@ -377,8 +378,12 @@ TFormProperties::TSaveResult TFormProperties::SaveSettings()
         return TSaveResult::NotWritten;
     }
     const bool forThisUser = *file != paths.MachineFile;
-    LabelSavedTo->setText(forThisUser ? QStringLiteral("Saved for this user only") : QStringLiteral("Saved"));
-    LabelSavedTo->setToolTip(*file);
+    const QString savedTo =
+        (forThisUser ? QStringLiteral("Saved for this user only, to %1") : QStringLiteral("Saved to %1"))
+            .arg(*file);
+    LabelSavedTo->setText(
+        LabelSavedTo->fontMetrics().elidedText(savedTo, Qt::ElideMiddle, LabelSavedTo->width()));
+    LabelSavedTo->setToolTip(savedTo);
     if (forThisUser && !ToldSavedForUser) {
         ToldSavedForUser = true;
         ShowMessage(this,

@@ -236,7 +236,8 @@ void TestFormProperties::applyThenCancel()
     Dialog->ButtonApply->click();
     QVERIFY(Dialog->isVisible());
     QCOMPARE(Owner.Intervals, QList<int>{30});
-    QCOMPARE(Dialog->LabelSavedTo->text(), QStringLiteral("Saved"));
+    QCOMPARE(Dialog->LabelSavedTo->toolTip(), "Saved to " + Settings->Folder() + "/machine.reg");
+    QVERIFY(Dialog->LabelSavedTo->text().startsWith("Saved to "));
     Dialog->TrackBarRefresh->setValue(50);
     Dialog->ButtonCancel->click();
 
@@ -327,7 +328,8 @@ void TestFormProperties::savedForThisUserOnly()
     QCOMPARE(Messages.first().Text,
              QStringLiteral("%1 cannot be written, so the settings were saved for this user only, in %2.")
                  .arg(shared, Settings->Folder() + QStringLiteral("/user/machine.reg")));
-    QCOMPARE(Dialog->LabelSavedTo->text(), QStringLiteral("Saved for this user only"));
+    QCOMPARE(Dialog->LabelSavedTo->toolTip(),
+             "Saved for this user only, to " + Settings->Folder() + "/user/machine.reg");
     QCOMPARE(ReadRefreshInterval(), std::optional<std::int32_t>(12));
     QCOMPARE(Owner.Intervals, (QList<int>{12, 12}));
 }
