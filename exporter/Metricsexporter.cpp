@@ -26,9 +26,10 @@ const TServerMetric ServerMetrics[] = {
     {"torvane_response_time_seconds",
      "Time the server took to answer the one-row probe of the latest refresh.", MetricType::Gauge,
      [](const TServerFigures& f) -> std::optional<double> { return f.ResponseSeconds; }},
-    {"torvane_sessions", "Client sessions (processes of users) on the server.", MetricType::Gauge,
+    {"torvane_sessions", "Processes of the server's client users.", MetricType::Gauge,
      [](const TServerFigures& f) -> std::optional<double> { return f.Sessions; }},
-    {"torvane_users", "Distinct client users (login, host, Windows login, network address) on the server.",
+    {"torvane_users",
+     "Client users on the server: distinct logins, hosts, Windows logins and network addresses.",
      MetricType::Gauge, [](const TServerFigures& f) -> std::optional<double> { return f.Users; }},
     {"torvane_cpu_busy_ratio",
      "Share of the server's CPU time spent busy since the previous refresh (0 to 1).", MetricType::Gauge,
@@ -56,8 +57,7 @@ const TServerMetric ServerMetrics[] = {
      MetricType::Gauge,
      [](const TServerFigures& f) -> std::optional<double> { return f.LongestWaitSeconds; }},
     {"torvane_databases_dropped",
-     "Databases in use beyond the ones served per server, left out of the "
-     "torvane_database_ series.",
+     "Databases in use beyond the busiest ones served, left out of the torvane_database_ series.",
      MetricType::Gauge, [](const TServerFigures& f) -> std::optional<double> { return f.DroppedDatabases; }},
 };
 
@@ -75,8 +75,7 @@ const TDatabaseMetric DatabaseMetrics[] = {
     {"torvane_database_cpu_seconds", "CPU time used so far by the processes now working in the database.",
      [](const TDatabaseFigures& f) { return f.CpuSeconds; }},
     {"torvane_database_physical_io",
-     "Physical reads and writes so far by the processes now working in the "
-     "database.",
+     "Physical reads and writes so far by the processes now working in the database.",
      [](const TDatabaseFigures& f) { return static_cast<double>(f.PhysicalIo); }},
 };
 
@@ -181,8 +180,12 @@ std::vector<MetricFamily> TMetricsExporter::Collect() const
                 figures[server]->ProcessesByState[static_cast<std::size_t>(state)]);
     }
 
+    std::size_t databases = 0;
+    for (const auto& server : figures)
+        databases += server ? server->Databases.size() : 0;
     for (const TDatabaseMetric& metric : DatabaseMetrics) {
         MetricFamily& family = families.emplace_back(Family(metric.Name, metric.Help, MetricType::Gauge));
+        family.metric.reserve(databases);
         for (std::size_t server = 0; server < figures.size(); ++server) {
             if (!figures[server])
                 continue;
