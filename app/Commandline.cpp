@@ -1,7 +1,11 @@
 #include "app/Commandline.h"
 
 #include "app/Secrets.h"
+#include "engine/Connectionslot.h"
 #include "settings/Savedservers.h"
+
+#include <QRegularExpression>
+#include <QSet>
 
 namespace {
 
@@ -71,7 +75,7 @@ std::optional<TConnectionOptions> SavedConnectionOptions(const QString& server, 
 
 void AddHeadlessOptions(QCommandLineParser& parser)
 {
-    parser.addOption({QStringLiteral("headless"), QStringLiteral("Monitor one server without a window.")});
+    parser.addOption({QStringLiteral("headless"), QStringLiteral("Monitor up to 25 servers without a window.")});
     parser.addOption({QStringLiteral("interval"),
                       QStringLiteral("Seconds between refreshes, 1 to 100 (default: saved)."),
                       QStringLiteral("seconds")});
@@ -80,6 +84,9 @@ void AddHeadlessOptions(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("show"),
                       QStringLiteral("Print users|databases|processes|stats each refresh."),
                       QStringLiteral("table")});
+    parser.addOption({QStringLiteral("metrics-listen"),
+                      QStringLiteral("Serve every server's figures to Prometheus at http://HOST:PORT/metrics."),
+                      QStringLiteral("host:port")});
 }
 
 namespace {
@@ -96,15 +103,35 @@ std::optional<int> ReadNumber(const QCommandLineParser& parser, const QString& n
     return value;
 }
 
+std::optional<TListenAddress> ReadListenAddress(const QString& text, QString& error)
+{
+    static const QRegularExpression Pattern(QStringLiteral("^([A-Za-z0-9.-]+):([0-9]{1,5})$"));
+    const QRegularExpressionMatch match = Pattern.match(text);
+    const uint port = match.hasMatch() ? match.captured(2).toUInt() : 0;
+    if (!match.hasMatch() || port > 65535) {
+        error =
+            QStringLiteral("--metrics-listen takes HOST:PORT: an IPv4 address or host name, and a port from "
+                           "0 to 65535 (0 picks a free one).");
+        return std::nullopt;
+    }
+    return TListenAddress{match.captured(1), static_cast<quint16>(port)};
+}
+
 } // namespace
 
-std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser, QString& error)
+std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser,
+                                                    const QStringList& arguments, QString& error)
 {
     THeadlessOptions options;
-    const auto connection = ReadConnectionOptions(parser, error);
-    if (!connection)
+    auto servers = ReadServerList(arguments, error);
+    if (!servers || !CheckServerList(*servers, error))
         return std::nullopt;
-    options.Connection = *connection;
+    options.Servers = std::move(*servers);
+    if (parser.isSet(QStringLiteral("metrics-listen"))) {
+        options.MetricsListen = ReadListenAddress(parser.value(QStringLiteral("metrics-listen")), error);
+        if (!options.MetricsListen)
+            return std::nullopt;
+    }
     if (parser.isSet(QStringLiteral("interval"))) {
         options.IntervalSeconds = ReadNumber(parser, QStringLiteral("interval"), 1, 100, error);
         if (!options.IntervalSeconds)
@@ -189,4 +216,26 @@ std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList&
         }
     }
     return servers;
+}
+
+bool CheckServerList(const std::vector<TConnectionOptions>& servers, QString& error)
+{
+    if (servers.empty()) {
+        error = QStringLiteral("Name the server with --server.");
+        return false;
+    }
+    if (servers.size() > static_cast<std::size_t>(TConnectionSlot::MaxSlots)) {
+        error = QStringLiteral("At most %1 servers can be monitored at once.").arg(TConnectionSlot::MaxSlots);
+        return false;
+    }
+    QSet<QString> seen;
+    for (const TConnectionOptions& server : servers) {
+        const QString key = server.Server.trimmed().toCaseFolded();
+        if (seen.contains(key)) {
+            error = QStringLiteral("The server %1 is named more than once.").arg(server.Server);
+            return false;
+        }
+        seen.insert(key);
+    }
+    return true;
 }

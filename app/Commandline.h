@@ -29,7 +29,8 @@ std::optional<TConnectionOptions> SavedConnectionOptions(const QString& server, 
 // The options given, or empty with error set to what is missing or contradictory.
 std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error);
 
-// --headless, --interval SECONDS, --refreshes N, --show users|databases|processes|stats.
+// --headless, --interval SECONDS, --refreshes N, --show users|databases|processes|stats,
+// --metrics-listen HOST:PORT.
 void AddHeadlessOptions(QCommandLineParser& parser);
 
 enum class EHeadlessTable
@@ -41,17 +42,34 @@ enum class EHeadlessTable
     Stats
 };
 
+// Where the Prometheus metrics are served: an IPv4 address or host name, and a port
+// (0: any free one).
+struct TListenAddress
+{
+    QString Host;
+    quint16 Port = 0;
+};
+
 struct THeadlessOptions
 {
-    TConnectionOptions Connection;
-    std::optional<int> IntervalSeconds; // empty: the settings store's, else 1
-    int Refreshes = 0;                  // 0 = until stopped
+    std::vector<TConnectionOptions> Servers; // 1 to TConnectionSlot::MaxSlots, each once
+    std::optional<int> IntervalSeconds;      // empty: the settings store's, else 1
+    int Refreshes = 0;                       // of every server; 0 = until stopped
     EHeadlessTable Show = EHeadlessTable::None;
+    std::optional<TListenAddress> MetricsListen;
 };
-std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser, QString& error);
+// The options of the parsed command line; the servers are read from arguments, in
+// order, as ReadServerList reads them.
+std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& parser,
+                                                    const QStringList& arguments, QString& error);
 
 // The servers of the window's command line in the order given: each --server takes
 // the --user or --windows-auth that follows it before the next --server, or else its
 // saved logon details. Empty with error set when a server has both, or neither and no
 // saved details. SQL logins share TORVANE_PASSWORD.
 std::optional<std::vector<TConnectionOptions>> ReadServerList(const QStringList& arguments, QString& error);
+
+// What the headless monitor asks of its servers: at least one, at most
+// TConnectionSlot::MaxSlots, none named twice (ignoring case and blanks at the ends: it
+// would be monitored twice and its series would collide). False with error set.
+bool CheckServerList(const std::vector<TConnectionOptions>& servers, QString& error);

@@ -84,8 +84,12 @@ int RunWindow(const QCommandLineParser& parser)
                       << std::endl;
             return 2;
         }
+        if (!CheckServerList(*servers, error)) {
+            std::cerr << error.toStdString() << std::endl;
+            return 2;
+        }
         THeadlessOptions options;
-        options.Connection = servers->front();
+        options.Servers = *servers;
         options.Show = EHeadlessTable::Processes;
         return RunHeadlessMonitor(options);
     }

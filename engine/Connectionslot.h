@@ -41,6 +41,8 @@ template <typename T> struct TCommandResult
 class TConnectionSlot
 {
 public:
+    // Servers one program monitors at once: the window's slots, the headless monitor's.
+    static constexpr int MaxSlots = 25;
     static constexpr int MinRefreshIntervalSeconds = 1;
     static constexpr int MaxRefreshIntervalSeconds = 100;
     // The one place the refresh interval is brought into its range.

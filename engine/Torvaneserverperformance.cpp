@@ -175,6 +175,13 @@ void TTorvaneServerPerformance::WriteLogLine()
     FLogFailureReported = false;
 }
 
+TTorvaneServerPerformance::TCounters TTorvaneServerPerformance::Counters() const
+{
+    return {static_cast<std::uint32_t>(FPrevPacketsSent),  static_cast<std::uint32_t>(FPrevPacketsReceived),
+            static_cast<std::uint32_t>(FPrevPacketErrors), static_cast<std::uint32_t>(FPrevTotalRead),
+            static_cast<std::uint32_t>(FPrevTotalWrite),   static_cast<std::uint32_t>(FPrevTotalErrors)};
+}
+
 std::int32_t TTorvaneServerPerformance::GetSeriesMaximum(int series) const
 {
     if (series < 0 || series >= SeriesCount)

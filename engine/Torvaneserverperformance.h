@@ -60,6 +60,19 @@ public:
     // on standard error until a line gets written again.
     void WriteLogLine();
 
+    // The server's cumulative network and disk counters as the newest sample read them
+    // (all 0 before the first); they wrap around at 2^32.
+    struct TCounters
+    {
+        std::uint32_t PacketsSent = 0;
+        std::uint32_t PacketsReceived = 0;
+        std::uint32_t PacketErrors = 0;
+        std::uint32_t DiskReads = 0;
+        std::uint32_t DiskWrites = 0;
+        std::uint32_t DiskErrors = 0;
+    };
+    TCounters Counters() const;
+
     // The largest value of the series, never below 0; 0 for an unknown series.
     std::int32_t GetSeriesMaximum(int series) const;
 

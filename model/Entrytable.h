@@ -85,8 +85,10 @@ public:
             [](const Entry& a, const Entry& b) {
                 return Order::Compare(Order::KeyOf(a), Order::KeyOf(b)) > 0;
             });
-        Added.clear();
-        AddedOrder.clear();
+        // The first refresh adds every entry; the room that took is given back rather
+        // than kept beside the table for good.
+        std::vector<Entry>().swap(Added);
+        std::vector<int32_t>().swap(AddedOrder);
     }
 
     // "Reset CPU/ Physical IO Stats": the current CPU and physical I/O become the

@@ -3,8 +3,10 @@
 #include "tests/support/Sandboxfixture.h"
 #include "tests/support/Testscenario.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 #include <sys/resource.h>
@@ -17,6 +19,7 @@ private Q_SLOTS:
     void initTestCase();
     void runs_data();
     void runs();
+    void severalServers();
     void lostServerIsReportedAndReconnected();
     void interruptStopsCleanly();
     void stopWhileTheProbeWaits_data();
@@ -95,8 +98,29 @@ void TestHeadless::runs_data()
     QTest::newRow("no way to log on") << QStringList{"--refreshes", "1"} << "torvane" << 2 << "" << 0
                                       << "No logon is saved for the server " + QString::fromStdString(Sandbox->ServerName())
                                              + ": give --user NAME (password in TORVANE_PASSWORD) or --windows-auth.";
-    QTest::newRow("two ways to log on") << QStringList{"--user", "sa", "--windows-auth"} << "torvane" << 2 << "" << 0
-                                        << "Give either --user NAME (password in TORVANE_PASSWORD) or --windows-auth.";
+    const QString server = QString::fromStdString(Sandbox->ServerName());
+    QTest::newRow("two ways to log on")
+        << QStringList{"--user", "sa", "--windows-auth"} << "torvane" << 2 << "" << 0
+        << QStringLiteral("Give the server %1 either --user NAME (password in TORVANE_PASSWORD) or --windows-auth.")
+               .arg(server);
+    QTest::newRow("the same server twice")
+        << QStringList{"--user", "sa", "--server", " " + server + " ", "--user", "sa"} << "torvane" << 2 << "" << 0
+        << QStringLiteral("The server  %1  is named more than once.").arg(server);
+    QStringList tooMany{"--user", "sa"};
+    for (int i = 1; i <= 25; ++i)
+        tooMany << "--server" << QStringLiteral("db%1").arg(i) << "--user" << "sa";
+    QTest::newRow("26 servers") << tooMany << "torvane" << 2 << "" << 0
+                                << "At most 25 servers can be monitored at once.";
+    QTest::newRow("metrics address without a port")
+        << QStringList{"--user", "sa", "--metrics-listen", "127.0.0.1"} << "torvane" << 2 << "" << 0
+        << "--metrics-listen takes HOST:PORT: an IPv4 address or host name, and a port from 0 to 65535 (0 picks a "
+           "free one).";
+    QTest::newRow("metrics port in use")
+        << QStringList{"--user", "sa", "--metrics-listen", QStringLiteral("127.0.0.1:%1").arg(Sandbox->Port())}
+        << "torvane" << 1 << "" << 0
+        << QStringLiteral("Cannot serve metrics on 127.0.0.1:%1: the port is in use or the host is not an IPv4 "
+                          "address of this machine.")
+               .arg(Sandbox->Port());
 }
 
 void TestHeadless::runs()
@@ -118,6 +142,42 @@ void TestHeadless::runs()
     if (!error.isEmpty())
         QVERIFY2(err.contains(error), qPrintable(err.join(QLatin1Char('\n'))));
     QCOMPARE(tableHeader.isEmpty() ? 0 : out.count(tableHeader), tables);
+}
+
+void TestHeadless::severalServers()
+{
+    // Each table is headed by its server; a server that cannot be reached is reported
+    // once, tried again, and holds back neither the others nor the end.
+    const TSandboxFixture second(QuietScenarioJson);
+    QVERIFY2(second.Started(), second.Error().c_str());
+    quint16 deadPort = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        deadPort = closed.serverPort();
+    }
+    const QString first = QString::fromStdString(Sandbox->ServerName());
+    const QString dead = QStringLiteral("127.0.0.1,%1").arg(deadPort);
+    QProcess monitor;
+    StartMonitor(monitor, {"--user", "sa", "--server", QString::fromStdString(second.ServerName()), "--user",
+                           "sa", "--server", dead, "--user", "sa", "--refreshes", "3", "--show", "stats",
+                           "--interval", "1"});
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 60000);
+    const QStringList out = QString::fromUtf8(monitor.readAllStandardOutput()).split(QLatin1Char('\n'));
+    const QStringList err = QString::fromUtf8(monitor.readAllStandardError()).split(QLatin1Char('\n'));
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(monitor.exitCode() == 1, qPrintable(err.join(QLatin1Char('\n'))));
+    for (const QString& server : {first, QString::fromStdString(second.ServerName())}) {
+        const qsizetype heading = out.indexOf(QLatin1Char('[') + server + QLatin1Char(']'));
+        QVERIFY2(heading >= 0, qPrintable(server));
+        QVERIFY(out.value(heading + 1).startsWith(QStringLiteral("Timestamp\tCPU")));
+        QCOMPARE(out.count(QLatin1Char('[') + server + QLatin1Char(']')), 3);
+    }
+    QCOMPARE(out.count(QLatin1Char('[') + dead + QLatin1Char(']')), 0);
+    const auto aboutDead = [&](const QString& line) {
+        return line.startsWith(QLatin1Char('[') + dead + "] ");
+    };
+    QCOMPARE(std::count_if(err.begin(), err.end(), aboutDead), 1);
 }
 
 void TestHeadless::lostServerIsReportedAndReconnected()
