@@ -154,7 +154,8 @@ void THeadlessMonitor::WaitForThreadThenExit(int exitCode, int waitedMs)
     constexpr int StepMs = 20;
     if ((!ThreadStillRunning() && Mailer.Pending() == 0) || waitedMs >= FinishWaitMs) {
         if (Mailer.Pending() > 0)
-            std::cerr << Mailer.Pending() << " alert mail(s) not sent: the monitor stopped first" << std::endl;
+            std::cerr << Mailer.Pending() << " alert mail(s) not sent: the monitor stopped first"
+                      << std::endl;
         QCoreApplication::exit(exitCode);
         return;
     }

@@ -7,6 +7,7 @@
 #include "ui/Formabout.h"
 #include "ui/Formlogon.h"
 #include "ui/Formmain.h"
+#include "ui/Formproperties.h"
 #include "ui/Manual.h"
 
 #include <QApplication>
@@ -105,6 +106,12 @@ int RunWindow(const QCommandLineParser& parser)
     });
     window.SetLogonOnFirstActivation(servers->empty());
     QObject::connect(&window, &TFormMain::HelpRequested, &window, &OpenManual);
+    QObject::connect(&window, &TFormMain::PropertiesRequested, &window, [&window] {
+        TFormProperties properties(window, &window);
+        properties.ShowRefreshInterval(window.RefreshIntervalSeconds());
+        properties.LoadSettings();
+        properties.exec();
+    });
     QObject::connect(&window, &TFormMain::AboutRequested, &window, [&window] {
         TFormAbout about(&window);
         about.ShowVersion();

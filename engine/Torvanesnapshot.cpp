@@ -1,13 +1,15 @@
 #include "engine/Torvanesnapshot.h"
 
 #include "engine/Commonfuncs.h"
+#include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanethread.h"
 #include "model/Fixedtext.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessthreads.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
-#include "engine/Torvaneserverperformance.h"
-#include "engine/Torvanethread.h"
+
+#include <vector>
 
 const char* const ProcessSnapshotSql =
     "SELECT spid as spid,\r\n"
@@ -46,14 +48,12 @@ const char* const ProcessSnapshotSql =
 
 namespace {
 
-template <std::size_t N>
-void ReadText(const TDbQuery& query, const char* column, char (&buffer)[N])
+template <std::size_t N> void ReadText(const TDbQuery& query, const char* column, char (&buffer)[N])
 {
     CopyFixedText(buffer, query.AsString(column));
 }
 
-template <std::size_t N>
-void ReadDateTimeText(const TDbQuery& query, const char* column, char (&buffer)[N])
+template <std::size_t N> void ReadDateTimeText(const TDbQuery& query, const char* column, char (&buffer)[N])
 {
     CopyFixedText(buffer, query.IsNull(column) ? std::string() : DateTimeToText(query.AsDateTime(column)));
 }
@@ -90,13 +90,6 @@ void ReadSnapshotRow(const TDbQuery& query, TSnapshotRow& row)
 void TTorvaneThread::ProcessSnapshot()
 {
     TDbQuery& snapshot = *SnapshotQuery;
-    ServerPerformance->Disconnected = false;
-    Users->BeginRefresh();
-    Databases->BeginRefresh();
-    UserProcesses->BeginRefresh();
-    Threads->BeginRefresh();
-    ServerPerformance->BeginSample();
-
     // The server-wide counters repeat on every row; the first row's count.
     const std::int64_t cpubusy = snapshot.AsLargeInt("cpubusy");
     const std::int64_t cpuidle = snapshot.AsLargeInt("cpuidle");
@@ -106,26 +99,40 @@ void TTorvaneThread::ProcessSnapshot()
     const std::int32_t totalread = snapshot.AsInteger("totalread");
     const std::int32_t totalwrite = snapshot.AsInteger("totalwrite");
     const std::int32_t totalerrors = snapshot.AsInteger("totalerrors");
-    ServerTime = snapshot.AsDateTime("servertime");
+    const TDateTime serverTime = snapshot.AsDateTime("servertime");
 
-    TSnapshotRow row;
+    // Every row is read before the first model object is touched: a row that cannot be
+    // read fails the refresh while the views still hold the last complete one.
+    std::vector<TSnapshotRow> rows;
     while (!snapshot.Eof()) {
-        ReadSnapshotRow(snapshot, row);
+        ReadSnapshotRow(snapshot, rows.emplace_back());
+        snapshot.Next();
+    }
+
+    ServerTime = serverTime;
+    ServerPerformance->Disconnected = false;
+    Users->BeginRefresh();
+    Databases->BeginRefresh();
+    UserProcesses->BeginRefresh();
+    Threads->BeginRefresh();
+    ServerPerformance->BeginSample();
+    for (const TSnapshotRow& row : rows) {
         const ProcessRecord& record = row.Record;
         Users->AddProcess(record);
         Databases->AddProcess(record);
         UserProcesses->AddProcess(record);
-        Threads->AddThread(record.spid, record.ecid, record.cpu_usage, record.waittime, FixedText(row.lastwaittype),
-                           FixedText(row.waitresource), FixedText(record.databasename));
-        snapshot.Next();
+        Threads->AddThread(record.spid, record.ecid, record.cpu_usage, record.waittime,
+                           FixedText(row.lastwaittype), FixedText(row.waitresource),
+                           FixedText(record.databasename));
     }
 
     Users->EndRefresh();
     Databases->EndRefresh();
     UserProcesses->EndRefresh();
     Threads->EndRefresh();
-    ServerPerformance->AddSample(ResponseTimeMs, Users->UserCount(), Users->SessionCount(), packsent, packreceived,
-                                 packerrors, totalread, totalwrite, totalerrors, cpubusy, cpuidle);
+    ServerPerformance->AddSample(ResponseTimeMs, Users->UserCount(), Users->SessionCount(), packsent,
+                                 packreceived, packerrors, totalread, totalwrite, totalerrors, cpubusy,
+                                 cpuidle);
 
     // Sending a mail lets other main-thread work in; a Stop there means the owner is
     // about to destroy the model objects, so nothing of them is touched afterwards.

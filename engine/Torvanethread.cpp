@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <iostream>
 #include <thread>
 
 // The hand-over between the monitor thread and the main thread. It outlives the thread
@@ -240,6 +241,9 @@ void TTorvaneThread::RunRefresh()
     try {
         TDbQuery probe(*Connection);
         probe.SetCommandText("SELECT 1");
+        // The time runs from the probe's send: a main-thread command holding the
+        // connection is waited for first, so it never shows as a slow server.
+        const std::lock_guard request(Connection->RequestLock());
         const std::uint32_t start = SystemClock().TickCount();
         probe.Open();
         ResponseTimeMs = static_cast<std::int32_t>(SystemClock().TickCount() - start);
@@ -303,8 +307,15 @@ bool TTorvaneThread::Synchronize(TMainThreadStep step)
             bool succeeded = true;
             try {
                 (this->*step)();
-            } catch (...) {
+            } catch (const EDbError&) {
+                // Only the server's failure counts as a lost server.
                 succeeded = false;
+            } catch (const std::exception& failure) {
+                // A fault of the program (a view, a mail) is reported as such and leaves
+                // the server's state alone.
+                std::cerr << "Torvane: internal error after a refresh: " << failure.what() << std::endl;
+            } catch (...) {
+                std::cerr << "Torvane: internal error after a refresh" << std::endl;
             }
             {
                 const std::lock_guard guard(sync->Lock);

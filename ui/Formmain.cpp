@@ -1,5 +1,7 @@
 #include "ui/Formmain.h"
 
+#include "alerts/Emailalert.h"
+
 #include "engine/Connectionslot.h"
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
@@ -129,6 +131,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     setCentralWidget(central);
 
     StatusLine = new QLabel(this);
+    connect(&Mailer, &TAlertMailer::MailFailed, StatusLine, &QLabel::setText);
     statusBar()->addWidget(StatusLine, 1);
     statusBar()->setSizeGripEnabled(false);
 
@@ -401,11 +404,31 @@ void TFormMain::RefreshSlotView(std::int32_t slotIndex)
     ListBoxServers->viewport()->update();
 }
 
-void TFormMain::SendDisconnectAlert(std::int32_t) {}
+void TFormMain::SendDisconnectAlert(std::int32_t slotIndex)
+{
+    SendAlert(slotIndex, &TEmailAlert::SendDisconnectEmail);
+}
 
-void TFormMain::SendCpuAlert(std::int32_t) {}
+void TFormMain::SendCpuAlert(std::int32_t slotIndex)
+{
+    SendAlert(slotIndex, &TEmailAlert::SendHighCpuEmail);
+}
 
-void TFormMain::SendResponseAlert(std::int32_t) {}
+void TFormMain::SendResponseAlert(std::int32_t slotIndex)
+{
+    SendAlert(slotIndex, &TEmailAlert::SendSlowResponseEmail);
+}
+
+// The alert only writes the mail; whether one is sent (alerts on, addresses set) is
+// decided there, and the mailer sends it off the main thread.
+void TFormMain::SendAlert(std::int32_t slotIndex, void (TEmailAlert::*send)(TAlertMailer&) const)
+{
+    const TConnectionSlot* slot = Slot(slotIndex);
+    if (!slot || !slot->InUse())
+        return;
+    const TEmailAlert alert(*slot->UserProcesses(), *slot->ServerPerformance(), slot->ServerName());
+    (alert.*send)(Mailer);
+}
 
 void TFormMain::SetRefreshInterval(int seconds)
 {

@@ -4,8 +4,10 @@
 // owns the 25 connection slots and is the monitor threads' owner: they ask it to
 // redraw after every refresh and to send the alerts.
 
+#include "alerts/Alertmailer.h"
 #include "engine/Torvaneowner.h"
 #include "ui/Frameconnection.h"
+#include "ui/Propertiesowner.h"
 #include "ui/Serverconnector.h"
 
 #include <QMainWindow>
@@ -20,11 +22,13 @@ class QListWidget;
 class QTimer;
 class QToolButton;
 class TConnectionSlot;
+class TEmailAlert;
 
 class TFormMain : public QMainWindow,
                   public TTorvaneOwner,
                   public TConnectionFrameOwner,
-                  public TServerConnector
+                  public TServerConnector,
+                  public TPropertiesOwner
 {
     Q_OBJECT
 
@@ -39,7 +43,7 @@ public:
     void ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
                        const QString& password, std::function<void(bool)> done = {}) override;
     void ShowLogonDialog();
-    void SetRefreshInterval(int seconds);
+    void SetRefreshInterval(int seconds) override;
     int RefreshIntervalSeconds() const { return FRefreshIntervalSeconds; }
     // Whether the first activation opens the logon dialog (not when servers were given
     // on the command line).
@@ -108,6 +112,10 @@ private:
     int FreeSlot() const;
     void ShowConnectionsFull();
 
+    void SendAlert(std::int32_t slotIndex, void (TEmailAlert::*send)(TAlertMailer&) const);
+
+    // The alert mails go out on the mailer's own thread, one after another.
+    TAlertMailer Mailer;
     std::array<std::unique_ptr<TConnectionSlot>, SlotCount> Slots;
     std::array<bool, SlotCount> Reserved{}; // a connection to this slot is under way
     int FCurrentSlot = -1;
