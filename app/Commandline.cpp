@@ -21,8 +21,7 @@ QString PasswordFromEnvironment()
 void AddConnectionOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("The SQL Server: host, host\\instance or host,port. Without --user or "
-                                     "--windows-auth, the logon saved for it by the logon dialog."),
+                      QStringLiteral("host, host\\instance or host,port."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("user"),
                       QStringLiteral("SQL Server login (password from TORVANE_PASSWORD)."),
@@ -77,7 +76,7 @@ void AddHeadlessOptions(QCommandLineParser& parser)
 {
     parser.addOption({QStringLiteral("headless"), QStringLiteral("Monitor up to 25 servers without a window.")});
     parser.addOption({QStringLiteral("interval"),
-                      QStringLiteral("Seconds between refreshes, 1 to 100 (default: saved)."),
+                      QStringLiteral("Seconds between refreshes, 1 to 100."),
                       QStringLiteral("seconds")});
     parser.addOption({QStringLiteral("refreshes"), QStringLiteral("Stop after this many refreshes."),
                       QStringLiteral("n")});
@@ -85,8 +84,8 @@ void AddHeadlessOptions(QCommandLineParser& parser)
                       QStringLiteral("Print users|databases|processes|stats each refresh."),
                       QStringLiteral("table")});
     parser.addOption({QStringLiteral("metrics-listen"),
-                      QStringLiteral("Serve every server's figures to Prometheus at http://HOST:PORT/metrics."),
-                      QStringLiteral("host:port")});
+                      QStringLiteral("Serve Prometheus metrics at http://ADDR/metrics."),
+                      QStringLiteral("addr")});
 }
 
 namespace {

@@ -13,8 +13,7 @@ const QString ListServersOption = QStringLiteral("list-servers");
 void AddListServersOption(QCommandLineParser& parser)
 {
     parser.addOption({ListServersOption,
-                      QStringLiteral("Print the SQL Servers found on the network, one per line (broadcast on "
-                                     "the local networks, or the address in TORVANE_BROWSE_ADDRESS).")});
+                      QStringLiteral("Print the SQL Servers on the network, one per line.")});
 }
 
 bool WantsServerList(const QCommandLineParser& parser)

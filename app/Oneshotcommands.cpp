@@ -62,7 +62,7 @@ void AddOneShotOptions(QCommandLineParser& parser)
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("host"), QStringLiteral("The user's host name, for --kill-user."),
                       QStringLiteral("name")});
-    parser.addOption({SqlTextOption, QStringLiteral("Print the description line and SQL text of a process."),
+    parser.addOption({SqlTextOption, QStringLiteral("Print a process's description line and SQL."),
                       QStringLiteral("spid")});
     parser.addOption({QStringLiteral("source"),
                       QStringLiteral("For --sql-text: inputbuffer (default) or statement."),

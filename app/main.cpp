@@ -72,7 +72,7 @@ int main(int argc, char* argv[])
                        "  torvane --list-servers            the SQL Servers found on the network"));
     parser.addHelpOption();
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Print the version and build, read from this file."));
+                                     QStringLiteral("Print the version and build."));
     parser.addOption(version);
     AddConnectionOptions(parser);
     AddWindowOptions(parser);

@@ -40,7 +40,7 @@ private Q_SLOTS:
     void stopInsideTheHandOverLeavesTheModels();
     void lostServerTakesTheDisconnectPathOnce_data();
     void lostServerTakesTheDisconnectPathOnce();
-    void errorInsideTheHandOverDisconnects();
+    void errorOfAViewLeavesTheServerConnected();
     void runningTimeText();
 
 private:
@@ -302,8 +302,11 @@ void TestTorvaneThread::lostServerTakesTheDisconnectPathOnce()
     QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 1);
 }
 
-void TestTorvaneThread::errorInsideTheHandOverDisconnects()
+void TestTorvaneThread::errorOfAViewLeavesTheServerConnected()
 {
+    // A fault of the program inside the hand-over (here a view that cannot be drawn) is
+    // reported as the program's error: the server stays connected, no disconnect alert
+    // is sent and the refreshes go on.
     TSandboxFixture sandbox(QuietScenarioJson);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
     TMonitorFixture monitor;
@@ -315,13 +318,12 @@ void TestTorvaneThread::errorInsideTheHandOverDisconnects()
         }
     };
     QVERIFY(monitor.Connect(sandbox.ServerName(), false, "sa", "torvane", 100));
-    QTRY_COMPARE_WITH_TIMEOUT(monitor.Owner.Count("SendDisconnectAlert"), 1, 20000);
-    QVERIFY(monitor.Thread()->Disconnected);
-    QVERIFY(!monitor.Thread()->RefreshTimerActive());
-    // The thread lives on: it reconnects and refreshes again.
-    QVERIFY(monitor.Thread()->Reconnect());
     QTRY_VERIFY_WITH_TIMEOUT(monitor.Refreshes() >= 3, 20000);
-    QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 1);
+    QVERIFY(failed);
+    QVERIFY(!monitor.Thread()->Disconnected);
+    QVERIFY(!monitor.ServerPerformance->Disconnected);
+    QVERIFY(monitor.Thread()->RefreshTimerActive());
+    QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 0);
 }
 
 void TestTorvaneThread::runningTimeText()
