@@ -44,8 +44,9 @@ void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         selected ? SelectedBackground : (gridRow % 2 == 1 ? QColor(Qt::white) : EvenBackground);
     painter->save();
     painter->fillRect(option.rect, background);
-    if (index.column() == 0) {
-        const QPixmap picture = StatePicture(index.data(TGridModel::StateCodeRole).toString());
+    const QVariant stateCode = index.data(TGridModel::StateCodeRole);
+    if (stateCode.isValid()) {
+        const QPixmap picture = StatePicture(stateCode.toString());
         if (!picture.isNull())
             painter->drawPixmap(QRect(option.rect.topLeft(), QSize(16, 16)).intersected(option.rect),
                                 picture);
@@ -54,12 +55,15 @@ void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         if (!text.isEmpty()) {
             const auto alignment = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
             const bool right = alignment & Qt::AlignRight;
+            const bool padded = index.data(TGridModel::PaddedRole).toBool();
             painter->setClipRect(option.rect);
             painter->setFont(option.font);
             painter->setPen(selected ? Qt::white : Qt::black);
             painter->drawText(option.rect,
                               (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine,
-                              right ? QString(text + QLatin1Char(' ')) : QString(QLatin1Char(' ') + text));
+                              !padded ? text
+                              : right ? QString(text + QLatin1Char(' '))
+                                      : QString(QLatin1Char(' ') + text));
         }
     }
     painter->restore();

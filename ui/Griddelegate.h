@@ -1,8 +1,9 @@
 #pragma once
 // Paints the cells of the process grids: the selected row grey (#808080) with white
 // text, other rows white on odd and light grey (#E9E9E9) on even grid row numbers
-// with black text; one blank added on the aligned side; column 0 of a data row shows
-// the process state's picture ("L" locked, "A" active, "I" idle, "P" paused).
+// with black text; one blank added on the aligned side unless the model says not;
+// a state column's cell shows the process state's picture ("L" locked, "A" active,
+// "I" idle, "P" paused).
 
 #include <QStyledItemDelegate>
 

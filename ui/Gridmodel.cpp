@@ -1,5 +1,8 @@
 #include "ui/Gridmodel.h"
 
+#include <QAnyStringView>
+#include <QUtf8StringView>
+
 #include <algorithm>
 
 namespace {
@@ -28,6 +31,44 @@ void TGridModel::SetColumns(const std::vector<QString>& headings, const std::vec
             Alignments[index] = alignments[index];
     }
     Q_EMIT headerDataChanged(Qt::Horizontal, 0, Columns - 1);
+}
+
+void TGridModel::SetPadRightAligned(bool pad)
+{
+    PadRightAligned = pad;
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, Columns - 1);
+}
+
+void TGridModel::SetStateColumn(bool stateColumn)
+{
+    StateColumn = stateColumn;
+}
+
+void TGridModel::SetColumnCount(int32_t columns)
+{
+    columns = std::max<int32_t>(columns, 1);
+    if (columns == Columns)
+        return;
+    beginResetModel();
+    std::vector<QString> cells(static_cast<std::size_t>(Rows) * static_cast<std::size_t>(columns));
+    const int32_t kept = std::min(columns, Columns);
+    for (int32_t row = 0; row < Rows; ++row) {
+        for (int32_t col = 0; col < kept; ++col)
+            cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
+                  static_cast<std::size_t>(col)] =
+                std::move(Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(Columns) +
+                                static_cast<std::size_t>(col)]);
+    }
+    Cells = std::move(cells);
+    Widths.resize(static_cast<std::size_t>(columns), 64);
+    Alignments.resize(static_cast<std::size_t>(columns), Qt::AlignLeft);
+    Columns = columns;
+    endResetModel();
+}
+
+bool TGridModel::Padded(int column) const
+{
+    return PadRightAligned || !(Alignments[static_cast<std::size_t>(column)] & Qt::AlignRight);
 }
 
 int TGridModel::ColumnWidth(int column) const
@@ -81,7 +122,11 @@ void TGridModel::SetCell(int32_t col, int32_t row, std::string_view text)
         return;
     QString& cell = Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(Columns) +
                           static_cast<std::size_t>(col)];
-    cell = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Most cells of a refresh hold what they held before; comparing costs less than
+    // converting and allocating again.
+    const QUtf8StringView utf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (!QAnyStringView::equal(cell, utf8))
+        cell = utf8.toString();
     if (UpdateDepth == 0)
         Publish();
 }
@@ -127,11 +172,13 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const
     const int32_t row = index.row() + 1;
     switch (role) {
     case Qt::DisplayRole:
-        return index.column() == 0 ? QVariant() : QVariant(CellText(index.column(), row));
+        return index.column() == 0 && StateColumn ? QVariant() : QVariant(CellText(index.column(), row));
     case StateCodeRole:
-        return index.column() == 0 ? QVariant(CellText(0, row)) : QVariant();
+        return index.column() == 0 && StateColumn ? QVariant(CellText(0, row)) : QVariant();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Alignments[static_cast<std::size_t>(index.column())] | Qt::AlignTop);
+    case PaddedRole:
+        return Padded(index.column());
     default:
         return {};
     }
@@ -144,7 +191,7 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
     if (role == Qt::DisplayRole) {
         // The heading keeps the cells' one blank on the aligned side.
         const QString& text = CellText(section, 0);
-        if (section == 0 || text.isEmpty())
+        if ((section == 0 && StateColumn) || text.isEmpty() || !Padded(section))
             return text;
         if (Alignments[static_cast<std::size_t>(section)] & Qt::AlignRight)
             return QString(text + QLatin1Char(' '));

@@ -18,13 +18,23 @@ class TGridModel : public QAbstractTableModel, public TStringGrid
 public:
     // The role that tells the delegate a cell is column 0's state picture.
     static constexpr int StateCodeRole = Qt::UserRole + 1;
+    // Whether the delegate adds one blank on the aligned side of a cell's text (bool).
+    static constexpr int PaddedRole = Qt::UserRole + 2;
 
     explicit TGridModel(int32_t columns, QObject* parent = nullptr);
 
     // The columns' headings, widths and alignments (Qt::AlignRight or Qt::AlignLeft);
-    // column 0 is the state picture of every data row.
+    // column 0 is the state picture of every data row unless SetStateColumn(false).
     void SetColumns(const std::vector<QString>& headings, const std::vector<int>& widths,
                     const std::vector<Qt::Alignment>& alignments);
+    // Grids whose right-aligned headings carry their own trailing blank show
+    // right-aligned texts without an added one (left-aligned ones still get theirs).
+    void SetPadRightAligned(bool pad);
+    // False for grids whose column 0 is text like any other.
+    void SetStateColumn(bool stateColumn);
+    // Changes the number of columns (a reset); cells, widths and alignments of the
+    // columns kept stay.
+    void SetColumnCount(int32_t columns);
     int ColumnWidth(int column) const;
     // The user widened or narrowed a column: kept across fills.
     void SetColumnWidth(int column, int width);
@@ -53,6 +63,7 @@ Q_SIGNALS:
 
 private:
     void Publish();
+    bool Padded(int column) const;
 
     int32_t Columns;
     std::vector<QString> Cells; // row-major, Rows x Columns, row 0 the heading
@@ -61,4 +72,6 @@ private:
     int UpdateDepth = 0;
     std::vector<int> Widths;
     std::vector<Qt::Alignment> Alignments;
+    bool PadRightAligned = true;
+    bool StateColumn = true;
 };

@@ -11,6 +11,8 @@
 #include <QSplitter>
 #include <QTableView>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int RowHeight = 16;
@@ -41,6 +43,7 @@ TGridPair::TGridPair(TGridModel* model, int frozenColumns, int leftWidth, QWidge
     PairSplitter->setStretchFactor(0, 0);
     PairSplitter->setStretchFactor(1, 1);
     PairSplitter->setSizes({leftWidth, 10000});
+
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(PairSplitter);
@@ -78,14 +81,47 @@ void TGridPair::SetupView(QTableView* view)
     view->horizontalHeader()->setMinimumSectionSize(4);
     connect(view->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { GridModel->SetColumnWidth(column, width); });
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& position) {
-        const QModelIndex index = view->indexAt(position);
-        const int gridRow = index.isValid() ? index.row() + 1 : 0;
-        if (gridRow > 0)
-            SetSelectedRow(gridRow);
-        Q_EMIT RowContextMenu(gridRow, view->viewport()->mapToGlobal(position));
+    // The right button is the pair's own: it highlights a row without selecting it
+    // (the view would otherwise make it the current row and announce it).
+    view->setContextMenuPolicy(Qt::PreventContextMenu);
+    view->horizontalHeader()->setContextMenuPolicy(Qt::PreventContextMenu);
+    view->viewport()->installEventFilter(this);
+    view->horizontalHeader()->viewport()->installEventFilter(this);
+    connect(view, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
+        if (PressPending && index.isValid()) {
+            PressPending = false;
+            Selected = index.row() + 1;
+            Repaint();
+            Q_EMIT RowSelected(Selected);
+        }
     });
+}
+
+bool TGridPair::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
+        return QWidget::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    QTableView* view = watched == LeftView->viewport()    ? LeftView
+                       : watched == RightView->viewport() ? RightView
+                                                          : nullptr;
+    if (mouse->button() == Qt::LeftButton) {
+        PressPending = view != nullptr;
+        return QWidget::eventFilter(watched, event);
+    }
+    if (mouse->button() != Qt::RightButton)
+        return QWidget::eventFilter(watched, event);
+    int gridRow = 0;
+    if (view) {
+        const int viewRow = view->rowAt(mouse->position().toPoint().y());
+        if (viewRow >= 0) {
+            gridRow = viewRow + 1;
+            SetSelectedRow(gridRow);
+        }
+    }
+    auto* widget = static_cast<QWidget*>(watched);
+    Q_EMIT RowContextMenu(gridRow, widget->mapToGlobal(mouse->position().toPoint()));
+    return true;
 }
 
 void TGridPair::ShowFrozenColumns()
@@ -105,6 +141,13 @@ void TGridPair::ApplyColumnWidths()
     }
 }
 
+void TGridPair::SetColumnsResizable(bool resizable)
+{
+    const auto mode = resizable ? QHeaderView::Interactive : QHeaderView::Fixed;
+    LeftView->horizontalHeader()->setSectionResizeMode(mode);
+    RightView->horizontalHeader()->setSectionResizeMode(mode);
+}
+
 void TGridPair::SetSelectedRow(int gridRow)
 {
     Selected = gridRow;
@@ -114,7 +157,7 @@ void TGridPair::SetSelectedRow(int gridRow)
     if (index.isValid()) {
         LeftView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                                QItemSelectionModel::Rows);
-        RightView->scrollTo(index);
+        ScrollIntoView(index.row());
     } else {
         LeftView->selectionModel()->clear();
     }
@@ -122,10 +165,30 @@ void TGridPair::SetSelectedRow(int gridRow)
     Repaint();
 }
 
+void TGridPair::ScrollIntoView(int viewRow)
+{
+    // Rows are scrolled by item: the scroll bar's value is the top row.
+    QScrollBar* bar = RightView->verticalScrollBar();
+    const int visibleRows = std::max(1, RightView->viewport()->height() / RowHeight);
+    if (viewRow < bar->value())
+        bar->setValue(viewRow);
+    else if (viewRow >= bar->value() + visibleRows)
+        bar->setValue(viewRow - visibleRows + 1);
+}
+
+void TGridPair::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A pair refilled while hidden had no size to scroll in.
+    if (Selected > 0 && Selected <= GridModel->rowCount())
+        ScrollIntoView(Selected - 1);
+}
+
 void TGridPair::CurrentRowChanged(int viewRow)
 {
     if (Programmatic || viewRow < 0)
         return;
+    PressPending = false;
     Selected = viewRow + 1;
     Repaint();
     Q_EMIT RowSelected(Selected);

@@ -2,7 +2,7 @@
 // Two table views over one grid model, side by side with a splitter between them: the
 // left one shows the leading (frozen) columns, the right one the rest. They scroll
 // vertically together and share one highlighted row, SelectedRow, a grid row number
-// (1 = first data row) kept by the pair as the views' own integer.
+// (1 = first data row, 0 or less = none) kept by the pair as the views' own integer.
 
 #include <QWidget>
 
@@ -25,24 +25,34 @@ public:
     QSplitter* Splitter() const { return PairSplitter; }
 
     int SelectedRow() const { return Selected; }
-    // Highlights the row and scrolls it into view; emits nothing.
+    // Highlights the row and scrolls it vertically into view (the horizontal position
+    // stays where the user left it); emits nothing.
     void SetSelectedRow(int gridRow);
     // Applies the model's column widths to both views (after SetColumns).
     void ApplyColumnWidths();
+    // Whether the user may drag the column borders (default: yes).
+    void SetColumnsResizable(bool resizable);
     // Repaints the rows of both views without touching the model.
     void Repaint();
 
 Q_SIGNALS:
-    // The user selected a row (click, keyboard) in either view.
+    // The user selected a row with the left mouse button or the keyboard in either
+    // view, also when it is the row already highlighted.
     void RowSelected(int gridRow);
-    // Right mouse button on a row of either view (the row is selected first, without
-    // RowSelected); gridRow is 0 on the empty area below the rows.
+    // Right mouse button in either view: on a row, the row is highlighted first
+    // (without RowSelected); gridRow is 0 on the heading and the empty area below the
+    // rows.
     void RowContextMenu(int gridRow, const QPoint& globalPosition);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void SetupView(QTableView* view);
     void ShowFrozenColumns();
     void CurrentRowChanged(int viewRow);
+    void ScrollIntoView(int viewRow);
 
     TGridModel* const GridModel;
     const int FrozenColumns;
@@ -52,4 +62,6 @@ private:
     TGridDelegate* Delegate;
     int Selected = 1;
     bool Programmatic = false;
+    // A left press has not yet announced its row (the current row did not change).
+    bool PressPending = false;
 };
