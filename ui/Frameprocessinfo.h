@@ -47,6 +47,9 @@ public:
     // Fetches and shows the command text of Spid from the chosen source.
     void LoadCommandText();
 
+    // A request for the command text is out (its answer has not come back yet).
+    bool CommandTextLoading() const { return RequestOut; }
+
     void LabelTabThreadClick();
     void LabelTabCommandClick();
     bool CommandPageShowing() const;

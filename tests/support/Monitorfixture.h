@@ -40,7 +40,7 @@ public:
     bool WaitUntilFinished(int milliseconds) const;
 
     TTorvaneThread* Thread() const { return FThread; }
-    const TConnectionSlot& ConnectionSlot() const { return *FSlot; }
+    TConnectionSlot& ConnectionSlot() const { return *FSlot; }
     int Refreshes() const { return Owner.Count("RefreshSlotView"); }
 
     TRecordingOwner Owner;
