@@ -140,21 +140,26 @@ void TFrameProcessInfo::BuildCommandPage()
     grey.setColor(QPalette::WindowText, Qt::white);
     Panel1->setPalette(grey);
 
+    // Laid out side by side from the left rather than at fixed places, so that the
+    // captions do not run into each other in a font wider than the one they were
+    // placed for.
     RadioButtonDBCC = new QRadioButton(QStringLiteral("DBCC (spid) INPUTBUFFER"), Panel1);
     RadioButtonDBCC->setObjectName(QStringLiteral("RadioButtonDBCC"));
     RadioButtonDBCC->setChecked(true);
-    RadioButtonDBCC->move(3, 2);
     RadioButton1 = new QRadioButton(QStringLiteral("fn_get_sql()"), Panel1);
     RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
-    RadioButton1->move(163, 2);
     CheckBoxPauseRefresh = new QCheckBox(QStringLiteral("Pause Auto Refresh"), Panel1);
     CheckBoxPauseRefresh->setObjectName(QStringLiteral("CheckBoxPauseRefresh"));
-    CheckBoxPauseRefresh->move(248, 2);
+    CheckBoxPauseRefresh->setMinimumWidth(140);
+    auto* options = new QHBoxLayout(Panel1);
+    options->setContentsMargins(3, 0, 3, 0);
+    options->setSpacing(12);
     for (QWidget* option : {static_cast<QWidget*>(RadioButtonDBCC), static_cast<QWidget*>(RadioButton1),
                             static_cast<QWidget*>(CheckBoxPauseRefresh)}) {
         option->setPalette(grey);
-        option->adjustSize();
+        options->addWidget(option);
     }
+    options->addStretch(1);
     // The source changes with a click (or a key): the new one loads at once, even
     // when paused. Only the button being checked reacts.
     connect(RadioButtonDBCC, &QRadioButton::toggled, this, [this](bool checked) {
@@ -322,5 +327,4 @@ void TFrameProcessInfo::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     ImageTabRight->setGeometry(191, 1, std::max(0, PanelProcessInfoTabbar->width() - 192), TabHeight);
-    CheckBoxPauseRefresh->resize(140, CheckBoxPauseRefresh->height());
 }

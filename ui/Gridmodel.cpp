@@ -1,13 +1,15 @@
 #include "ui/Gridmodel.h"
 
-#include <QAnyStringView>
-#include <QUtf8StringView>
-
 #include <algorithm>
 
 namespace {
 
-const QString EmptyText;
+const std::string EmptyText;
+
+QString Shown(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
 
@@ -24,7 +26,7 @@ void TGridModel::SetColumns(const std::vector<QString>& headings, const std::vec
     for (int32_t col = 0; col < Columns; ++col) {
         const auto index = static_cast<std::size_t>(col);
         if (index < headings.size())
-            Cells[index] = headings[index];
+            Cells[index] = headings[index].toStdString();
         if (index < widths.size())
             Widths[index] = widths[index];
         if (index < alignments.size())
@@ -50,7 +52,7 @@ void TGridModel::SetColumnCount(int32_t columns)
     if (columns == Columns)
         return;
     beginResetModel();
-    std::vector<QString> cells(static_cast<std::size_t>(Rows) * static_cast<std::size_t>(columns));
+    std::vector<std::string> cells(static_cast<std::size_t>(Rows) * static_cast<std::size_t>(columns));
     const int32_t kept = std::min(columns, Columns);
     for (int32_t row = 0; row < Rows; ++row) {
         for (int32_t col = 0; col < kept; ++col)
@@ -105,10 +107,15 @@ int32_t TGridModel::ColCount() const
 
 std::string TGridModel::Cell(int32_t col, int32_t row) const
 {
-    return CellText(col, row).toStdString();
+    return CellBytes(col, row);
 }
 
-const QString& TGridModel::CellText(int32_t col, int32_t row) const
+QString TGridModel::CellText(int32_t col, int32_t row) const
+{
+    return Shown(CellBytes(col, row));
+}
+
+const std::string& TGridModel::CellBytes(int32_t col, int32_t row) const
 {
     if (col < 0 || col >= Columns || row < 0 || row >= Rows)
         return EmptyText;
@@ -120,13 +127,10 @@ void TGridModel::SetCell(int32_t col, int32_t row, std::string_view text)
 {
     if (col < 0 || col >= Columns || row < 0 || row >= Rows)
         return;
-    QString& cell = Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(Columns) +
-                          static_cast<std::size_t>(col)];
-    // Most cells of a refresh hold what they held before; comparing costs less than
-    // converting and allocating again.
-    const QUtf8StringView utf8(text.data(), static_cast<qsizetype>(text.size()));
-    if (!QAnyStringView::equal(cell, utf8))
-        cell = utf8.toString();
+    std::string& cell = Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(Columns) +
+                              static_cast<std::size_t>(col)];
+    if (cell != text)
+        cell.assign(text);
     if (UpdateDepth == 0)
         Publish();
 }
@@ -190,7 +194,7 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
         return {};
     if (role == Qt::DisplayRole) {
         // The heading keeps the cells' one blank on the aligned side.
-        const QString& text = CellText(section, 0);
+        const QString text = CellText(section, 0);
         if ((section == 0 && StateColumn) || text.isEmpty() || !Padded(section))
             return text;
         if (Alignments[static_cast<std::size_t>(section)] & Qt::AlignRight)

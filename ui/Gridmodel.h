@@ -3,6 +3,11 @@
 // (it implements TStringGrid), with row 0 as the heading row shown by the views'
 // horizontal header. A fill is one change: a single whole-table dataChanged when the
 // row count stayed, a reset when it changed, never a signal per cell.
+//
+// Cells keep the fills' UTF-8 text and become QStrings only when shown: a refresh of a
+// large server rewrites hundreds of thousands of cells, mostly with the text they
+// already hold, which a byte comparison finds at once, while only the rows in view
+// are ever drawn.
 
 #include "model/Stringgrid.h"
 
@@ -47,8 +52,8 @@ public:
     void SetCell(int32_t col, int32_t row, std::string_view text) override;
     void BeginUpdate() override;
     void EndUpdate() override;
-    // The cell as shown, without a conversion.
-    const QString& CellText(int32_t col, int32_t row) const;
+    // The cell as shown.
+    QString CellText(int32_t col, int32_t row) const;
 
     // QAbstractTableModel: data rows only; the heading is the horizontal header.
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -66,7 +71,9 @@ private:
     bool Padded(int column) const;
 
     int32_t Columns;
-    std::vector<QString> Cells; // row-major, Rows x Columns, row 0 the heading
+    const std::string& CellBytes(int32_t col, int32_t row) const;
+
+    std::vector<std::string> Cells; // UTF-8, row-major, Rows x Columns, row 0 the heading
     int32_t Rows = 1;
     int32_t PublishedRows = 1;
     int UpdateDepth = 0;
