@@ -30,16 +30,37 @@ if [ -z "$window" ]; then
   exit 1
 fi
 xdotool windowmove "$window" 0 0
-# Let the sandbox's processes come and go for a few refreshes, so the charts have a history.
-sleep 12
 
 # The tab captions sit at 96-pixel steps along the tab bar, right of the server list.
 geometry=$(xdotool getwindowgeometry --shell "$window")
 eval "$geometry"
-tabs=(performance users databases allprocesses)
-for i in 0 1 2 3; do
-  xdotool mousemove --window "$window" $((192 + 96 * i + 48)) 83 click 1
-  sleep 2.5
-  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/window-${tabs[$i]}.png"
-  echo "$out/window-${tabs[$i]}.png"
-done
+shoot() {
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/window-$1.png"
+  echo "$out/window-$1.png"
+}
+tab() {
+  xdotool mousemove --window "$window" $((192 + 96 * $1 + 48)) 83 click 1
+  sleep "${2:-2.5}"
+}
+row() { # click the grid row at this height, then move down by the given count
+  xdotool mousemove --window "$window" 300 "$1" click 1
+  for _ in $(seq 1 "$2"); do xdotool key Down; done
+  sleep 1
+}
+# The process views first, while the built-in blocking chain (56 waits for 55, which
+# waits for 54) still stands, soon after the first refresh: Users on the first user,
+# Databases on Inventory (where 54 and 55 wait), All Processes on the parallel query
+# (SPID 52, after the eight system processes and 51) to show its threads.
+sleep 1
+tab 1 1
+shoot users
+tab 2 0.5
+row 120 3
+shoot databases
+tab 3 0.5
+row 120 9
+shoot allprocesses
+# Let the sandbox's processes come and go for a few refreshes, so the charts have a history.
+sleep 8
+tab 0
+shoot performance
