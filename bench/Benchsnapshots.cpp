@@ -17,6 +17,10 @@ const char* const Databases[] = {"master",      "tempdb",  "msdb",      "Sales",
                                  "Billing",     "CRM",     "Reporting", "Staging", "Archive2019",
                                  "Archive2020", "HR",      "Payroll",   "Audit",   "Warehouse",
                                  "Orders",      "Catalog", "Search",    "Logging", "Sessions"};
+const char* const ForeignDatabases[] = {"master",    "tempdb",   "msdb",      "Продажи",  "Lagerbestände",
+                                        "Счета",     "Kunden",   "Отчёты",    "Übergabe", "Архив2019",
+                                        "Архив2020", "Персонал", "Lohnbüro",  "Prüfung",  "Склад",
+                                        "Заказы",    "Kataloge", "Suchindex", "Журнал",   "Sitzungen"};
 const char* const Programs[] = {"OrderService", "Microsoft SQL Server Management Studio - Query",
                                 "ReportServer", "Python DB-API",
                                 "BatchLoader",  "VelquinMonitor"};
@@ -42,7 +46,7 @@ struct TProcess
 class TServer
 {
 public:
-    TServer(int rows) : Random(rows)
+    TServer(int rows, bool foreignNames) : Random(rows), Foreign(foreignNames)
     {
         Users = std::max(20, rows / 15);
         int spid = 1;
@@ -113,13 +117,15 @@ private:
         char text[64];
         r.spid = process.Spid;
         r.ecid = ecid;
-        CopyFixedText(r.databasename, system ? "<SystemProcess>" : Databases[process.Database]);
-        std::snprintf(text, sizeof text, "app_login_%02d", process.User % 60);
+        CopyFixedText(r.databasename, system    ? "<SystemProcess>"
+                                      : Foreign ? ForeignDatabases[process.Database]
+                                                : Databases[process.Database]);
+        std::snprintf(text, sizeof text, Foreign ? "Müller_%02d" : "app_login_%02d", process.User % 60);
         CopyFixedText(r.loginame, system ? "sa" : text);
-        std::snprintf(text, sizeof text, "WEB-%04d", process.User);
+        std::snprintf(text, sizeof text, Foreign ? "ПК-%04d" : "WEB-%04d", process.User);
         CopyFixedText(r.hostname, system ? "" : text);
-        CopyFixedText(r.nt_domain, system || process.User % 3 ? "" : "CORP");
-        std::snprintf(text, sizeof text, "svc_%02d", process.User % 60);
+        CopyFixedText(r.nt_domain, system || process.User % 3 ? "" : Foreign ? "КОРП" : "CORP");
+        std::snprintf(text, sizeof text, Foreign ? "служба_%02d" : "svc_%02d", process.User % 60);
         CopyFixedText(r.nt_username, system || process.User % 3 ? "" : text);
         std::snprintf(text, sizeof text, "00155D%06X", process.User);
         CopyFixedText(r.net_address, system ? "" : text);
@@ -144,6 +150,7 @@ private:
     }
 
     std::mt19937 Random;
+    bool Foreign;
     int Users;
     double Now = 46000.5;
     std::vector<TProcess> Processes;
@@ -151,9 +158,9 @@ private:
 
 } // namespace
 
-std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes)
+std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes, bool foreignNames)
 {
-    TServer server(rows);
+    TServer server(rows, foreignNames);
     std::vector<TBenchSnapshot> snapshots;
     for (int i = 0; i < refreshes; ++i)
         snapshots.push_back(server.Next());

@@ -16,5 +16,7 @@ struct TBenchRow
 
 using TBenchSnapshot = std::vector<TBenchRow>;
 
-// `refreshes` consecutive snapshots of exactly `rows` rows each.
-std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes);
+// `refreshes` consecutive snapshots of exactly `rows` rows each. With foreignNames the
+// logins, hosts, Windows domains and users and the databases are Cyrillic and German
+// names, which the model folds through ICU rather than its ASCII path.
+std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes, bool foreignNames = false);

@@ -6,6 +6,11 @@ namespace {
 // spid. The outer batch spells @databasename and the inner one @sql_handle exactly as
 // they are declared: variable names follow the server's collation, so a mixed
 // spelling does not compile on a case-sensitive server.
+// The database's name enters the built statement through quotename, as an identifier:
+// pasted in bare, a name with a blank breaks the statement and a crafted one runs as
+// SQL in the monitoring login's session. The server reports stmt_end as the byte
+// offset of the statement's last character, so the statement is end - start + 2
+// characters long in the positions the built statement computes.
 constexpr const char* StatementTextHead =
     "declare @sql varchar(1200)\r\n"
     "declare @nsql  nvarchar(1200)\r\n"
@@ -33,7 +38,7 @@ constexpr const char* StatementTextMiddle =
     "'declare @GetNameSQL nvarchar(400)' + char(13) + char(10) +\r\n"
     "'declare @DatabaseName varchar(127)' + char(13) + char(10) \r\n"
     "if @hasdbaccess = 1 \r\n"
-    "set @sql = @sql + 'use ' + @databasename + char(13) + char(10)\r\n"
+    "set @sql = @sql + 'use ' + quotename(@databasename) + char(13) + char(10)\r\n"
     "set @sql = @sql + 'select @stmt_start = ceiling(cast(stmt_start as float)/2)+1,' + char(13) + char(10) +\r\n"
     "'@stmt_end = ceiling(cast(stmt_end as float)/2),' + char(13) + char(10) +\r\n"
     "'@sql_handle = sql_handle' + char(13) + char(10) +\r\n"
@@ -55,7 +60,7 @@ constexpr const char* StatementTextTail =
     "'WHEN -1' + char(13) + char(10) +\r\n"
     "'THEN DATALENGTH(text)' + char(13) + char(10) +\r\n"
     "'ELSE' + char(13) + char(10) +\r\n"
-    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start) end' + char(13) + char(10) + \r\n"
+    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start + 2) end' + char(13) + char(10) + \r\n"
     "'END)' + char(13) + char(10) +\r\n"
     "'FROM ' + char(58) + char(58) + 'fn_get_sql(@sql_handle)' + char(13) + char(10) +\r\n"
     "'SELECT isnull(@stmt_start,0) as stmt_start,' + char(13) + char(10) +\r\n"
@@ -103,16 +108,18 @@ std::string IsNullFilter(const std::string& emptyForm, const std::string& valueF
 {
     if (value.empty())
         return emptyForm + " = ''\r\n";
-    return valueForm + " = " + SqlQuotedText(value) + "\r\n";
+    return valueForm + " = " + SqlUnicodeLiteral(value) + "\r\n";
 }
 
 } // namespace
 
-std::string SqlQuotedText(const std::string& text)
+std::string SqlUnicodeLiteral(const std::string& text)
 {
+    if (text.empty())
+        return "''";
     std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '\'';
+    quoted.reserve(text.size() + 3);
+    quoted += "N'";
     for (const char c : text) {
         quoted += c;
         if (c == '\'')
@@ -158,14 +165,14 @@ std::string KillProcessBatch(std::int32_t spid)
 
 std::string KillDatabaseProcessesBatch(const std::string& databaseName)
 {
-    return KillCursorHead + ("and dbid = db_id(" + SqlQuotedText(databaseName) + ")\r\n")
+    return KillCursorHead + ("and dbid = db_id(" + SqlUnicodeLiteral(databaseName) + ")\r\n")
         + KillCursorTail;
 }
 
 std::string KillUserProcessesBatch(const std::string& loginName, const std::string& ntDomain,
                                    const std::string& ntUserName, const std::string& hostName)
 {
-    return KillCursorHead + ("and loginame = " + SqlQuotedText(loginName) + "\r\n")
+    return KillCursorHead + ("and loginame = " + SqlUnicodeLiteral(loginName) + "\r\n")
         + IsNullFilter("and isnull(nt_domain,'')", "and isnull(nt_domain,'')", ntDomain)
         + IsNullFilter("and isnull(nt_username,'')", "and isnull(nt_username, '')", ntUserName)
         + IsNullFilter("and isnull(hostname,'')", "and isnull(hostname,'')", hostName)

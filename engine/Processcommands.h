@@ -2,14 +2,16 @@
 // The SQL batches of the per-process commands (statement text, input buffer and the
 // three kills), built as plain text so that their exact wording can be checked
 // without a server. Lines end with CR LF and no batch ends with a line break.
-// Process ids are written in plain decimal; text arguments go between single quotes
-// with every quote inside them doubled, so a name such as O'Brien stays one literal.
+// Process ids are written in plain decimal; text arguments are Unicode literals with
+// every quote inside them doubled, so a name such as O'Brien stays one literal.
 
 #include <cstdint>
 #include <string>
 
-// 'text' with each single quote doubled: a T-SQL string literal holding text.
-std::string SqlQuotedText(const std::string& text);
+// N'text' with each single quote doubled, and '' for an empty text: a T-SQL literal
+// holding text. A plain '...' literal is converted to the server's code page, where a
+// name outside it (Cyrillic, CJK, many accented names) no longer equals itself.
+std::string SqlUnicodeLiteral(const std::string& text);
 
 // Reads the statement a process is executing through fn_get_sql. Its single row has
 // stmt_start, stmt_end, objectname, encrypted and sqltext.

@@ -1,6 +1,5 @@
 #pragma once
-// Texts the fills write into grid cells, and the case-insensitive text comparison the
-// aggregations share.
+// Texts the fills write into grid cells.
 
 #include <cstdint>
 #include <string_view>
@@ -22,12 +21,6 @@ private:
     char Text[48];
     int Length = 0;
 };
-
-// Compares with ASCII letters folded to one case, bytes as unsigned: <0, 0, >0.
-int CompareTextNoCase(std::string_view a, std::string_view b);
-bool SameTextNoCase(std::string_view a, std::string_view b);
-// The same for zero-terminated texts.
-int CompareTextNoCase(const char* a, const char* b);
 
 // The "NT Login Name" of a user: domain\user when there is a domain, the user name
 // alone when there is none (empty when both are). The user summary shows it and the

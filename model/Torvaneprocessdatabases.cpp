@@ -7,17 +7,15 @@
 #include <cstring>
 #include <utility>
 
-const char* TTorvaneProcessDatabases::NameOrder::KeyOf(const DatabaseEntry& entry)
-{
-    return entry.DatabaseName;
-}
-
 // Case-insensitive first; names equal but for case are told apart bytewise, so that each
-// has one place and a row can find the entry of its exact name.
-int TTorvaneProcessDatabases::NameOrder::Compare(const char* a, const char* b)
+// has one place and a row can find the entry of its exact name. The same order as
+// CompareDistinctNames, on the folded names the entries keep.
+int TTorvaneProcessDatabases::NameOrder::Compare(const NameKey& a, const NameKey& b)
 {
-    const int folded = CompareTextNoCase(a, b);
-    return folded != 0 ? folded : std::strcmp(a, b);
+    if (const int folded = CompareFoldedNames(a.FoldedName, b.FoldedName); folded != 0)
+        return folded;
+    const int exact = std::strcmp(a.Name, b.Name);
+    return (exact > 0) - (exact < 0);
 }
 
 TTorvaneProcessDatabases::TTorvaneProcessDatabases(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
@@ -29,6 +27,7 @@ void TTorvaneProcessDatabases::BeginRefresh()
 {
     Entries.MergeAdded();
     DateTimeValues.NextRefresh();
+    Folds.NextRefresh();
     for (DatabaseEntry& entry : Entries.Buffer()) {
         entry.Seen = 0;
         entry.PreviousProcessCount = entry.ProcessCount;
@@ -49,15 +48,19 @@ void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
 {
     char name[sizeof DatabaseEntry::DatabaseName];
     CopyFixedText(name, record.databasename);
+    char folded[FoldedNameSize];
+    Folds.Fold(FixedText(name), folded);
+    const NameKey key{folded, name};
     // Memory and physical IO belong to the process, which its ecid 0 row reports; a
     // worker's row adds its CPU only, also when it is the first row of a database.
     const bool process = record.ecid == 0;
-    DatabaseEntry* entry = Entries.Find(static_cast<const char*>(name));
+    DatabaseEntry* entry = Entries.Find(key);
     if (!entry) {
         DatabaseEntry created{};
         CopyFixedText(created.DatabaseName, name);
+        CopyFixedText(created.FoldedName, std::string_view(folded));
         Entries.Add(created);
-        entry = Entries.Find(static_cast<const char*>(name));
+        entry = Entries.Find(key);
         if (!entry)
             return; // the table cannot take another database
     }

@@ -3,12 +3,14 @@
 // number of threads in it, their CPU, memory and physical IO, the latest batch time and
 // a blocked indicator. System processes count under "<SystemProcess>".
 //
-// Entries are ordered by name ignoring letter case, but a row belongs only to the entry
-// of exactly its name: names that differ only in case are separate, neighbouring
-// entries (ordered among themselves bytewise), and each row finds its own.
+// Entries are ordered by name ignoring letter case (CompareDistinctNames of
+// Namecompare.h), but a row belongs only to the entry of exactly its name: names that
+// differ only in case are separate, neighbouring entries (ordered among themselves
+// bytewise), and each row finds its own.
 
 #include "model/Datetimetextcache.h"
 #include "model/Entrytable.h"
+#include "model/Namecompare.h"
 #include "model/Stringgrid.h"
 #include "model/Torvaneprocesscategories.h"
 
@@ -20,6 +22,7 @@ struct DatabaseEntry
     // As wide as the snapshot's database name, so that a long name is the same text here
     // as in the process list that is filtered by it.
     char DatabaseName[132];
+    char FoldedName[FoldedNameSize]; // DatabaseName folded, for the order
     int32_t ProcessCount; // rows of this refresh in the database, worker threads included
     int64_t Cpu;          // all rows
     int64_t Memory;       // rows with ecid 0 only, whichever row created the entry
@@ -62,13 +65,18 @@ public:
     const DatabaseEntry& Entry(int32_t position) const { return Entries.Buffer()[position]; }
 
 private:
+    struct NameKey
+    {
+        const char* FoldedName; // terminated
+        const char* Name;       // terminated
+    };
     struct NameOrder
     {
-        static const char* KeyOf(const DatabaseEntry& entry);
-        static int Compare(const char* a, const char* b); // terminated texts
+        static NameKey KeyOf(const DatabaseEntry& entry) { return {entry.FoldedName, entry.DatabaseName}; }
+        static int Compare(const NameKey& a, const NameKey& b);
     };
-
 
     TEntryTable<DatabaseEntry, NameOrder> Entries;
     TDateTimeTextCache DateTimeValues;
+    TNameFolder Folds;
 };

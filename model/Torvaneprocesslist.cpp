@@ -6,6 +6,7 @@
 #include "model/Celltext.h"
 #include "model/Fixedtext.h"
 #include "model/Gridrows.h"
+#include "model/Namecompare.h"
 
 #include <algorithm>
 
@@ -94,6 +95,13 @@ void WriteTail(TGridRowWriter& rows, int32_t col, const ProcessEntry& e, bool sh
     rows.Set(col, FixedText(e.HostProcess));
 }
 
+// The entry's name folded, against a filter folded once for the whole fill.
+bool SameFolded(std::string_view name, const TFoldedName& filter, TNameFolder& folds)
+{
+    char folded[FoldedNameSize];
+    return CompareFoldedNames(std::string_view(folded, folds.Fold(name, folded)), filter.Folded()) == 0;
+}
+
 } // namespace
 
 void TTorvaneProcessUserProcesses::FillProcessGrid(TStringGrid& grid, bool showSinceReset) const
@@ -113,12 +121,16 @@ void TTorvaneProcessUserProcesses::FillUserProcessGrid(TStringGrid& grid, std::s
                                                        std::string_view ntLoginName,
                                                        std::string_view netAddress, bool showSinceReset) const
 {
+    const TFoldedName login(loginName);
+    const TFoldedName host(hostName);
+    const TFoldedName ntLogin(ntLoginName);
+    const TFoldedName address(netAddress);
     TGridRowWriter rows(grid);
     for (const ProcessEntry& e : Entries.Buffer()) {
-        if (!SameTextNoCase(FixedText(e.LoginName), loginName) ||
-            !SameTextNoCase(FixedText(e.HostName), hostName) ||
-            !SameTextNoCase(FixedText(e.NetAddress), netAddress) ||
-            !SameTextNoCase(TNtLoginName(FixedText(e.NtDomain), FixedText(e.NtUserName)), ntLoginName))
+        if (!SameFolded(FixedText(e.LoginName), login, Folds) ||
+            !SameFolded(FixedText(e.HostName), host, Folds) ||
+            !SameFolded(FixedText(e.NetAddress), address, Folds) ||
+            !SameFolded(TNtLoginName(FixedText(e.NtDomain), FixedText(e.NtUserName)), ntLogin, Folds))
             continue;
         rows.NextRow();
         WriteHead(rows, e);
@@ -130,9 +142,10 @@ void TTorvaneProcessUserProcesses::FillUserProcessGrid(TStringGrid& grid, std::s
 void TTorvaneProcessUserProcesses::FillDatabaseProcessGrid(TStringGrid& grid, std::string_view databaseName,
                                                            bool showSinceReset) const
 {
+    const TFoldedName database(databaseName);
     TGridRowWriter rows(grid);
     for (const ProcessEntry& e : Entries.Buffer()) {
-        if (!WorksInDatabase(e, databaseName))
+        if (!WorksInDatabase(e, database))
             continue;
         rows.NextRow();
         WriteHead(rows, e);
@@ -143,9 +156,9 @@ void TTorvaneProcessUserProcesses::FillDatabaseProcessGrid(TStringGrid& grid, st
 }
 
 bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry,
-                                                   std::string_view databaseName) const
+                                                   const TFoldedName& databaseName) const
 {
-    if (SameTextNoCase(FixedText(entry.DatabaseName), databaseName))
+    if (SameFolded(FixedText(entry.DatabaseName), databaseName, Folds))
         return true;
     if (entry.FurtherDatabaseCount == 0)
         return false;
@@ -153,7 +166,7 @@ bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry,
     auto other = std::lower_bound(further.begin(), further.end(), entry.Spid,
                                   [](const FurtherDatabase& f, int32_t spid) { return f.Spid < spid; });
     for (; other != further.end() && other->Spid == entry.Spid; ++other) {
-        if (SameTextNoCase(FixedText(other->DatabaseName), databaseName))
+        if (SameFolded(FixedText(other->DatabaseName), databaseName, Folds))
             return true;
     }
     return false;

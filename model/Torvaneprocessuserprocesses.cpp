@@ -69,6 +69,7 @@ void TTorvaneProcessUserProcesses::BeginRefresh()
 {
     Entries.MergeAdded();
     FurtherDatabases.MergeAdded();
+    Folds.NextRefresh();
     for (ProcessEntry& entry : Entries.Buffer()) {
         entry.Seen = 0; // until the process's first row of this snapshot
         entry.PreviousCpu = entry.Cpu;

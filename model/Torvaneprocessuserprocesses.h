@@ -17,6 +17,7 @@
 // process left is forgotten at the next refresh.
 
 #include "model/Entrytable.h"
+#include "model/Namecompare.h"
 #include "model/Stringgrid.h"
 #include "model/Torvaneprocesscategories.h"
 
@@ -97,14 +98,14 @@ public:
     void FillProcessGrid(TStringGrid& grid, bool showSinceReset) const;
 
     // The processes of one user as the user summary shows it (login, host, NT login name,
-    // net address, each compared ignoring case), columns as FillProcessGrid without
-    // "Login".
+    // net address, each compared as names: SameName of Namecompare.h), columns as
+    // FillProcessGrid without "Login".
     void FillUserProcessGrid(TStringGrid& grid, std::string_view loginName, std::string_view hostName,
                              std::string_view ntLoginName, std::string_view netAddress,
                              bool showSinceReset) const;
 
-    // The processes working in one database (compared ignoring case), columns as
-    // FillProcessGrid with "Host" in place of "Database".
+    // The processes working in one database (compared as names, ignoring case), columns
+    // as FillProcessGrid with "Host" in place of "Database".
     void FillDatabaseProcessGrid(TStringGrid& grid, std::string_view databaseName, bool showSinceReset) const;
 
     // The process table of alert mails: a header line and one line per process, fields
@@ -118,8 +119,9 @@ public:
 
     int32_t Count() const { return Entries.Buffer().Count(); }
     const ProcessEntry& Entry(int32_t position) const { return Entries.Buffer()[position]; }
-    // True when the process works in databaseName (ignoring case), with any of its rows.
-    bool WorksInDatabase(const ProcessEntry& entry, std::string_view databaseName) const;
+    // True when the process works in the database (compared as names, ignoring case),
+    // with any of its rows.
+    bool WorksInDatabase(const ProcessEntry& entry, const TFoldedName& databaseName) const;
 
 private:
     struct SpidOrder
@@ -142,4 +144,5 @@ private:
 
     TEntryTable<ProcessEntry, SpidOrder> Entries;
     TEntryTable<FurtherDatabase, FurtherOrder> FurtherDatabases;
+    mutable TNameFolder Folds; // the fills' filters fold the names of every process
 };

@@ -4,35 +4,22 @@
 #include "model/Fixedtext.h"
 #include "model/Gridrows.h"
 
-#include <array>
 #include <cstring>
 #include <utility>
 
 namespace {
 
-constexpr std::array<char, UserKeyLength> BlankKey = [] {
-    std::array<char, UserKeyLength> blanks{};
-    blanks.fill(' ');
-    return blanks;
-}();
-
-// The five identity texts, each in its own columns of a blank-filled key, upper case.
-// Runs for every row, so only the texts' own bytes are folded.
-void BuildUserKey(char (&key)[UserKeyLength], const ProcessRecord& record)
+// Folds the row's four identity texts, each once, one after the other with their
+// terminators between them; only the texts' own bytes are written, as this runs for
+// every row.
+void BuildUserKey(UserKey& key, const ProcessRecord& record, TNameFolder& folds)
 {
-    std::memcpy(key, BlankKey.data(), UserKeyLength);
-    const auto place = [&key](std::string_view text, int column, std::size_t width) {
-        const std::size_t length = Utf8PrefixLength(text, width);
-        for (std::size_t i = 0; i < length; ++i) {
-            const char c = text[i];
-            key[column + i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
-        }
-    };
-    place(FixedText(record.loginame), 0, 128);
-    place(FixedText(record.hostname), 128, 128);
-    place(FixedText(record.nt_domain), 256, 128);
-    place(FixedText(record.nt_username), 384, 128);
-    place(FixedText(record.net_address), 512, 12);
+    const TNtLoginName ntLoginName(FixedText(record.nt_domain), FixedText(record.nt_username));
+    std::size_t length = 0;
+    for (const std::string_view name : {FixedText(record.loginame), FixedText(record.hostname),
+                                        std::string_view(ntLoginName), FixedText(record.net_address)})
+        length += folds.Fold(name, key.Names + length) + 1;
+    key.Length = static_cast<uint16_t>(length);
 }
 
 } // namespace
@@ -46,6 +33,7 @@ void TTorvaneProcessUsers::BeginRefresh()
 {
     Entries.MergeAdded();
     DateTimeValues.NextRefresh();
+    Folds.NextRefresh();
     for (UserEntry& entry : Entries.Buffer()) {
         entry.Seen = 0;
         entry.PreviousProcessCount = entry.ProcessCount;
@@ -64,10 +52,11 @@ void TTorvaneProcessUsers::BeginRefresh()
 
 void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
 {
-    char key[UserKeyLength];
-    BuildUserKey(key, record);
+    UserKey key;
+    BuildUserKey(key, record, Folds);
+    const std::string_view keyText(key.Names, key.Length);
     const bool process = record.ecid == 0;
-    if (UserEntry* const entry = Entries.Find(std::string_view(key, UserKeyLength))) {
+    if (UserEntry* const entry = Entries.Find(keyText)) {
         if (process) {
             ++entry->ProcessCount;
             entry->PhysicalIo += record.physical_io;
@@ -93,7 +82,8 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
     entry.PhysicalIo = process ? record.physical_io : 0;
     entry.BlockedSum = record.blocked;
     entry.Seen = 1;
-    std::memcpy(entry.Key, key, UserKeyLength);
+    std::memcpy(entry.Key.Names, key.Names, key.Length);
+    entry.Key.Length = key.Length;
     Entries.Add(entry);
 }
 

@@ -1,19 +1,29 @@
 #pragma once
 // The user summary: one entry per client user, a user being the combination of login
-// name, host, Windows domain, Windows user name and network address (letter case of
-// ASCII letters, trailing blanks and anything past the key widths ignored). Counts the
-// user's processes and sums their CPU, memory and physical IO; after each refresh it
-// gives the server statistics their "Users" and "Sessions" figures.
+// name, host, NT login name (Windows domain and user name, as the summary shows them)
+// and network address, each compared as Namecompare.h compares names: letter case
+// ignored for all of Unicode. Entries are in that order, login first. Counts the user's
+// processes and sums their CPU, memory and physical IO; after each refresh it gives the
+// server statistics their "Users" and "Sessions" figures.
 
 #include "model/Datetimetextcache.h"
 #include "model/Entrytable.h"
+#include "model/Namecompare.h"
 #include "model/Stringgrid.h"
 #include "model/Torvaneprocesscategories.h"
 
 #include <span>
 #include <string_view>
 
-constexpr int UserKeyLength = 524; // login 128, host 128, domain 128, user 128, address 12
+// A user's identity as the summary orders and finds it: the four texts the summary
+// shows for it (login, host, NT login name, net address), folded once per row and
+// joined by NUL, so that CompareFoldedNames of two keys compares them name by name.
+struct UserKey
+{
+    uint16_t Length; // of Names, its last NUL included; beside their start, as a search
+                     // reads both from every entry it passes
+    char Names[4 * FoldedNameSize];
+};
 
 struct UserEntry
 {
@@ -34,7 +44,7 @@ struct UserEntry
     int64_t PreviousPhysicalIo;
     int32_t BlockedSum; // sum of blocked over all rows; non-zero = some thread waits
     uint8_t Seen;
-    char Key[UserKeyLength + 1]; // the five identity texts in fixed columns, upper case
+    UserKey Key;
     int64_t BaselineCpu;
     int64_t BaselinePhysicalIo;
     double LatestActivityValue; // LatestActivity parsed, when LatestActivityParsed
@@ -74,13 +84,13 @@ public:
 private:
     struct KeyOrder
     {
-        static std::string_view KeyOf(const UserEntry& entry) { return {entry.Key, UserKeyLength}; }
-        static int Compare(std::string_view a, std::string_view b) { return a.compare(b); }
+        static std::string_view KeyOf(const UserEntry& entry) { return {entry.Key.Names, entry.Key.Length}; }
+        static int Compare(std::string_view a, std::string_view b) { return CompareFoldedNames(a, b); }
     };
-
 
     TEntryTable<UserEntry, KeyOrder> Entries;
     TDateTimeTextCache DateTimeValues;
+    TNameFolder Folds;
     int32_t Users = 0;
     int32_t Sessions = 0;
 };

@@ -19,6 +19,30 @@ Value OptionalText(const std::optional<std::string>& text)
     return text ? Value{*text} : Value{};
 }
 
+// quotename: the name between delimiters, each closing delimiter inside it doubled, so
+// that it reads back as one identifier (or literal); NULL for a name of more than 128
+// characters or a delimiter the server does not offer.
+Value QuoteName(const std::optional<std::string>& name, const std::optional<std::string>& delimiter)
+{
+    if (!name || !delimiter || delimiter->size() != 1)
+        return Value{};
+    const std::size_t characters = static_cast<std::size_t>(std::count_if(
+        name->begin(), name->end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    if (characters > 128)
+        return Value{};
+    const char open = (*delimiter)[0] == ']' ? '[' : (*delimiter)[0];
+    const char close = open == '[' ? ']' : open;
+    if (open != '[' && open != '"' && open != '\'')
+        return Value{};
+    std::string quoted(1, open);
+    for (const char c : *name) {
+        quoted += c;
+        if (c == close)
+            quoted += close;
+    }
+    return quoted + close;
+}
+
 } // namespace
 
 TTypeInfo TStatementRunner::GlobalType(const std::string& name) const
@@ -186,6 +210,12 @@ TTypeInfo TStatementRunner::FunctionType(TExpr& expr, const TRowContext& context
         needArgs(1, 1);
         return arg(0);
     }
+    if (h == Fn("quotename")) {
+        needArgs(1, 2);
+        for (std::size_t i = 0; i < expr.args.size(); ++i)
+            arg(i);
+        return {VType::NVarChar, 258, true};
+    }
     if (h == Fn("substring") || h == Fn("left") || h == Fn("right") || h == Fn("replace")) {
         needArgs(h == Fn("substring") || h == Fn("replace") ? 3 : 2,
                  h == Fn("substring") || h == Fn("replace") ? 3 : 2);
@@ -319,6 +349,8 @@ Value TStatementRunner::EvalFunction(TExpr& expr, const TRowContext& context)
         utf8 += static_cast<char>(0x80 | (*code & 0x3F));
         return utf8;
     }
+    if (h == Fn("quotename"))
+        return QuoteName(text(0), expr.args.size() > 1 ? text(1) : std::string("["));
     if (h == Fn("ceiling") || h == Fn("floor") || h == Fn("abs")) {
         const Value v = value(0);
         if (const auto* d = std::get_if<double>(&v))

@@ -1,5 +1,6 @@
 #include "sandbox/Sandboxsqlerror.h"
 #include "sandbox/Sandboxsqlsyntax.h"
+#include "sandbox/Tdsbuffer.h"
 
 #include <set>
 
@@ -616,10 +617,13 @@ private:
         const Token& token = Peek();
         switch (token.kind) {
         case TokenKind::String: {
+            // A plain literal is read in the server's code page; only N'...' keeps
+            // every character.
             auto node = Make(TExpr::Kind::Literal, Next());
-            node->literal = token.text;
+            const std::string text = token.unicode ? token.text : Utf8WithinCp1252(token.text);
+            node->literal = text;
             node->literalType = {token.unicode ? VType::NVarChar : VType::VarChar,
-                                 std::max<int>(1, static_cast<int>(token.text.size())), false};
+                                 std::max<int>(1, static_cast<int>(text.size())), false};
             return node;
         }
         case TokenKind::Integer: {

@@ -2,6 +2,7 @@
 
 #include "sandbox/Sandboxsqlerror.h"
 #include "sandbox/Sandboxsqllexer.h"
+#include "sandbox/Tdsbuffer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -218,6 +219,8 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
             text = FloatText(*f);
         else if (const auto* d = std::get_if<DateTimeValue>(&value))
             text = DateTimeText(d->days);
+        if (IsUnicode(from.type) && !IsUnicode(to.type))
+            text = Utf8WithinCp1252(text);
         if (IsInteger(from.type) && to.length > 0 && static_cast<int>(text.size()) > to.length)
             throw TSqlError(8115,
                             std::string("Arithmetic overflow error converting expression to data type ") +

@@ -347,7 +347,9 @@ void TStatementRunner::Execute(const TStatement& statement)
     case Kind::Print: {
         TExpr& expr = *statement.args[0];
         const TTypeInfo type = TypeOf(expr, none);
-        const Value text = Convert(Eval(expr, none), type, TTypeInfo{VType::VarChar, 8000, true});
+        const Value text =
+            Convert(Eval(expr, none), type,
+                    TTypeInfo{IsUnicode(type.type) ? VType::NVarChar : VType::VarChar, 8000, true});
         Info(0, IsNull(text) ? std::string() : std::get<std::string>(text));
         break;
     }

@@ -103,6 +103,29 @@ std::string Utf8ToCp1252(std::string_view utf8)
     return out;
 }
 
+std::string Utf8WithinCp1252(std::string_view utf8)
+{
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(utf8);
+    std::string out;
+    out.reserve(utf8.size());
+    DecodeUtf8(utf8, [&](char32_t code) {
+        if (ToCp1252(code) == '?' && code != U'?') {
+            out.push_back('?');
+        } else if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else { // every other character of the code page is in the Basic Multilingual Plane
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    });
+    return out;
+}
+
 std::size_t Cp1252Length(std::string_view utf8)
 {
     std::size_t characters = 0;

@@ -27,6 +27,9 @@ Bytes Utf8ToUcs2(std::string_view utf8);
 std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2);
 // UTF-8 to code page 1252; characters outside it become '?'.
 std::string Utf8ToCp1252(std::string_view utf8);
+// The text as the server's code page keeps it, still in UTF-8: what a varchar holds
+// after a conversion from Unicode, with every character outside code page 1252 a '?'.
+std::string Utf8WithinCp1252(std::string_view utf8);
 // The number of UTF-16 code units of a UTF-8 text.
 std::size_t Ucs2Length(std::string_view utf8);
 // The number of bytes of a UTF-8 text in code page 1252.

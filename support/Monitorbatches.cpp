@@ -66,7 +66,7 @@ const char* const StatementSecondLines[] = {
     "'declare @GetNameSQL nvarchar(400)' + char(13) + char(10) +",
     "'declare @DatabaseName varchar(127)' + char(13) + char(10) ",
     "if @hasdbaccess = 1 ",
-    "set @sql = @sql + 'use ' + @DatabaseName + char(13) + char(10)",
+    "set @sql = @sql + 'use ' + quotename(@DatabaseName) + char(13) + char(10)",
     "set @sql = @sql + 'select @stmt_start = ceiling(cast(stmt_start as float)/2)+1,' + char(13) + char(10) "
     "+",
     "'@stmt_end = ceiling(cast(stmt_end as float)/2),' + char(13) + char(10) +",
@@ -90,7 +90,8 @@ const char* const StatementThirdLines[] = {
     "'WHEN -1' + char(13) + char(10) +",
     "'THEN DATALENGTH(text)' + char(13) + char(10) +",
     "'ELSE' + char(13) + char(10) +",
-    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start) end' + "
+    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start + 2) end' "
+    "+ "
     "char(13) + char(10) + ",
     "'END)' + char(13) + char(10) +",
     "'FROM ' + char(58) + char(58) + 'fn_get_sql(@SQL_Handle)' + char(13) + char(10) +",
@@ -169,6 +170,12 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
+// A filter value as the kills write it: N'...' (the caller doubles its quotes), '' when empty.
+std::string Literal(const std::string& value)
+{
+    return value.empty() ? "''" : "N'" + value + "'";
+}
+
 } // namespace
 
 std::string SnapshotQuery()
@@ -195,20 +202,21 @@ std::string KillProcessBatch(int spid)
 
 std::string KillDatabaseBatch(const std::string& database)
 {
-    return Join(KillOpeningLines) + "\r\nand dbid = db_id('" + database + "')\r\n" + Join(KillClosingLines);
+    return Join(KillOpeningLines) + "\r\nand dbid = db_id(" + Literal(database) + ")\r\n" +
+           Join(KillClosingLines);
 }
 
 std::string KillUserBatch(const std::string& login, const std::string& ntDomain,
                           const std::string& ntUserName, const std::string& hostName)
 {
-    std::string text = Join(KillOpeningLines) + "\r\nand loginame = '" + login + "'\r\n";
-    text +=
-        ntDomain.empty() ? "and isnull(nt_domain,'') = ''" : "and isnull(nt_domain,'') = '" + ntDomain + "'";
+    std::string text = Join(KillOpeningLines) + "\r\nand loginame = " + Literal(login) + "\r\n";
+    text += ntDomain.empty() ? "and isnull(nt_domain,'') = ''"
+                             : "and isnull(nt_domain,'') = " + Literal(ntDomain);
     text += "\r\n";
     text += ntUserName.empty() ? "and isnull(nt_username,'') = ''"
-                               : "and isnull(nt_username, '') = '" + ntUserName + "'";
+                               : "and isnull(nt_username, '') = " + Literal(ntUserName);
     text += "\r\n";
     text +=
-        hostName.empty() ? "and isnull(hostname,'') = ''" : "and isnull(hostname,'') = '" + hostName + "'";
+        hostName.empty() ? "and isnull(hostname,'') = ''" : "and isnull(hostname,'') = " + Literal(hostName);
     return text + "\r\n" + Join(KillClosingLines);
 }

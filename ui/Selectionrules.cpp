@@ -1,6 +1,6 @@
 #include "ui/Selectionrules.h"
 
-#include "model/Celltext.h"
+#include "model/Namecompare.h"
 
 #include <algorithm>
 #include <charconv>
@@ -26,13 +26,6 @@ int CompareUserKeys(const TUserRowKey& a, const TUserRowKey& b)
     return CompareNames(a.NetAddress, b.NetAddress);
 }
 
-int CompareDatabaseNames(std::string_view a, std::string_view b)
-{
-    if (const int c = CompareNames(a, b))
-        return c;
-    return a.compare(b);
-}
-
 // The first data row that sorts at or after the key, else the last row.
 template <typename RowCompare>
 int32_t FirstRowAtOrAfter(const TStringGrid& grid, RowCompare compareRowWithKey)
@@ -51,11 +44,6 @@ int32_t WithinRows(const TStringGrid& grid, int32_t row)
 }
 
 } // namespace
-
-int CompareNames(std::string_view a, std::string_view b)
-{
-    return CompareTextNoCase(a, b);
-}
 
 TUserRowKey UserRowKey(const TStringGrid& grid, int32_t row)
 {
@@ -78,7 +66,7 @@ int32_t RestoreDatabaseRow(const TStringGrid& grid, int32_t selectedRow, std::st
     if (keyDatabase.empty())
         return WithinRows(grid, selectedRow);
     return FirstRowAtOrAfter(
-        grid, [&](int32_t row) { return CompareDatabaseNames(grid.Cell(NameColumn, row), keyDatabase); });
+        grid, [&](int32_t row) { return CompareDistinctNames(grid.Cell(NameColumn, row), keyDatabase); });
 }
 
 std::optional<int32_t> RowSpid(const TStringGrid& grid, int32_t row)

@@ -25,16 +25,16 @@ struct TUserRowKey
 
 TUserRowKey UserRowKey(const TStringGrid& grid, int32_t row);
 
-// Names are compared as the model compares them: ignoring letter case.
-int CompareNames(std::string_view a, std::string_view b);
+// Names are compared as the model orders them (model/Namecompare.h), so a remembered
+// row is found where the model put it.
 
 // The summary row to select after a refill. The remembered row stays when it still
 // holds the key; otherwise the first row that sorts at or after the key (the user or
 // database itself, or its successor), else the last row. An empty key (nothing
 // remembered yet) keeps selectedRow within the rows. Never below 1.
 int32_t RestoreUserRow(const TStringGrid& grid, int32_t selectedRow, const TUserRowKey& key);
-// Databases sort ignoring case and, among names equal but for case, bytewise: the
-// comparison follows that order, so "Reporting" and "reporting" each keep their row.
+// Databases sort as CompareDistinctNames orders them, so "Reporting" and "reporting"
+// each keep their row.
 int32_t RestoreDatabaseRow(const TStringGrid& grid, int32_t selectedRow, std::string_view keyDatabase);
 
 // The SPID in column 1 of a row; nullopt when the cell is not a decimal number (the

@@ -96,7 +96,7 @@ void TestOneShotCommands::command_data()
         << TSpidSet{} << true;
     QTest::newRow("running statement")
         << sa << pw << QStringList{"--sql-text", "53", "--source", "statement"} << 0
-        << "usp_ClearStock [pos 53:79]\nUPDATE dbo.Stock SET Qty =\n" << "" << TSpidSet{} << true;
+        << "usp_ClearStock [pos 53:79]\nUPDATE dbo.Stock SET Qty = 0\n" << "" << TSpidSet{} << true;
     QTest::newRow("idle statement")
         << sa << pw << QStringList{"--sql-text", "51", "--source", "statement"} << 0 << "<NONE>\n<NONE>\n" << ""
         << TSpidSet{} << true;

@@ -87,8 +87,8 @@ class TestProcessCommands : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void sqlQuotedText_data();
-    void sqlQuotedText();
+    void sqlUnicodeLiteral_data();
+    void sqlUnicodeLiteral();
     void killProcessBatch_data();
     void killProcessBatch();
     void killDatabaseProcessesBatch_data();
@@ -104,23 +104,24 @@ private Q_SLOTS:
     void statementDescription();
 };
 
-void TestProcessCommands::sqlQuotedText_data()
+void TestProcessCommands::sqlUnicodeLiteral_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "Sales" << "'Sales'";
+    QTest::newRow("plain") << "Sales" << "N'Sales'";
     QTest::newRow("empty") << "" << "''";
-    QTest::newRow("one quote") << "O'Brien" << "'O''Brien'";
-    QTest::newRow("quotes only") << "''" << "''''''";
-    QTest::newRow("closing the literal") << "x'); drop table t --" << "'x''); drop table t --'";
-    QTest::newRow("utf-8 kept") << "Bücher" << "'Bücher'";
+    QTest::newRow("one quote") << "O'Brien" << "N'O''Brien'";
+    QTest::newRow("quotes only") << "''" << "N''''''";
+    QTest::newRow("closing the literal") << "x'); drop table t --" << "N'x''); drop table t --'";
+    QTest::newRow("utf-8 kept") << "Bücher" << "N'Bücher'";
+    QTest::newRow("outside the code page") << "Иван" << "N'Иван'";
 }
 
-void TestProcessCommands::sqlQuotedText()
+void TestProcessCommands::sqlUnicodeLiteral()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    QCOMPARE(QString::fromStdString(SqlQuotedText(text.toStdString())), expected);
+    QCOMPARE(QString::fromStdString(SqlUnicodeLiteral(text.toStdString())), expected);
 }
 
 void TestProcessCommands::killProcessBatch_data()
@@ -163,10 +164,11 @@ void TestProcessCommands::killDatabaseProcessesBatch_data()
 {
     QTest::addColumn<QString>("databaseName");
     QTest::addColumn<QString>("filter");
-    QTest::newRow("Sales") << "Sales" << "and dbid = db_id('Sales')";
-    QTest::newRow("quote doubled") << "O'Brien" << "and dbid = db_id('O''Brien')";
+    QTest::newRow("Sales") << "Sales" << "and dbid = db_id(N'Sales')";
+    QTest::newRow("quote doubled") << "O'Brien" << "and dbid = db_id(N'O''Brien')";
     QTest::newRow("cannot end the literal")
-        << "x') kill 1 --" << "and dbid = db_id('x'') kill 1 --')";
+        << "x') kill 1 --" << "and dbid = db_id(N'x'') kill 1 --')";
+    QTest::newRow("empty") << "" << "and dbid = db_id('')";
 }
 
 void TestProcessCommands::killDatabaseProcessesBatch()
@@ -187,22 +189,22 @@ void TestProcessCommands::killUserProcessesBatch_data()
     QTest::addColumn<QString>("filters");
     QTest::newRow("server login on a host")
         << "appuser" << "" << "" << "WS01"
-        << "and loginame = 'appuser'\r\n"
+        << "and loginame = N'appuser'\r\n"
            "and isnull(nt_domain,'') = ''\r\n"
            "and isnull(nt_username,'') = ''\r\n"
-           "and isnull(hostname,'') = 'WS01'\r\n";
+           "and isnull(hostname,'') = N'WS01'\r\n";
     QTest::newRow("windows user, no host")
         << "CORP\\ann" << "CORP" << "ann" << ""
-        << "and loginame = 'CORP\\ann'\r\n"
-           "and isnull(nt_domain,'') = 'CORP'\r\n"
-           "and isnull(nt_username, '') = 'ann'\r\n"
+        << "and loginame = N'CORP\\ann'\r\n"
+           "and isnull(nt_domain,'') = N'CORP'\r\n"
+           "and isnull(nt_username, '') = N'ann'\r\n"
            "and isnull(hostname,'') = ''\r\n";
     QTest::newRow("quotes in every value")
         << "O'Brien" << "D'OM" << "o'b" << "pc'1"
-        << "and loginame = 'O''Brien'\r\n"
-           "and isnull(nt_domain,'') = 'D''OM'\r\n"
-           "and isnull(nt_username, '') = 'o''b'\r\n"
-           "and isnull(hostname,'') = 'pc''1'\r\n";
+        << "and loginame = N'O''Brien'\r\n"
+           "and isnull(nt_domain,'') = N'D''OM'\r\n"
+           "and isnull(nt_username, '') = N'o''b'\r\n"
+           "and isnull(hostname,'') = N'pc''1'\r\n";
 }
 
 void TestProcessCommands::killUserProcessesBatch()
@@ -260,6 +262,16 @@ void TestProcessCommands::statementTextBatchLayout()
     QCOMPARE(batch.count(u'\n'), batch.count(QStringLiteral("\r\n")));
     QCOMPARE(batch.count(u'\r'), batch.count(QStringLiteral("\r\n")));
     QCOMPARE(batch.count(QStringLiteral("\r\n")), 58);
+    // The database's name enters the built statement as an identifier, and the
+    // statement's length counts its last character.
+    QCOMPARE(batch.count(QStringLiteral(
+                 "\r\nset @sql = @sql + 'use ' + quotename(@databasename) + char(13) + char(10)\r\n")),
+             1);
+    QCOMPARE(batch.count(QStringLiteral("@databasename")), 4);
+    QCOMPARE(batch.count(QStringLiteral(
+                 "\r\n'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) "
+                 "else (@stmt_end - @stmt_start + 2) end' + char(13) + char(10) + \r\n")),
+             1);
     // The client's text never holds the two colons of ::fn_get_sql.
     QVERIFY(!batch.contains(QStringLiteral("::")));
     QVERIFY(batch.contains(QStringLiteral("'FROM ' + char(58) + char(58) + 'fn_get_sql(")));

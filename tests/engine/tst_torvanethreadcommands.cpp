@@ -19,6 +19,8 @@ namespace {
 // A still server: nothing logs on or off by itself, so every change to the process
 // table is the test's. "viewer" may not use HR. Spid 4 is a system process attached
 // to Sales; spid 53 runs the UPDATE inside its procedure; 54 runs an encrypted one.
+// Spids 56 to 58 work in databases whose names are no plain identifiers, the last one
+// named so that, pasted into SQL, it would kill spid 52.
 // Quotes are written \u0027: moc reads a lone quote in a raw string as a character literal.
 const char* const Scenario = R"json({
   "accounts": [
@@ -27,7 +29,8 @@ const char* const Scenario = R"json({
   ],
   "databases": [
     {"id": 1, "name": "master"}, {"id": 2, "name": "tempdb"}, {"id": 5, "name": "Sales"},
-    {"id": 7, "name": "HR"}, {"id": 8, "name": "O\u0027Brien"}
+    {"id": 7, "name": "HR"}, {"id": 8, "name": "O\u0027Brien"}, {"id": 9, "name": "Order Entry"},
+    {"id": 10, "name": "Joe\u0027s [Shop]"}, {"id": 11, "name": "Sales kill 52 --"}, {"id": 12, "name": "Склад"}
   ],
   "rates": {"logon": 0, "logoff": 0, "block": 0, "unblock": 0, "workers": 0},
   "processes": [
@@ -45,7 +48,13 @@ const char* const Scenario = R"json({
     {"spid": 54, "login": "payroll", "host": "HR01", "database": "HR", "cmd": "EXECUTE", "running": true,
      "object": "usp_PayrollRun", "encrypted": true, "statement": ""},
     {"spid": 55, "login": "payroll", "host": "HR01", "database": "HR", "cmd": "SELECT", "running": true,
-     "statement": "SELECT Name, Salary FROM dbo.Salaries"}
+     "statement": "SELECT Name, Salary FROM dbo.Salaries"},
+    {"spid": 56, "login": "orders", "host": "APP02", "database": "Order Entry", "cmd": "SELECT", "running": true,
+     "statement": "SELECT * FROM dbo.Orders WHERE OrderID = @Order"},
+    {"spid": 57, "login": "shop", "host": "APP03", "database": "Joe\u0027s [Shop]", "cmd": "SELECT", "running": true,
+     "statement": "SELECT Name FROM dbo.Items"},
+    {"spid": 58, "login": "mallory", "host": "APP04", "database": "Sales kill 52 --", "cmd": "SELECT",
+     "running": true, "statement": "SELECT 1"}
   ]
 })json";
 
@@ -148,8 +157,8 @@ private Q_SLOTS:
     void killDatabaseProcessesSparesOwnAndSystem();
     void killUserProcesses_data();
     void killUserProcesses();
-    void quotesInNames_data();
-    void quotesInNames();
+    void namesInKillFilters_data();
+    void namesInKillFilters();
     void caseSensitiveServer();
     void commandsWaitForARefreshUnderWay();
 };
@@ -169,32 +178,40 @@ void TestTorvaneThreadCommands::statementText_data()
     QTest::newRow("ad hoc batch") << "sa" << 52 << "SELECT COUNT(*) FROM dbo.Orders" << "<BATCH>" << "N" << 1 << 0;
     // The UPDATE fills characters 52 to 79 (from 0) of the procedure: stmt_start is
     // byte 104 and stmt_end byte 158, where its last character starts. Positions 53
-    // and 79, and the batch cuts 79 - 53 characters from 53.
+    // and 79, and the batch cuts 79 - 53 + 2 characters from 53: the whole statement.
     QTest::newRow("statement in a procedure")
-        << "sa" << 53 << "UPDATE dbo.Stock SET Qty =" << "usp_ClearStock" << "N" << 53 << 79;
+        << "sa" << 53 << "UPDATE dbo.Stock SET Qty = 0" << "usp_ClearStock" << "N" << 53 << 79;
     QTest::newRow("idle process") << "sa" << 51 << "<NONE>" << "<NONE>" << "N" << 0 << 0;
     QTest::newRow("encrypted procedure") << "sa" << 54 << "<NONE>" << "usp_PayrollRun" << "Y" << 1 << 0;
     QTest::newRow("database the login cannot use")
         << "viewer" << 55 << "SELECT Name, Salary FROM dbo.Salaries" << "<Insufficient Rights>" << "N" << 1 << 0;
     QTest::newRow("database the login can use")
         << "viewer" << 52 << "SELECT COUNT(*) FROM dbo.Orders" << "<BATCH>" << "N" << 1 << 0;
+    QTest::newRow("database name with a blank")
+        << "sa" << 56 << "SELECT * FROM dbo.Orders WHERE OrderID = @Order" << "<BATCH>" << "N" << 1 << 0;
+    QTest::newRow("database name with a quote and brackets")
+        << "sa" << 57 << "SELECT Name FROM dbo.Items" << "<BATCH>" << "N" << 1 << 0;
+    QTest::newRow("database name that reads as SQL") << "sa" << 58 << "SELECT 1" << "<BATCH>" << "N" << 1 << 0;
 }
 
 void TestTorvaneThreadCommands::statementText()
 {
     QFETCH(QString, login);
     QFETCH(int, spid);
-    const TSandboxFixture sandbox(Scenario);
+    TSandboxFixture sandbox(Scenario);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
     const TConnectedThread thread(sandbox, login.toStdString(), login == QLatin1String("sa") ? "torvane" : "viewer");
     QVERIFY(thread.Connected);
     QVERIFY(thread->SqlTextAvailable);
+
+    const std::set<int> before = Spids(sandbox.Simulation());
 
     std::string objectName;
     std::string encrypted;
     std::int32_t stmtStart = 0;
     std::int32_t stmtEnd = 0;
     const std::string text = thread->GetStatementText(spid, objectName, encrypted, stmtStart, stmtEnd);
+    QCOMPARE(Spids(sandbox.Simulation()), before);
     QTEST(QString::fromStdString(text), "text");
     QTEST(QString::fromStdString(objectName), "objectName");
     QTEST(QString::fromStdString(encrypted), "encrypted");
@@ -387,12 +404,15 @@ void TestTorvaneThreadCommands::killUserProcesses_data()
 
     // Added: 0 clerk on WS07, 1 clerk with an empty host, 2 clerk with a NULL host,
     // 3 clerk on WS08, 4 CORP\ann on WS07 (domain CORP, user ann), 5 ann (a server
-    // login of the same name) on WS07.
+    // login of the same name) on WS07, 6 КОРП\иван on ПК-07 (all four values outside
+    // the server's code page).
     QTest::newRow("empty host spares named hosts") << "clerk" << "" << "" << "" << TSpidSet{1, 2};
     QTest::newRow("one named host") << "clerk" << "" << "" << "WS07" << TSpidSet{0};
     QTest::newRow("windows user") << "CORP\\ann" << "CORP" << "ann" << "WS07" << TSpidSet{4};
     QTest::newRow("server login has empty domain and user") << "ann" << "" << "" << "WS07" << TSpidSet{5};
     QTest::newRow("wrong domain") << "CORP\\ann" << "OTHER" << "ann" << "WS07" << TSpidSet{};
+    QTest::newRow("windows user outside the code page")
+        << "КОРП\\иван" << "КОРП" << "иван" << "ПК-07" << TSpidSet{6};
 }
 
 void TestTorvaneThreadCommands::killUserProcesses()
@@ -409,10 +429,13 @@ void TestTorvaneThreadCommands::killUserProcesses()
     sandbox::ProcessSpec windowsUser = Process("CORP\\ann", "Sales");
     windowsUser.ntDomain = "CORP";
     windowsUser.ntUserName = "ann";
+    sandbox::ProcessSpec foreignUser = Process("КОРП\\иван", "Sales", std::string("ПК-07"));
+    foreignUser.ntDomain = "КОРП";
+    foreignUser.ntUserName = "иван";
     const std::vector<sandbox::ProcessSpec> specs = {
         Process("clerk", "Sales"), Process("clerk", "Sales", std::string()),
         Process("clerk", "Sales", std::nullopt), Process("clerk", "Sales", std::string("WS08")),
-        windowsUser, Process("ann", "Sales"),
+        windowsUser, Process("ann", "Sales"), foreignUser,
     };
     std::vector<int> added;
     for (const auto& spec : specs) {
@@ -427,33 +450,38 @@ void TestTorvaneThreadCommands::killUserProcesses()
     QCOMPARE(Spids(sandbox.Simulation()), expected);
 }
 
-void TestTorvaneThreadCommands::quotesInNames_data()
+void TestTorvaneThreadCommands::namesInKillFilters_data()
 {
+    QTest::addColumn<QString>("added"); // login and database of a process added to the table
     QTest::addColumn<bool>("byDatabase");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("killsTheQuotedOnes");
-    // A process of login O'Brien in database O'Brien, beside the rest of the table.
-    QTest::newRow("database O'Brien") << true << "O'Brien" << true;
-    QTest::newRow("login O'Brien") << false << "O'Brien" << true;
+    QTest::addColumn<bool>("killsTheAddedOne");
+    QTest::newRow("database O'Brien") << "O'Brien" << true << "O'Brien" << true;
+    QTest::newRow("login O'Brien") << "O'Brien" << false << "O'Brien" << true;
     // Names that would end the literal and widen the filter if pasted in unquoted.
-    QTest::newRow("database filter widened") << true << "Sales') or (1=1" << false;
-    QTest::newRow("login filter widened") << false << "x' or 1=1 or loginame = '" << false;
+    QTest::newRow("database filter widened") << "O'Brien" << true << "Sales') or (1=1" << false;
+    QTest::newRow("login filter widened") << "O'Brien" << false << "x' or 1=1 or loginame = '" << false;
+    // Outside the server's code page a plain literal turns into question marks.
+    QTest::newRow("database outside the code page") << "Склад" << true << "Склад" << true;
+    QTest::newRow("login outside the code page") << "Склад" << false << "Склад" << true;
 }
 
-void TestTorvaneThreadCommands::quotesInNames()
+void TestTorvaneThreadCommands::namesInKillFilters()
 {
+    QFETCH(QString, added);
     QFETCH(bool, byDatabase);
     QFETCH(QString, name);
-    QFETCH(bool, killsTheQuotedOnes);
+    QFETCH(bool, killsTheAddedOne);
     TSandboxFixture sandbox(Scenario);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
     const TConnectedThread thread(sandbox, "sa", "torvane");
     QVERIFY(thread.Connected);
-    const int obrien = sandbox.Simulation().AddProcess(Process("O'Brien", "O'Brien", std::string()));
-    QVERIFY(obrien > 0);
+    const int process =
+        sandbox.Simulation().AddProcess(Process(added.toStdString(), added.toStdString(), std::string()));
+    QVERIFY(process > 0);
     std::set<int> expected = Spids(sandbox.Simulation());
-    if (killsTheQuotedOnes)
-        expected.erase(obrien);
+    if (killsTheAddedOne)
+        expected.erase(process);
     const std::size_t batchesBefore = sandbox.Simulation().BatchLog().size();
 
     if (byDatabase)
@@ -478,7 +506,7 @@ void TestTorvaneThreadCommands::caseSensitiveServer()
     std::int32_t stmtStart = 0;
     std::int32_t stmtEnd = 0;
     QCOMPARE(thread->GetStatementText(53, objectName, encrypted, stmtStart, stmtEnd),
-             std::string("UPDATE dbo.Stock SET Qty ="));
+             std::string("UPDATE dbo.Stock SET Qty = 0"));
     QCOMPARE(objectName, std::string("usp_ClearStock"));
 
     // The batch as first written, with @DatabaseName and @SQL_Handle beside their

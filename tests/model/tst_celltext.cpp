@@ -1,4 +1,4 @@
-// Cell texts, cutting texts to their buffers, and the case-insensitive comparison.
+// Cell texts and cutting texts to their buffers.
 
 #include "model/Celltext.h"
 #include "model/Fixedtext.h"
@@ -15,8 +15,6 @@ private Q_SLOTS:
     void cutsAtCharacterBoundary();
     void counterCells_data();
     void counterCells();
-    void comparesIgnoringAsciiCase_data();
-    void comparesIgnoringAsciiCase();
     void ntLoginName_data();
     void ntLoginName();
 };
@@ -69,32 +67,6 @@ void TestCellText::counterCells()
     QFETCH(qlonglong, change);
     QFETCH(QString, cell);
     QCOMPARE(Q(TCellText::Counter(value, change)), cell);
-}
-
-void TestCellText::comparesIgnoringAsciiCase_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<int>("sign");
-    QTest::newRow("equal but case") << "Sales"
-                                    << "SALES" << 0;
-    QTest::newRow("letters before case") << "alpha"
-                                         << "Beta" << -1;
-    QTest::newRow("prefix first") << "Gam"
-                                  << "gamma" << -1;
-    QTest::newRow("non-ascii bytes unsigned") << QString::fromUtf8("\xC3\xA9") << "z" << 1;
-}
-
-void TestCellText::comparesIgnoringAsciiCase()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(int, sign);
-    const QByteArray x = a.toUtf8();
-    const QByteArray y = b.toUtf8();
-    const int result = CompareTextNoCase(x.toStdString(), y.toStdString());
-    QCOMPARE((result > 0) - (result < 0), sign);
-    QCOMPARE(SameTextNoCase(x.toStdString(), y.toStdString()), sign == 0);
 }
 
 void TestCellText::ntLoginName_data()

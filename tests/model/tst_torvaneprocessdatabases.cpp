@@ -2,6 +2,7 @@
 // sums, previous values, baselines and its grid.
 
 #include "tests/support/Modelfixture.h"
+#include "model/Namecompare.h"
 #include "model/Torvaneprocessdatabases.h"
 
 #include <QtTest>
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void summarisesDatabases();
     void sinceResetShowsChangeFromBaseline();
     void longNameKeepsOneEntry();
+    void orderIsTheOrderOfDistinctNames();
 };
 
 void TestTorvaneProcessDatabases::summarisesDatabases_data()
@@ -67,6 +69,13 @@ void TestTorvaneProcessDatabases::summarisesDatabases_data()
         << QStringList{"A\tSALES\t1 (0)\t\t4 (4)\t0 (0)\t0 (0)\t0",
                        "A\tSales\t1 (0)\t\t2 (2)\t0 (0)\t0 (0)\t0",
                        "A\tsales\t2 (1)\t\t9 (9)\t0 (0)\t0 (0)\t0"};
+    QTest::newRow("folded beyond ASCII, apart by exact name")
+        << TRows{} << TRows{TRow(51).Db("Nacht"), TRow(52).Db("müller"), TRow(53).Db("MÜLLER"),
+                            TRow(54).Db("mz"),    TRow(55).Db("Müller"), TRow(56).Db("müller")}
+        << QStringList{"I\tmz\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0", "I\tMÜLLER\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0",
+                       "I\tMüller\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0",
+                       "I\tmüller\t2 (2)\t\t0 (0)\t0 (0)\t0 (0)\t0",
+                       "I\tNacht\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0"};
     QTest::newRow("threads count, memory and IO from ecid 0 only")
         << TRows{TRow(60).Db("A")}
         << TRows{TRow(60).Db("A"), TRow(51).Db("A").Cpu(10).Mem(5).Io(7),
@@ -125,6 +134,27 @@ void TestTorvaneProcessDatabases::longNameKeepsOneEntry()
     QCOMPARE(databases.Count(), 1);
     QCOMPARE(databases.Entry(0).ProcessCount, 2);
     QCOMPARE(FixedText(databases.Entry(0).DatabaseName).size(), std::size_t{131});
+}
+
+void TestTorvaneProcessDatabases::orderIsTheOrderOfDistinctNames()
+{
+    // A view finds its remembered database again with CompareDistinctNames.
+    const char* const names[] = {"Sales", "SALES", "sales", "Sales_2", "Sales2",  "Ärger",          "ärger",
+                                 "Zeta",  "ΣΟΦΙΑ", "σοφια", "Straße",  "STRASSE", "<SystemProcess>"};
+    TRows rows;
+    int32_t spid = 51;
+    for (const char* name : names)
+        rows.push_back(TRow(spid++).Db(name));
+    TTorvaneProcessDatabases databases(ParseTestDateTime);
+    Feed(databases, rows);
+    const QStringList grid = Fill(databases);
+    QCOMPARE(grid.size(), static_cast<qsizetype>(std::size(names)));
+    for (qsizetype row = 1; row < grid.size(); ++row) {
+        const QByteArray before = grid[row - 1].section(QLatin1Char('\t'), 1, 1).toUtf8();
+        const QByteArray after = grid[row].section(QLatin1Char('\t'), 1, 1).toUtf8();
+        QVERIFY2(CompareDistinctNames(before.toStdString(), after.toStdString()) < 0,
+                 qPrintable(grid[row - 1] + QStringLiteral(" / ") + grid[row]));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTorvaneProcessDatabases)

@@ -257,6 +257,11 @@ void TestTorvaneProcessUserProcesses::userProcessListMatchesTheUserSummary_data(
                                    << "sa"
                                    << ""
                                    << "0A1C" << false;
+    QTest::newRow("NT login folded beyond ASCII") << "KORP"
+                                                  << "Åsa"
+                                                  << "SA"
+                                                  << "korp\\åSA"
+                                                  << "0a1b" << true;
     QTest::newRow("other NT login") << "CORP"
                                     << "alice"
                                     << "sa"
@@ -297,6 +302,13 @@ void TestTorvaneProcessUserProcesses::databaseProcessListIgnoresCase()
     QCOMPARE(DataRows(grid),
              (QStringList{"I\t51\talice\tws7\tAWAITING COMMAND\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t99",
                           "P\t53\tsa\tws1\tSELECT\t\t0\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"}));
+    // Beyond ASCII too, also for a database a process names in a worker's row.
+    Feed(processes, {TRow(54).Db("ÜBERSICHT"), TRow(55).Db("master"), TRow(55, 1).Db("Übersicht"),
+                     TRow(56).Db("ubersicht")});
+    processes.FillDatabaseProcessGrid(grid, "übersicht", false);
+    QCOMPARE(DataRows(grid).size(), qsizetype{2});
+    QVERIFY(DataRows(grid)[0].startsWith(QStringLiteral("I\t54\t")));
+    QVERIFY(DataRows(grid)[1].startsWith(QStringLiteral("I\t55\t")));
 }
 
 void TestTorvaneProcessUserProcesses::processTableText()

@@ -1,6 +1,7 @@
 // The user summary: keying, sums, previous values, baselines and its grid.
 
 #include "tests/support/Modelfixture.h"
+#include "model/Namecompare.h"
 #include "model/Torvaneprocessusers.h"
 
 #include <QtTest>
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void sinceResetShowsChangeFromBaseline();
     void columnMapPlacesAndDropsColumns();
     void fullTableStillCountsKnownUsers();
+    void orderIsTheOrderOfNames();
 };
 
 void TestTorvaneProcessUsers::summarisesUsers_data()
@@ -60,6 +62,22 @@ void TestTorvaneProcessUsers::summarisesUsers_data()
     QTest::newRow("login case folded, first row's case shown")
         << TRows{} << TRows{TRow(51).Login("sa").Cpu(5), TRow(52).Login("SA").Cpu(7)}
         << QStringList{"A\tsa\tws1\t2 (2)\t\t12 (12)\t0 (0)\t0 (0)\t0\t\t\t"} << 1 << 2;
+    QTest::newRow("case folded beyond ASCII")
+        << TRows{} << TRows{TRow(51).Login("MÜLLER").Host("Straße"), TRow(52).Login("müller").Host("STRASSE")}
+        << QStringList{"I\tMÜLLER\tStraße\t2 (2)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"} << 1 << 2;
+    QTest::newRow("NT login folded beyond ASCII")
+        << TRows{}
+        << TRows{TRow(51).Login("a").Domain("KORP").User("ÅSA"),
+                 TRow(52).Login("A").Domain("korp").User("åsa")}
+        << QStringList{"I\ta\tws1\t2 (2)\t\t0 (0)\t0 (0)\t0 (0)\t0\tKORP\\ÅSA\t\t"} << 1 << 2;
+    QTest::newRow("ASCII in upper-case order, others after it")
+        << TRows{}
+        << TRows{TRow(51).Login("a_b"), TRow(52).Login("Émile"), TRow(53).Login("ab"), TRow(54).Login("zed")}
+        << QStringList{"I\tab\tws1\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t",
+                       "I\ta_b\tws1\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t",
+                       "I\tzed\tws1\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t",
+                       "I\tÉmile\tws1\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"}
+        << 4 << 4;
     QTest::newRow("host and address are part of the key")
         << TRows{} << TRows{TRow(51).Host("ws1"), TRow(52).Host("WS2"), TRow(53).Host("ws1").Address("0A1B")}
         << QStringList{"I\tsa\tws1\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t",
@@ -171,6 +189,32 @@ void TestTorvaneProcessUsers::fullTableStillCountsKnownUsers()
     QCOMPARE(users.SessionCount(), 151);
     QCOMPARE(Q(FixedText(users.Entry(0).LoginName)), QStringLiteral("u1000"));
     QCOMPARE(users.Entry(0).Cpu, 6);
+}
+
+void TestTorvaneProcessUsers::orderIsTheOrderOfNames()
+{
+    // A view finds its remembered user again by comparing the four texts the summary
+    // shows with CompareNames; the summary must be in exactly that order.
+    const char* const names[] = {"a", "A_b", "ab", "Ab", "Ä",    "ä b",    "z",
+                                 "Ω", "ω",   "ß",  "ss", "CORP", "corp\\x"};
+    TRows rows;
+    int32_t spid = 51;
+    for (const char* login : names)
+        for (const char* host : {"h", "H_", "Hé"})
+            for (const char* domain : {"", "CORP", "corp\\x"})
+                rows.push_back(TRow(spid++).Login(login).Host(host).Domain(domain).User(login).Address(host));
+    TTorvaneProcessUsers users(ParseTestDateTime);
+    Feed(users, rows);
+    TMemoryStringGrid grid(12, 2);
+    users.FillUserGrid(grid, Identity, false);
+    QCOMPARE(grid.RowCount(), 13 * 9 - 3 * 9 + 1); // ab, Ω and ß each one user with Ab, ω and ss
+    for (int32_t row = 2; row < grid.RowCount(); ++row) {
+        int order = 0;
+        for (const int column : {1, 2, 9, 11})
+            if (order == 0)
+                order = CompareNames(grid.Cell(column, row - 1), grid.Cell(column, row));
+        QVERIFY2(order < 0, qPrintable(RowText(grid, row - 1) + QStringLiteral(" / ") + RowText(grid, row)));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTorvaneProcessUsers)

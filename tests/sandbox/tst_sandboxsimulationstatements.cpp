@@ -87,7 +87,8 @@ private:
     {"login": "sa", "password": "torvane", "databases": "*", "sysadmin": true},
     {"login": "viewer", "password": "viewer", "databases": ["master", "Sales", "Inventory"]}
   ],
-  "databases": [{"id": 1, "name": "master"}, {"id": 5, "name": "Sales"}, {"id": 6, "name": "Inventory"}, {"id": 7, "name": "HR"}],
+  "databases": [{"id": 1, "name": "master"}, {"id": 5, "name": "Sales"}, {"id": 6, "name": "Inventory"}, {"id": 7, "name": "HR"},
+                {"id": 8, "name": "Order Entry"}, {"id": 9, "name": "Joe\u0027s [Shop]"}, {"id": 10, "name": "Sales kill 52 --"}],
   "rates": {"logon": 0, "logoff": 0, "block": 0, "unblock": 0, "workers": 0},
   "processes": [
     {"spid": 1, "system": true, "login": "sa", "host": "", "program": "", "cmd": "LAZY WRITER", "status": "background"},
@@ -120,7 +121,7 @@ std::string StatementTextMended(int spid, bool outer, bool inner)
     // Outside the built statement @databasename is declared; inside it @DatabaseName is.
     if (outer) {
         replace("has_dbaccess(@DatabaseName)", "has_dbaccess(@databasename)");
-        replace("'use ' + @DatabaseName", "'use ' + @databasename");
+        replace("quotename(@DatabaseName)", "quotename(@databasename)");
     }
     if (inner)
         replace("@SQL_Handle", "@sql_handle");
@@ -144,6 +145,11 @@ private Q_SLOTS:
     void statementText_data();
     void statementText();
     void statementOffsetsAreTheServers();
+    void databaseNamesInTheBuiltStatement_data();
+    void databaseNamesInTheBuiltStatement();
+    void plainLiteralsAreInTheCodePage_data();
+    void plainLiteralsAreInTheCodePage();
+    void killFiltersOutsideTheCodePage();
     void statementTextSendsCountsAndContextChanges();
     void statementTextWithoutTheFeature_data();
     void statementTextWithoutTheFeature();
@@ -332,16 +338,15 @@ void TestSandboxSimulationStatements::statementText_data()
     QTest::addColumn<QString>("objectname");
     QTest::addColumn<QString>("encrypted");
     QTest::addColumn<QString>("sqltext");
-    // The batch cuts end - start characters from the start; with the server's offsets
-    // (the end is the offset of the statement's last character) that stops two
-    // characters short of a statement that does not run to the end of its text.
+    // The end is the offset of the statement's last character, so the batch cuts
+    // end - start + 2 characters from the start: the whole statement.
     QTest::newRow("ad hoc batch, current statement to the end")
         << "sa" << 52 << "<BATCH>"
         << "N"
         << "SELECT * FROM dbo.Orders WHERE Total > 10";
     QTest::newRow("procedure, statement inside") << "sa" << 54 << "usp_UpdateStock"
                                                  << "N"
-                                                 << "UPDATE dbo.Stock SET Qty = Qty -";
+                                                 << "UPDATE dbo.Stock SET Qty = Qty - 1";
     QTest::newRow("encrypted procedure") << "sa" << 56 << "usp_PayrollRun"
                                          << "Y"
                                          << "<NONE>";
@@ -401,6 +406,88 @@ void TestSandboxSimulationStatements::statementOffsetsAreTheServers()
     QCOMPARE(IntOf(Cell(set, 1, "stmt_end")), std::int64_t{0});
     QCOMPARE(IntOf(Cell(set, 2, "stmt_start")), 2 * start);
     QCOMPARE(IntOf(Cell(set, 2, "stmt_end")), 2 * (start + static_cast<std::int64_t>(statement.size()) - 1));
+}
+
+void TestSandboxSimulationStatements::databaseNamesInTheBuiltStatement_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<int>("bareError"); // the name pasted into the built statement as it is
+    QTest::addColumn<bool>("bareKills52");
+    QTest::newRow("blank") << "Order Entry" << 102 << false;
+    QTest::newRow("quote and brackets") << "Joe's [Shop]" << 105 << false;
+    QTest::newRow("reads as SQL") << "Sales kill 52 --" << 0 << true;
+}
+
+void TestSandboxSimulationStatements::databaseNamesInTheBuiltStatement()
+{
+    QFETCH(QString, database);
+    QFETCH(int, bareError);
+    QFETCH(bool, bareKills52);
+    TQuietServer server;
+    ProcessSpec spec;
+    spec.login = "clerk";
+    spec.database = database.toStdString();
+    spec.cmd = "SELECT";
+    spec.statement = "SELECT * FROM dbo.Orders WHERE OrderID = @Order";
+    const int spid = server.Simulation->AddProcess(spec);
+    QVERIFY(spid > 0);
+
+    // quotename makes the name one identifier of the USE that the batch builds.
+    const BatchResult result = server.Run(StatementTextBatch(spid));
+    QVERIFY(Errors(result).empty());
+    const ResultSet set = ResultSets(result).at(0);
+    QCOMPARE(TextOf(Cell(set, 0, "objectname")), std::string("<BATCH>"));
+    QCOMPARE(TextOf(Cell(set, 0, "sqltext")), spec.statement);
+    QVERIFY(server.Exists(52));
+
+    std::string bare = StatementTextBatch(spid);
+    const std::string quoted = "quotename(@DatabaseName)";
+    bare.replace(bare.find(quoted), quoted.size(), "@DatabaseName");
+    const auto errors = Errors(server.Run(bare));
+    QCOMPARE(errors.empty() ? 0 : errors[0].number, bareError);
+    QCOMPARE(server.Exists(52), !bareKills52);
+}
+
+void TestSandboxSimulationStatements::plainLiteralsAreInTheCodePage_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("plain literal") << "select 'Иван'"
+                                   << "????";
+    QTest::newRow("Unicode literal") << "select N'Иван'"
+                                     << "Иван";
+    QTest::newRow("within the code page") << "select 'Müller €'"
+                                          << "Müller €";
+    QTest::newRow("Unicode to varchar") << "select cast(N'Иван' as varchar(10))"
+                                        << "????";
+    QTest::newRow("compared") << "select case when N'Иван' = 'Иван' then 'same' else 'different' end"
+                              << "different";
+    QTest::newRow("quotename") << "select quotename(N'a]b''c')"
+                               << "[a]]b'c]";
+}
+
+void TestSandboxSimulationStatements::plainLiteralsAreInTheCodePage()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, value);
+    TQuietServer server;
+    const ResultSet set = server.Single(sql.toStdString());
+    QCOMPARE(set.rows.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(TextOf(set.rows[0][0])), value);
+}
+
+void TestSandboxSimulationStatements::killFiltersOutsideTheCodePage()
+{
+    TQuietServer server;
+    const int ivan = server.Add("КОРП\\иван", "ПК-07", "Sales", "КОРП", "иван");
+    const std::string batch = KillUserBatch("КОРП\\иван", "КОРП", "иван", "ПК-07");
+    std::string plain = batch;
+    for (auto at = plain.find("N'"); at != std::string::npos; at = plain.find("N'", at))
+        plain.erase(at, 1);
+    QVERIFY(Errors(server.Run(plain)).empty());
+    QVERIFY(server.Exists(ivan));
+    QVERIFY(Errors(server.Run(batch)).empty());
+    QVERIFY(!server.Exists(ivan));
 }
 
 void TestSandboxSimulationStatements::statementTextSendsCountsAndContextChanges()

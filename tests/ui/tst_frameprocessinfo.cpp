@@ -104,7 +104,7 @@ void TestFrameProcessInfo::commandPageRules_data()
         << L{"52", "command", "pause", "threads", "53", "command"} << 1 << "Language Event" << batch52;
     QTest::newRow("the source loads at once, even paused")
         << L{"57", "command", "pause", "fn"} << 2 << "usp_Stats [pos 36:65]"
-        << "SELECT COUNT(*) FROM dbo.Orde"; // the server's batch cuts end - start characters
+        << "SELECT COUNT(*) FROM dbo.Orders"; // the whole statement, its last character included
     QTest::newRow("encrypted procedure")
         << L{"58", "command", "fn"} << 2 << "usp_PayrollRun (Encrypted) [pos 1:0]"
         << "<NONE>";
