@@ -99,13 +99,13 @@ void TestTorvaneSnapshot::sqlTextLayout()
 
 std::vector<TSnapshotRow> TestTorvaneSnapshot::ReadRows(int spid)
 {
-    TDbQuery snapshot(*Connection);
-    snapshot.SetCommandText(ProcessSnapshotSql);
-    snapshot.Open();
+    TProcessSnapshot snapshot;
+    snapshot.Read(*Connection);
+    TDateTimeTexts texts;
     std::vector<TSnapshotRow> rows;
-    for (; !snapshot.Eof(); snapshot.Next()) {
+    for (int32_t i = 0; i < snapshot.RowCount(); ++i) {
         TSnapshotRow row;
-        ReadSnapshotRow(snapshot, row);
+        snapshot.GetRow(i, row, texts);
         if (row.Record.spid == spid)
             rows.push_back(row);
     }
