@@ -1,73 +1,47 @@
 #include "bench/Benchmonitor.h"
 
-#include "engine/Commonfuncs.h"
-#include "engine/Torvaneserverperformance.h"
-#include "engine/Torvanethread.h"
-#include "model/Torvaneprocessdatabases.h"
-#include "model/Torvaneprocessthreads.h"
+#include "engine/Connectionslot.h"
 #include "model/Torvaneprocessuserprocesses.h"
-#include "model/Torvaneprocessusers.h"
-
-#include <QTimer>
 
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
-namespace {
-
-std::optional<double> ParseDateTimeText(std::string_view text)
+TBenchMonitor::TBenchMonitor()
 {
-    return TextToDateTime(text);
+    Deadline.setSingleShot(true);
+    Deadline.setInterval(std::chrono::minutes(2));
+    QObject::connect(&Deadline, &QTimer::timeout, &Loop, [this] {
+        Lost = true;
+        Loop.quit();
+    });
 }
-
-} // namespace
-
-struct TBenchMonitor::TSlot
-{
-    TTorvaneThread* Thread = new TTorvaneThread; // deletes itself after Stop and Wake
-    std::shared_future<void> Finished = Thread->Finished();
-    TTorvaneProcessDatabases Databases{ParseDateTimeText};
-    TTorvaneProcessUsers Users{ParseDateTimeText};
-    TTorvaneProcessUserProcesses UserProcesses;
-    TTorvaneProcessThreads Threads;
-    TTorvaneServerPerformance ServerPerformance;
-
-    void Stop()
-    {
-        if (!Thread)
-            return;
-        Thread->Stop();
-        Thread->Wake();
-        Thread = nullptr;
-        Finished.wait_for(std::chrono::seconds(60));
-    }
-};
-
-TBenchMonitor::TBenchMonitor() = default;
 
 TBenchMonitor::~TBenchMonitor()
 {
     for (const auto& slot : Slots)
         slot->Stop();
+    for (const auto& slot : Slots)
+        slot->WaitUntilFinished(std::chrono::minutes(1));
 }
 
 void TBenchMonitor::Connect(const std::string& serverName)
 {
-    auto slot = std::make_unique<TSlot>();
-    const auto index = static_cast<std::int32_t>(Slots.size());
-    if (!slot->Thread->ConnectToServer(this, index, serverName, false, "sa", "torvane")) {
-        slot->Stop();
+    auto slot = std::make_unique<TConnectionSlot>();
+    std::optional<bool> connected;
+    slot->Connect(
+        this, static_cast<int>(Slots.size()), serverName, false, "sa", "torvane",
+        TConnectionSlot::MaxRefreshIntervalSeconds, [&](bool outcome) {
+            connected = outcome;
+            Loop.quit();
+        },
+        false);
+    if (!connected)
+        Loop.exec();
+    if (!connected.value_or(false))
         throw std::runtime_error("cannot connect to " + serverName);
-    }
-    TTorvaneThread& thread = *slot->Thread;
-    thread.Databases = &slot->Databases;
-    thread.Users = &slot->Users;
-    thread.UserProcesses = &slot->UserProcesses;
-    thread.Threads = &slot->Threads;
-    thread.ServerPerformance = &slot->ServerPerformance;
-    thread.SetRefreshInterval(100000); // refreshes come when asked for
     Slots.push_back(std::move(slot));
 }
 
@@ -75,12 +49,10 @@ void TBenchMonitor::RefreshAll()
 {
     Pending = Slots.size();
     for (const auto& slot : Slots)
-        slot->Thread->RequestRefresh();
-    QTimer::singleShot(std::chrono::minutes(2), &Loop, [this] {
-        Lost = true;
-        Loop.quit();
-    });
+        slot->RequestRefresh();
+    Deadline.start();
     Loop.exec();
+    Deadline.stop();
     if (Lost)
         throw std::runtime_error("a server was lost or did not refresh");
 }
@@ -92,7 +64,7 @@ void TBenchMonitor::Settle()
 
 int32_t TBenchMonitor::Processes(std::size_t server) const
 {
-    return Slots.at(server)->UserProcesses.Count();
+    return Slots.at(server)->UserProcesses()->Count();
 }
 
 void TBenchMonitor::ShowMessageBox(const std::string& text, const std::string&)

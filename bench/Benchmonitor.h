@@ -1,11 +1,12 @@
 #pragma once
-// Monitored servers as the window keeps them, for the benchmarks: a monitor thread per
-// server with the slot's five model objects, refreshed on request. The owner's redraw is
+// Monitored servers as the window keeps them, for the benchmarks: a connection slot per
+// server, refreshed on request. The owner's redraw is
 // where a refresh ends: the model holds the snapshot and the hand-over returns.
 
 #include "engine/Torvaneowner.h"
 
 #include <QEventLoop>
+#include <QTimer>
 
 #include <cstdint>
 #include <future>
@@ -13,12 +14,7 @@
 #include <string>
 #include <vector>
 
-class TTorvaneProcessDatabases;
-class TTorvaneProcessThreads;
-class TTorvaneProcessUserProcesses;
-class TTorvaneProcessUsers;
-class TTorvaneServerPerformance;
-class TTorvaneThread;
+class TConnectionSlot;
 
 class TBenchMonitor : public TTorvaneOwner
 {
@@ -29,7 +25,8 @@ public:
     TBenchMonitor(const TBenchMonitor&) = delete;
     TBenchMonitor& operator=(const TBenchMonitor&) = delete;
 
-    // Connects one more server as "sa"; throws std::runtime_error when it cannot.
+    // Connects one more server as "sa" (waiting, running events, for the outcome);
+    // throws std::runtime_error when it cannot. Refreshes come only when asked for.
     void Connect(const std::string& serverName);
 
     // Refreshes every server once and waits until each hand-over has returned; throws
@@ -48,9 +45,9 @@ public:
     void SendResponseAlert(std::int32_t slotIndex) override;
 
 private:
-    struct TSlot;
-    std::vector<std::unique_ptr<TSlot>> Slots;
+    std::vector<std::unique_ptr<TConnectionSlot>> Slots;
     QEventLoop Loop;
+    QTimer Deadline; // a refresh that never comes ends the wait
     std::size_t Pending = 0;
     bool Lost = false;
 };
