@@ -84,8 +84,8 @@ long TBareOdbcFetch::Fetch(const std::string& sql)
             buffer.Data.resize(std::min<SQLULEN>(size, 1024) * 4 + 1); // UTF-8 of the declared characters
             break;
         }
-        Check(SQLBindCol(raw, column, buffer.CType, buffer.Data.data(), static_cast<SQLLEN>(buffer.Data.size()),
-                         &buffer.Indicator),
+        Check(SQLBindCol(raw, column, buffer.CType, buffer.Data.data(),
+                         static_cast<SQLLEN>(buffer.Data.size()), &buffer.Indicator),
               "bind");
     }
     long rows = 0;

@@ -33,7 +33,8 @@ void TBenchMonitor::Connect(const std::string& serverName)
     std::optional<bool> connected;
     slot->Connect(
         this, static_cast<int>(Slots.size()), serverName, false, "sa", "torvane",
-        TConnectionSlot::MaxRefreshIntervalSeconds, [&](bool outcome) {
+        TConnectionSlot::MaxRefreshIntervalSeconds,
+        [&](bool outcome) {
             connected = outcome;
             Loop.quit();
         },

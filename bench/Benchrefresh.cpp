@@ -42,7 +42,8 @@ double CpuMs(clockid_t clock)
 
 double WallMs()
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 double Median(std::vector<double> values)
@@ -57,7 +58,7 @@ double Median(std::vector<double> values)
 struct TSamples
 {
     std::vector<double> Wall;
-    std::vector<double> Cpu;       // the whole process: the client's own work
+    std::vector<double> Cpu;        // the whole process: the client's own work
     std::vector<double> MainThread; // of it, the main thread's (the hand-over)
 
     template <class Work> double Measure(Work work)
@@ -117,9 +118,21 @@ void BM_LaterRefreshVsBareFetch(benchmark::State& state)
     state.counters["wall_ratio"] = torvaneWall / bareWall;
     state.counters["cpu_ratio"] = torvaneCpu / bareCpu;
 }
-BENCHMARK(BM_LaterRefreshVsBareFetch)->Arg(1000)->Iterations(41)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LaterRefreshVsBareFetch)->Arg(10000)->Iterations(21)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LaterRefreshVsBareFetch)->Arg(32767)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LaterRefreshVsBareFetch)
+    ->Arg(1000)
+    ->Iterations(41)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LaterRefreshVsBareFetch)
+    ->Arg(10000)
+    ->Iterations(21)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LaterRefreshVsBareFetch)
+    ->Arg(32767)
+    ->Iterations(15)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The main thread's share of a refresh: the hand-over that feeds the model, the
 // statistics and the log (no view is drawn here).
@@ -151,7 +164,11 @@ double StatusKb(const char* field)
         return 0;
     for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
         if (line.startsWith(field))
-            return line.mid(static_cast<qsizetype>(std::strlen(field))).trimmed().split(' ').front().toDouble();
+            return line.mid(static_cast<qsizetype>(std::strlen(field)))
+                .trimmed()
+                .split(' ')
+                .front()
+                .toDouble();
     }
     return 0;
 }
@@ -165,7 +182,8 @@ void BM_PeakMemory(benchmark::State& state)
         QProcess run;
         run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         run.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--peak-memory"), QString::number(state.range(0)), QString::number(state.range(1))});
+                  {QStringLiteral("--peak-memory"), QString::number(state.range(0)),
+                   QString::number(state.range(1))});
         if (!run.waitForFinished(600000) || run.exitCode() != 0) {
             state.SkipWithError("the measuring run failed");
             return;
@@ -175,7 +193,12 @@ void BM_PeakMemory(benchmark::State& state)
     }
     state.counters["peak_rss_mb"] = peakMb;
 }
-BENCHMARK(BM_PeakMemory)->Args({1, 32767})->Args({25, 2000})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_PeakMemory)
+    ->Args({1, 32767})
+    ->Args({25, 2000})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 int MeasurePeakMemory(int servers, int scale)
 {

@@ -6,8 +6,8 @@ TSandboxProcess::TSandboxProcess(int scale)
 {
     Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     Process.start(QStringLiteral(TORVANE_SANDBOX_PROGRAM),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("1"),
-                   QStringLiteral("--scale"), QString::number(scale)});
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--seed"),
+                   QStringLiteral("1"), QStringLiteral("--scale"), QString::number(scale)});
     // The first line is "port N"; a table of 32,767 processes takes a moment to build.
     while (Process.waitForReadyRead(60000) || Process.canReadLine()) {
         if (!Process.canReadLine())

@@ -35,7 +35,6 @@ namespace {
 
 constexpr const char* ApplicationName = "VelquinMonitor";
 
-
 } // namespace
 
 TTorvaneThread::TTorvaneThread()

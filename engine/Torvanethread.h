@@ -156,7 +156,7 @@ private:
     std::unique_ptr<QTimer> RefreshTimer; // main thread only
     // Filled by the monitor thread, read by the main thread during the hand-over only.
     TProcessSnapshot Snapshot;
-    TDateTimeTexts DateTimeTexts;   // main thread only
+    TDateTimeTexts DateTimeTexts; // main thread only
     TAutoResetEvent WakeEvent;
     std::atomic<std::int32_t> RefreshRequest = 0;
     const std::shared_ptr<TSyncState> Sync;

@@ -34,7 +34,8 @@ public:
         // last one found, else what the previous search found, or the entry after it.
         const int32_t last = Call < Found.size() ? Found[Call] : -1;
         for (const int32_t position : {last, Hint, Hint + 1}) {
-            if (position >= 0 && position < sorted && Order::Compare(Order::KeyOf(Entries[position]), key) == 0)
+            if (position >= 0 && position < sorted &&
+                Order::Compare(Order::KeyOf(Entries[position]), key) == 0)
                 return Remember(position);
         }
         Entry* const end = Entries.begin() + sorted;

@@ -170,8 +170,8 @@ std::string TTorvaneProcessUserProcesses::GetProcessTable() const
     std::size_t size = Header.size();
     for (const ProcessEntry& e : Entries.Buffer()) {
         size += NumbersAndSeparators + FixedText(e.LoginName).size() + FixedText(e.DatabaseName).size() +
-                FixedText(e.Command).size() + FixedText(e.ProgramName).size() + FixedText(e.LoginTime).size() +
-                FixedText(e.LastBatch).size();
+                FixedText(e.Command).size() + FixedText(e.ProgramName).size() +
+                FixedText(e.LoginTime).size() + FixedText(e.LastBatch).size();
     }
     std::string table;
     table.reserve(size);
