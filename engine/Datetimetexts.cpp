@@ -1,6 +1,5 @@
 #include "engine/Datetimetexts.h"
 
-#include <utility>
 
 namespace {
 
@@ -26,10 +25,10 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
 {
     if (seconds == NoDateTime)
         return {};
-    if (const auto known = Current.find(seconds); known != Current.end())
-        return known->second;
-    if (auto earlier = Previous.extract(seconds))
-        return Current.insert(std::move(earlier)).position->second;
+    if (const auto known = Texts.find(seconds); known != Texts.end()) {
+        known->second.LastUsed = Refresh;
+        return known->second.Text;
+    }
     // Floor division: the day of a second before the base date is the day before.
     TDateTimeSeconds days = seconds / SecondsPerDay;
     TDateTimeSeconds secondOfDay = seconds % SecondsPerDay;
@@ -37,13 +36,13 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
         secondOfDay += SecondsPerDay;
         --days;
     }
-    const TDateTime value = EncodeDateTime(
-        BaseDate().addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
-    return Current.emplace(seconds, DateTimeToText(value)).first->second;
+    const TDateTime value = EncodeDateTime(BaseDate().addDays(days),
+                                           QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
+    return Texts.emplace(seconds, TText{DateTimeToText(value), Refresh}).first->second.Text;
 }
 
 void TDateTimeTexts::NextRefresh()
 {
-    Previous.clear();
-    std::swap(Previous, Current);
+    ++Refresh;
+    std::erase_if(Texts, [this](const auto& text) { return text.second.LastUsed + 1 < Refresh; });
 }

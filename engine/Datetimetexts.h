@@ -35,7 +35,11 @@ public:
     void NextRefresh();
 
 private:
-    using TTexts = std::unordered_map<TDateTimeSeconds, std::string>;
-    TTexts Current;
-    TTexts Previous;
+    struct TText
+    {
+        std::string Text;
+        std::uint32_t LastUsed; // the refresh that used it last
+    };
+    std::unordered_map<TDateTimeSeconds, TText> Texts;
+    std::uint32_t Refresh = 0;
 };

@@ -27,18 +27,19 @@ constexpr std::size_t IntegerTextBytes = 64;
 // cut falls where cutting the whole text would.
 constexpr std::size_t LookAheadBytes = 1;
 
+// Rows come from the driver a block at a time, into arrays bound per column: one call
+// into the driver manager and the driver per block instead of per row.
+constexpr SQLULEN RowsetSize = 64;
+
 struct TBoundColumn
 {
     TOdbcColumn Described;
     EBinding Binding = EBinding::None;
     std::size_t MaxBytes = 0;
-    std::vector<char> Buffer; // bound: its address stays fixed until Close
-    SQLLEN Indicator = 0;
-    // The current row's value, set by Fetch.
-    std::int64_t Integer = 0;
-    double DateTime = 0;
-    std::string_view Text;
-    std::string Utf8; // a wide text converted
+    std::size_t ElementBytes = 0;
+    std::vector<char> Buffer;         // RowsetSize elements; bound, so it stays in place until Close
+    std::vector<SQLLEN> Indicators;   // likewise
+    std::string Utf8;                 // a wide text of the current row, converted
 };
 
 } // namespace
@@ -50,6 +51,9 @@ struct TDbRowStream::Impl
     TOdbcHandle Statement;
     std::vector<TBoundColumn> Columns; // sized once per statement: the bound buffers never move
     bool Utf8Texts = false;
+    SQLULEN RowsFetched = 0;
+    std::vector<SQLUSMALLINT> RowStatus = std::vector<SQLUSMALLINT>(RowsetSize);
+    SQLULEN Current = 0; // row of the block; RowsFetched when none is current
 
     explicit Impl(TDbConnection& connection) : Connection(connection) {}
 
@@ -60,26 +64,33 @@ struct TDbRowStream::Impl
         return Columns[static_cast<std::size_t>(column)];
     }
 
-    const TBoundColumn& Bound(int column, EBinding a, EBinding b = EBinding::None)
+    // The column's value in the current row: its bytes and its length or NULL indicator.
+    TBoundColumn& Bound(int column, EBinding a, EBinding b = EBinding::None)
     {
-        const TBoundColumn& bound = At(column);
+        TBoundColumn& bound = At(column);
         if (bound.Binding != a && (b == EBinding::None || bound.Binding != b))
             throw EDbError("The column " + bound.Described.Name + " is not read that way.", "Torvane");
+        if (Current >= RowsFetched)
+            throw EDbError("Either BOF or EOF is True, or the current record has been deleted.", "Torvane");
         return bound;
     }
+    const char* Element(const TBoundColumn& bound) const { return bound.Buffer.data() + Current * bound.ElementBytes; }
+    SQLLEN Indicator(const TBoundColumn& bound) const { return bound.Indicators[Current]; }
 
     void Bind(int column, EBinding binding, SQLSMALLINT cType, std::size_t bytes, std::size_t maxBytes = 0)
     {
         TBoundColumn& bound = At(column);
         bound.Binding = binding;
         bound.MaxBytes = maxBytes;
-        bound.Buffer.assign(bytes, '\0');
+        bound.ElementBytes = bytes;
+        bound.Buffer.assign(bytes * RowsetSize, '\0');
+        bound.Indicators.assign(RowsetSize, 0);
         CheckOdbc(SQLBindCol(Statement.Get(), static_cast<SQLUSMALLINT>(column + 1), cType,
-                             bound.Buffer.data(), static_cast<SQLLEN>(bytes), &bound.Indicator),
+                             bound.Buffer.data(), static_cast<SQLLEN>(bytes), bound.Indicators.data()),
                   Statement, "A column could not be bound.");
     }
 
-    // Bytes (or, for wide text, characters) the driver put into a buffer of `room` units.
+    // Bytes (or, for wide text, characters) the driver put into an element of `room` units.
     static std::size_t Received(SQLLEN indicator, std::size_t room, std::size_t unit)
     {
         if (indicator == SQL_NO_TOTAL)
@@ -87,48 +98,10 @@ struct TDbRowStream::Impl
         return std::min(room - 1, static_cast<std::size_t>(std::max<SQLLEN>(indicator, 0)) / unit);
     }
 
-    void TakeValue(TBoundColumn& bound)
+    void SetAttribute(SQLINTEGER attribute, SQLPOINTER value)
     {
-        const bool null = bound.Indicator == SQL_NULL_DATA;
-        bound.Integer = 0;
-        bound.DateTime = 0;
-        bound.Text = {};
-        if (null)
-            return;
-        switch (bound.Binding) {
-        case EBinding::None:
-            break;
-        case EBinding::Integer: {
-            SQLBIGINT value = 0;
-            std::memcpy(&value, bound.Buffer.data(), sizeof value);
-            bound.Integer = value;
-            break;
-        }
-        case EBinding::IntegerText:
-            bound.Integer = IntegerOfText(
-                std::string_view(bound.Buffer.data(), Received(bound.Indicator, bound.Buffer.size(), 1)));
-            break;
-        case EBinding::Text: {
-            const std::string_view text(bound.Buffer.data(),
-                                        Received(bound.Indicator, bound.Buffer.size(), 1));
-            bound.Text = text.substr(0, Utf8PrefixLength(text, bound.MaxBytes));
-            break;
-        }
-        case EBinding::WideText: {
-            const std::size_t room = bound.Buffer.size() / sizeof(char16_t);
-            bound.Utf8.clear();
-            AppendUtf8(bound.Utf8, reinterpret_cast<const char16_t*>(bound.Buffer.data()),
-                       Received(bound.Indicator, room, sizeof(char16_t)));
-            bound.Text = std::string_view(bound.Utf8).substr(0, Utf8PrefixLength(bound.Utf8, bound.MaxBytes));
-            break;
-        }
-        case EBinding::DateTime: {
-            SQL_TIMESTAMP_STRUCT value{};
-            std::memcpy(&value, bound.Buffer.data(), sizeof value);
-            bound.DateTime = DaysSince18991230(value);
-            break;
-        }
-        }
+        CheckOdbc(SQLSetStmtAttr(Statement.Get(), attribute, value, 0), Statement,
+                  "The statement could not be prepared for reading rows in blocks.");
     }
 };
 
@@ -146,6 +119,12 @@ void TDbRowStream::Open(const std::string& sql)
     try {
         d->Statement = NewStatement(d->Connection);
         d->Utf8Texts = IsFreeTdsDriver(d->Connection.Driver());
+        d->SetAttribute(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
+        d->SetAttribute(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(RowsetSize));
+        d->SetAttribute(SQL_ATTR_ROWS_FETCHED_PTR, &d->RowsFetched);
+        d->SetAttribute(SQL_ATTR_ROW_STATUS_PTR, d->RowStatus.data());
+        d->RowsFetched = 0;
+        d->Current = 0;
         const SQLSMALLINT columns = ExecuteToFirstColumns(d->Statement, sql);
         d->Columns = std::vector<TBoundColumn>(static_cast<std::size_t>(columns));
         for (SQLSMALLINT column = 0; column < columns; ++column)
@@ -207,31 +186,67 @@ bool TDbRowStream::Fetch()
 {
     if (!d->Statement)
         throw EDbError("Operation is not allowed when the object is closed.", "Torvane");
-    const SQLRETURN rc = SQLFetch(d->Statement.Get());
-    if (rc == SQL_NO_DATA)
-        return false;
-    CheckOdbc(rc, d->Statement, "The result could not be read.");
-    for (TBoundColumn& column : d->Columns)
-        d->TakeValue(column);
+    if (d->Current + 1 < d->RowsFetched) {
+        ++d->Current;
+    } else {
+        d->RowsFetched = 0;
+        d->Current = 0;
+        const SQLRETURN rc = SQLFetch(d->Statement.Get());
+        if (rc == SQL_NO_DATA)
+            return false;
+        CheckOdbc(rc, d->Statement, "The result could not be read.");
+        if (d->RowsFetched == 0)
+            return false;
+    }
+    // A row the driver could not read (a value it could not convert) fails the read.
+    if (d->RowStatus[d->Current] == SQL_ROW_ERROR)
+        throw OdbcError(d->Statement, "The result could not be read.");
     return true;
 }
 
 bool TDbRowStream::IsNull(int column) const
 {
-    return d->At(column).Indicator == SQL_NULL_DATA;
+    const EBinding binding = d->At(column).Binding;
+    if (binding == EBinding::None)
+        throw EDbError("The column " + d->At(column).Described.Name + " is not bound.", "Torvane");
+    return d->Indicator(d->Bound(column, binding)) == SQL_NULL_DATA;
 }
 
 std::int64_t TDbRowStream::Integer(int column) const
 {
-    return d->Bound(column, EBinding::Integer, EBinding::IntegerText).Integer;
+    const TBoundColumn& bound = d->Bound(column, EBinding::Integer, EBinding::IntegerText);
+    const SQLLEN indicator = d->Indicator(bound);
+    if (indicator == SQL_NULL_DATA)
+        return 0;
+    if (bound.Binding == EBinding::IntegerText)
+        return IntegerOfText(std::string_view(d->Element(bound), Impl::Received(indicator, bound.ElementBytes, 1)));
+    SQLBIGINT value = 0;
+    std::memcpy(&value, d->Element(bound), sizeof value);
+    return value;
 }
 
 std::string_view TDbRowStream::Text(int column) const
 {
-    return d->Bound(column, EBinding::Text, EBinding::WideText).Text;
+    TBoundColumn& bound = d->Bound(column, EBinding::Text, EBinding::WideText);
+    const SQLLEN indicator = d->Indicator(bound);
+    if (indicator == SQL_NULL_DATA)
+        return {};
+    if (bound.Binding == EBinding::Text) {
+        const std::string_view text(d->Element(bound), Impl::Received(indicator, bound.ElementBytes, 1));
+        return text.substr(0, Utf8PrefixLength(text, bound.MaxBytes));
+    }
+    bound.Utf8.clear();
+    AppendUtf8(bound.Utf8, reinterpret_cast<const char16_t*>(d->Element(bound)),
+               Impl::Received(indicator, bound.ElementBytes / sizeof(char16_t), sizeof(char16_t)));
+    return std::string_view(bound.Utf8).substr(0, Utf8PrefixLength(bound.Utf8, bound.MaxBytes));
 }
 
 double TDbRowStream::DateTime(int column) const
 {
-    return d->Bound(column, EBinding::DateTime).DateTime;
+    const TBoundColumn& bound = d->Bound(column, EBinding::DateTime);
+    if (d->Indicator(bound) == SQL_NULL_DATA)
+        return 0;
+    SQL_TIMESTAMP_STRUCT value{};
+    std::memcpy(&value, d->Element(bound), sizeof value);
+    return DaysSince18991230(value);
 }

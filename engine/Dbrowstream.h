@@ -1,7 +1,8 @@
 #pragma once
 // A query whose rows are read one after the other into bound buffers, for a result too
-// large to hold whole (the process snapshot of a busy server): nothing of a row outlives
-// the next Fetch. Columns are found by name once per statement and read by position.
+// large to hold whole (the process snapshot of a busy server): the driver fills a block
+// of rows at a time, and nothing of a row outlives the block. Columns are found by name
+// once per statement and read by position; a value is converted only when asked for.
 //
 // Texts come in the encoding the connection guarantees: UTF-8 from FreeTDS, which is
 // told ClientCharset=UTF-8, and wide characters from any other driver (converted here),
