@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -59,10 +58,7 @@ struct TDbConnection::Impl
     TOdbcHandle Connection; // allocated and connected while open
     std::atomic<bool> Open = false;
 
-    bool FreeTds() const
-    {
-        return QString::fromStdString(Driver).compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0;
-    }
+    bool FreeTds() const { return IsFreeTdsDriver(Driver); }
 
     void Disconnect()
     {
@@ -167,6 +163,22 @@ std::recursive_mutex& TDbConnection::RequestLock()
     return d->Lock;
 }
 
+TOdbcHandle NewStatement(TDbConnection& connection)
+{
+    TDbConnection::Impl& impl = *connection.d;
+    if (!impl.Open || !impl.Connection)
+        throw EDbError("Operation is not allowed when the object is closed.", "Torvane");
+    TOdbcHandle statement(SQL_HANDLE_STMT, impl.Connection.Get());
+    // FreeTDS waits one time-out for the answer, then sends a cancel and waits another
+    // for its acknowledgement; a server that stops answering is given up after both.
+    const int queryTimeout =
+        impl.FreeTds() ? (impl.Timeouts.QuerySeconds + 1) / 2 : impl.Timeouts.QuerySeconds;
+    CheckOdbc(SQLSetStmtAttr(statement.Get(), SQL_ATTR_QUERY_TIMEOUT,
+                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(queryTimeout)), 0),
+              statement, "The query time-out could not be set.");
+    return statement;
+}
+
 namespace {
 
 constexpr qint64 JulianDay18991230 = 2415019;
@@ -203,16 +215,6 @@ ECellKind KindOfColumn(SQLSMALLINT sqlType)
     default:
         return ECellKind::Text;
     }
-}
-
-double DaysSince18991230(const SQL_TIMESTAMP_STRUCT& ts)
-{
-    const QDate date(ts.year, ts.month, ts.day);
-    if (!date.isValid())
-        throw EDbError("The server sent a date that does not exist.", "Torvane");
-    const qint64 day = date.toJulianDay() - JulianDay18991230;
-    const double seconds = ts.hour * 3600.0 + ts.minute * 60.0 + ts.second + ts.fraction / 1e9;
-    return static_cast<double>(day) + seconds / 86400.0;
 }
 
 TCell ReadCell(const TOdbcHandle& statement, SQLUSMALLINT column, ECellKind kind)
@@ -271,13 +273,6 @@ TCell ReadCell(const TOdbcHandle& statement, SQLUSMALLINT column, ECellKind kind
     return cell;
 }
 
-std::string Lowered(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 } // namespace
 
 struct TDbQuery::Impl
@@ -295,13 +290,9 @@ struct TDbQuery::Impl
     {
         if (!Open || Current >= Rows.size())
             throw EDbError("Either BOF or EOF is True, or the current record has been deleted.", "Torvane");
-        // Called for every column of every row: compared in place, without a copy.
-        const auto found = std::find_if(ColumnNames.begin(), ColumnNames.end(), [&column](const std::string& name) {
-            return name.size() == column.size()
-                && std::equal(name.begin(), name.end(), column.begin(), [](char lower, char given) {
-                       return lower == static_cast<char>(std::tolower(static_cast<unsigned char>(given)));
-                   });
-        });
+        const auto found =
+            std::find_if(ColumnNames.begin(), ColumnNames.end(),
+                         [&column](const std::string& name) { return SameColumnName(name, column); });
         if (found == ColumnNames.end())
             throw EDbError("Item cannot be found in the collection corresponding to the requested name: " + column,
                            "Torvane");
@@ -310,35 +301,16 @@ struct TDbQuery::Impl
 
     void Run(const TOdbcHandle& statement)
     {
-        std::u16string sql = ToUtf16(CommandText);
-        SQLRETURN rc = SQLExecDirectW(statement.Get(), reinterpret_cast<SQLWCHAR*>(sql.data()),
-                                      static_cast<SQLINTEGER>(sql.size()));
-        if (rc == SQL_NO_DATA)
+        const SQLSMALLINT columns = ExecuteToFirstColumns(statement, CommandText);
+        if (columns == 0)
             return;
-        CheckOdbc(rc, statement, "The command could not be run.");
-        // Row counts, infos and USE come as results without columns before the data.
-        SQLSMALLINT columns = 0;
-        for (;;) {
-            CheckOdbc(SQLNumResultCols(statement.Get(), &columns), statement, "The result could not be read.");
-            if (columns > 0)
-                break;
-            rc = SQLMoreResults(statement.Get());
-            if (rc == SQL_NO_DATA)
-                return;
-            CheckOdbc(rc, statement, "The command could not be run.");
-        }
         std::vector<ECellKind> kinds;
         for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-            char16_t name[256] = {};
-            SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
-            SQLULEN size = 0;
-            CheckOdbc(SQLDescribeColW(statement.Get(), column, reinterpret_cast<SQLWCHAR*>(name),
-                                      static_cast<SQLSMALLINT>(std::size(name)), &nameLength, &sqlType, &size,
-                                      &digits, &nullable),
-                      statement, "The result could not be read.");
-            ColumnNames.push_back(Lowered(ToUtf8(name, std::min<std::size_t>(nameLength, std::size(name) - 1))));
-            kinds.push_back(KindOfColumn(sqlType));
+            TOdbcColumn described = DescribeColumn(statement, column);
+            ColumnNames.push_back(std::move(described.Name));
+            kinds.push_back(KindOfColumn(described.SqlType));
         }
+        SQLRETURN rc;
         while ((rc = SQLFetch(statement.Get())) != SQL_NO_DATA) {
             CheckOdbc(rc, statement, "The result could not be read.");
             std::vector<TCell> row;
@@ -370,20 +342,10 @@ const std::string& TDbQuery::CommandText() const
 void TDbQuery::Open()
 {
     Close();
-    TDbConnection::Impl& connection = *d->Connection.d;
-    const std::lock_guard guard(connection.Lock);
-    if (!connection.Open || !connection.Connection)
-        throw EDbError("Operation is not allowed when the object is closed.", "Torvane");
+    const std::lock_guard guard(d->Connection.RequestLock());
     // The statement handle goes before the lock does, which also discards whatever
     // the batch sends after the first result set.
-    TOdbcHandle statement(SQL_HANDLE_STMT, connection.Connection.Get());
-    // FreeTDS waits one time-out for the answer, then sends a cancel and waits another
-    // for its acknowledgement; a server that stops answering is given up after both.
-    const int queryTimeout = connection.FreeTds() ? (connection.Timeouts.QuerySeconds + 1) / 2
-                                                  : connection.Timeouts.QuerySeconds;
-    CheckOdbc(SQLSetStmtAttr(statement.Get(), SQL_ATTR_QUERY_TIMEOUT,
-                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(queryTimeout)), 0),
-              statement, "The query time-out could not be set.");
+    const TOdbcHandle statement = NewStatement(d->Connection);
     try {
         d->Run(statement);
     } catch (...) {
@@ -448,18 +410,7 @@ std::int64_t TDbQuery::AsLargeInt(const std::string& column) const
     case ECellKind::Text:
         break;
     }
-    // Text such as isnull(rtrim(blocked),0) yields; converted as the server would.
-    const auto first = cell.Text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return 0;
-    const auto last = cell.Text.find_last_not_of(" \t");
-    const char* begin = cell.Text.data() + first + (cell.Text[first] == '+' ? 1 : 0);
-    const char* end = cell.Text.data() + last + 1;
-    std::int64_t value = 0;
-    const auto [ptr, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || ptr != end)
-        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to an integer.", "Torvane");
-    return value;
+    return IntegerOfText(cell.Text);
 }
 
 std::string TDbQuery::AsString(const std::string& column) const

@@ -11,6 +11,8 @@
 
 #include "engine/Dberror.h"
 
+class TOdbcHandle;
+
 // How long the layer waits. The defaults (15 s to connect, 30 s for a query) let a
 // server that stops answering be seen as disconnected within about half a minute;
 // TORVANE_LOGIN_TIMEOUT and TORVANE_QUERY_TIMEOUT (seconds) override them.
@@ -67,7 +69,7 @@ public:
     std::recursive_mutex& RequestLock();
 
 private:
-    friend class TDbQuery;
+    friend TOdbcHandle NewStatement(TDbConnection& connection);
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -142,13 +142,18 @@ TServerAddress ParseServerName(const std::string& serverName)
     return address;
 }
 
+bool IsFreeTdsDriver(const std::string& driver)
+{
+    return Lowered(driver) == "freetds";
+}
+
 std::string TranslateConnectionString(const std::string& oleDbConnectionString,
                                       const std::string& driver)
 {
     const TConnectionKeywords keywords = ParseOleDbConnectionString(oleDbConnectionString);
     const std::string security = Lowered(Keyword(keywords, "Integrated Security"));
     const bool integrated = security == "sspi" || security == "true" || security == "yes";
-    const bool freeTds = Lowered(driver) == "freetds";
+    const bool freeTds = IsFreeTdsDriver(driver);
     const std::string dataSource = Keyword(keywords, "Data Source");
 
     std::string odbc = "Driver=" + QuoteOdbcValue(driver, false);

@@ -34,6 +34,10 @@ struct TServerAddress
 };
 TServerAddress ParseServerName(const std::string& serverName);
 
+// True for the FreeTDS driver, which TranslateConnectionString tells to send every text
+// as UTF-8 (ClientCharset=UTF-8); other drivers convert texts to the process's locale.
+bool IsFreeTdsDriver(const std::string& driver);
+
 // The ODBC connection string for the named driver. FreeTDS gets its own attribute names
 // (host and port apart, TDS 7.4, UTF-8 client character set); any other driver gets the
 // names of Microsoft's SQL Server drivers. Throws EDbError for a value the driver

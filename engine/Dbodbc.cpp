@@ -1,7 +1,10 @@
 #include "engine/Dbodbc.h"
 
+#include <QDate>
 #include <QString>
 
+#include <algorithm>
+#include <charconv>
 #include <utility>
 #include <vector>
 
@@ -133,4 +136,132 @@ std::u16string ToUtf16(const std::string& text)
 std::string ToUtf8(const char16_t* text, std::size_t length)
 {
     return QString::fromUtf16(text, static_cast<qsizetype>(length)).toStdString();
+}
+
+void AppendUtf8(std::string& out, const char16_t* text, std::size_t length)
+{
+    const auto put = [&out](char32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (std::size_t i = 0; i < length; ++i) {
+        const char16_t unit = text[i];
+        if (unit < 0xD800 || unit > 0xDFFF) {
+            put(unit);
+        } else if (unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            put(0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
+            ++i;
+        } else {
+            put(0xFFFD);
+        }
+    }
+}
+
+SQLSMALLINT ExecuteToFirstColumns(const TOdbcHandle& statement, const std::string& sql)
+{
+    std::u16string text = ToUtf16(sql);
+    SQLRETURN rc = SQLExecDirectW(statement.Get(), reinterpret_cast<SQLWCHAR*>(text.data()),
+                                  static_cast<SQLINTEGER>(text.size()));
+    if (rc == SQL_NO_DATA)
+        return 0;
+    CheckOdbc(rc, statement, "The command could not be run.");
+    for (;;) {
+        SQLSMALLINT columns = 0;
+        CheckOdbc(SQLNumResultCols(statement.Get(), &columns), statement, "The result could not be read.");
+        if (columns > 0)
+            return columns;
+        rc = SQLMoreResults(statement.Get());
+        if (rc == SQL_NO_DATA)
+            return 0;
+        CheckOdbc(rc, statement, "The command could not be run.");
+    }
+}
+
+TOdbcColumn DescribeColumn(const TOdbcHandle& statement, SQLUSMALLINT column)
+{
+    char16_t name[256] = {};
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    CheckOdbc(SQLDescribeColW(statement.Get(), column, reinterpret_cast<SQLWCHAR*>(name),
+                              static_cast<SQLSMALLINT>(std::size(name)), &nameLength, &sqlType, &size,
+                              &digits, &nullable),
+              statement, "The result could not be read.");
+    TOdbcColumn described;
+    described.Name =
+        ToUtf8(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
+                                           std::size(name) - 1));
+    std::transform(described.Name.begin(), described.Name.end(), described.Name.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    described.SqlType = sqlType;
+    return described;
+}
+
+bool SameColumnName(std::string_view lowered, std::string_view asked)
+{
+    return lowered.size() == asked.size() &&
+           std::equal(lowered.begin(), lowered.end(), asked.begin(), [](char lower, char given) {
+               return lower == (given >= 'A' && given <= 'Z' ? static_cast<char>(given - 'A' + 'a') : given);
+           });
+}
+
+bool IsTextType(SQLSMALLINT sqlType)
+{
+    switch (sqlType) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsDateTimeType(SQLSMALLINT sqlType)
+{
+    return sqlType == SQL_TYPE_TIMESTAMP || sqlType == SQL_TYPE_DATE || sqlType == SQL_DATETIME;
+}
+
+double DaysSince18991230(const SQL_TIMESTAMP_STRUCT& timestamp)
+{
+    constexpr qint64 JulianDay18991230 = 2415019;
+    const QDate date(timestamp.year, timestamp.month, timestamp.day);
+    if (!date.isValid())
+        throw EDbError("The server sent a date that does not exist.", "Torvane");
+    const qint64 day = date.toJulianDay() - JulianDay18991230;
+    const double seconds =
+        timestamp.hour * 3600.0 + timestamp.minute * 60.0 + timestamp.second + timestamp.fraction / 1e9;
+    return static_cast<double>(day) + seconds / 86400.0;
+}
+
+std::int64_t IntegerOfText(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return 0;
+    const auto last = text.find_last_not_of(" \t");
+    const char* begin = text.data() + first + (text[first] == '+' ? 1 : 0);
+    const char* end = text.data() + last + 1;
+    std::int64_t value = 0;
+    const auto [ptr, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || ptr != end)
+        throw EDbError("Conversion failed when converting the value '" + std::string(text) +
+                           "' to an integer.",
+                       "Torvane");
+    return value;
 }

@@ -1,13 +1,16 @@
 #pragma once
-// ODBC helpers private to the access layer: an owning handle, the translation of a
-// call's diagnostics into EDbError, and UTF-8 / UTF-16 conversions for the wide calls.
+// ODBC helpers private to the access layer: an owning handle, statements on a
+// connection, the translation of a call's diagnostics into EDbError, the conversions of
+// values the driver hands over, and UTF-8 / UTF-16 conversions for the wide calls.
 
 #include "engine/Dbaccess.h"
 
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 // Owns one ODBC handle and frees it when it goes; a connection handle must be
 // disconnected by its user first.
@@ -43,5 +46,37 @@ void CheckOdbc(SQLRETURN rc, const TOdbcHandle& handle, const std::string& what)
 // Splits "[FreeTDS][SQL Server]Login failed" into message and source.
 void SplitDiagnosticText(const std::string& text, std::string& message, std::string& source);
 
+// A statement on the open connection with the query time-out set; the caller holds the
+// connection's request lock. Throws EDbError when the connection is closed.
+TOdbcHandle NewStatement(TDbConnection& connection);
+
+// Runs the text on the statement and moves to its first result that has columns (row
+// counts, infos and USE come as results without columns before the data). The number of
+// columns; 0 when the batch sent no result with columns. Throws EDbError.
+SQLSMALLINT ExecuteToFirstColumns(const TOdbcHandle& statement, const std::string& sql);
+
+// A column of the current result: its name in lower case and its SQL type.
+struct TOdbcColumn
+{
+    std::string Name;
+    SQLSMALLINT SqlType = 0;
+};
+TOdbcColumn DescribeColumn(const TOdbcHandle& statement, SQLUSMALLINT column);
+
+// True when a column name as described (lower case) is the name asked for, in any case.
+bool SameColumnName(std::string_view lowered, std::string_view asked);
+
+bool IsTextType(SQLSMALLINT sqlType);
+bool IsDateTimeType(SQLSMALLINT sqlType);
+
+// Days since 1899-12-30 of a driver's timestamp; EDbError for a date that does not exist.
+double DaysSince18991230(const SQL_TIMESTAMP_STRUCT& timestamp);
+
+// A number the server sent as text (isnull(rtrim(blocked),0) yields one), converted as
+// the server would: blanks around it and a leading + are allowed. EDbError otherwise.
+std::int64_t IntegerOfText(std::string_view text);
+
 std::u16string ToUtf16(const std::string& text);
 std::string ToUtf8(const char16_t* text, std::size_t length);
+// Appends the UTF-8 form of UTF-16 text; a lone surrogate becomes U+FFFD.
+void AppendUtf8(std::string& out, const char16_t* text, std::size_t length);

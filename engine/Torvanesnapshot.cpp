@@ -1,6 +1,6 @@
 #include "engine/Torvanesnapshot.h"
 
-#include "engine/Commonfuncs.h"
+#include "engine/Dbrowstream.h"
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
 #include "model/Fixedtext.h"
@@ -8,8 +8,6 @@
 #include "model/Torvaneprocessthreads.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
-
-#include <vector>
 
 const char* const ProcessSnapshotSql =
     "SELECT spid as spid,\r\n"
@@ -48,75 +46,179 @@ const char* const ProcessSnapshotSql =
 
 namespace {
 
-template <std::size_t N> void ReadText(const TDbQuery& query, const char* column, char (&buffer)[N])
+// The 31 columns of the snapshot by their positions in this statement's result, bound
+// the way the snapshot reads them.
+struct TSnapshotColumns
 {
-    CopyFixedText(buffer, query.AsString(column));
-}
+    explicit TSnapshotColumns(TDbRowStream& stream) : Stream(stream) {}
 
-template <std::size_t N> void ReadDateTimeText(const TDbQuery& query, const char* column, char (&buffer)[N])
+    int Integer(const char* name) const
+    {
+        const int column = Stream.Column(name);
+        Stream.BindInteger(column);
+        return column;
+    }
+    int Text(const char* name, std::size_t width) const
+    {
+        const int column = Stream.Column(name);
+        Stream.BindText(column, width - 1); // the record's width holds the terminator
+        return column;
+    }
+    int DateTime(const char* name) const
+    {
+        const int column = Stream.Column(name);
+        Stream.BindDateTime(column);
+        return column;
+    }
+
+    TDbRowStream& Stream;
+    const int Spid = Integer("spid");
+    const int Ecid = Integer("ecid");
+    const int DatabaseName = Text("databasename", sizeof ProcessRecord::databasename);
+    const int LoginName = Text("loginame", sizeof ProcessRecord::loginame);
+    const int HostName = Text("hostname", sizeof ProcessRecord::hostname);
+    const int NtDomain = Text("nt_domain", sizeof ProcessRecord::nt_domain);
+    const int NtUserName = Text("nt_username", sizeof ProcessRecord::nt_username);
+    const int NetAddress = Text("net_address", sizeof ProcessRecord::net_address);
+    const int NetLibrary = Text("net_library", sizeof ProcessRecord::net_library);
+    const int Command = Text("cmd", sizeof ProcessRecord::cmd);
+    const int ProgramName = Text("program_name", sizeof ProcessRecord::program_name);
+    const int Blocked = Integer("blocked");
+    const int LoginTime = DateTime("login_time");
+    const int LastBatch = DateTime("last_batch");
+    const int Cpu = Integer("cpu_usage");
+    const int Memory = Integer("memusage");
+    const int PhysicalIo = Integer("physical_io");
+    const int OpenTran = Integer("open_tran");
+    const int WaitTime = Integer("waittime");
+    const int LastWaitType = Text("lastwaittype", LastWaitTypeSize);
+    const int WaitResource = Text("waitresource", WaitResourceSize);
+    const int HostProcess = Text("hostprocess", sizeof ProcessRecord::hostprocess);
+    const int CpuBusy = Integer("cpubusy");
+    const int CpuIdle = Integer("cpuidle");
+    const int PackReceived = Integer("packreceived");
+    const int PackSent = Integer("packsent");
+    const int PackErrors = Integer("packerrors");
+    const int TotalRead = Integer("totalread");
+    const int TotalWrite = Integer("totalwrite");
+    const int TotalErrors = Integer("totalerrors");
+    const int ServerTime = DateTime("servertime");
+};
+
+TDateTimeSeconds SecondsOrNone(const TDbRowStream& stream, int column)
 {
-    CopyFixedText(buffer, query.IsNull(column) ? std::string() : DateTimeToText(query.AsDateTime(column)));
+    return stream.IsNull(column) ? NoDateTime : SecondsOf(stream.DateTime(column));
 }
 
 } // namespace
 
-void ReadSnapshotRow(const TDbQuery& query, TSnapshotRow& row)
+void TProcessSnapshot::Read(TDbConnection& connection)
 {
-    ProcessRecord& record = row.Record;
-    record.spid = query.AsInteger("spid");
-    record.ecid = query.AsInteger("ecid");
-    ReadText(query, "databasename", record.databasename);
-    ReadText(query, "loginame", record.loginame);
-    ReadText(query, "hostname", record.hostname);
-    ReadText(query, "nt_domain", record.nt_domain);
-    ReadText(query, "nt_username", record.nt_username);
-    ReadText(query, "net_address", record.net_address);
-    ReadText(query, "cmd", record.cmd);
-    ReadText(query, "program_name", record.program_name);
-    record.blocked = query.AsInteger("blocked");
-    ReadDateTimeText(query, "login_time", record.login_time);
-    ReadDateTimeText(query, "last_batch", record.last_batch);
-    record.cpu_usage = query.AsLargeInt("cpu_usage");
-    record.memusage = query.AsLargeInt("memusage");
-    record.physical_io = query.AsLargeInt("physical_io");
-    record.open_tran = query.AsInteger("open_tran");
-    record.waittime = query.AsInteger("waittime");
-    ReadText(query, "net_library", record.net_library);
-    ReadText(query, "hostprocess", record.hostprocess);
-    ReadText(query, "lastwaittype", row.lastwaittype);
-    ReadText(query, "waitresource", row.waitresource);
+    Clear();
+    try {
+        TDbRowStream stream(connection);
+        stream.Open(ProcessSnapshotSql);
+        const TSnapshotColumns columns(stream);
+        if (!stream.Fetch())
+            throw EDbError("Either BOF or EOF is True, or the current record has been deleted.", "Torvane");
+        // The server-wide counters repeat on every row; the first row's count.
+        const auto int32 = [&stream](int column) {
+            return static_cast<std::int32_t>(stream.Integer(column));
+        };
+        ServerCounters.CpuBusy = stream.Integer(columns.CpuBusy);
+        ServerCounters.CpuIdle = stream.Integer(columns.CpuIdle);
+        ServerCounters.PackSent = int32(columns.PackSent);
+        ServerCounters.PackReceived = int32(columns.PackReceived);
+        ServerCounters.PackErrors = int32(columns.PackErrors);
+        ServerCounters.TotalRead = int32(columns.TotalRead);
+        ServerCounters.TotalWrite = int32(columns.TotalWrite);
+        ServerCounters.TotalErrors = int32(columns.TotalErrors);
+        ServerCounters.ServerTime = stream.DateTime(columns.ServerTime);
+        const int texts[TextFieldCount] = {columns.DatabaseName, columns.LoginName,    columns.HostName,
+                                           columns.NtDomain,     columns.NtUserName,   columns.NetAddress,
+                                           columns.Command,      columns.ProgramName,  columns.NetLibrary,
+                                           columns.HostProcess,  columns.LastWaitType, columns.WaitResource};
+        do {
+            TRow& row = Rows.emplace_back();
+            row.Spid = int32(columns.Spid);
+            row.Ecid = int32(columns.Ecid);
+            row.Blocked = int32(columns.Blocked);
+            row.OpenTran = int32(columns.OpenTran);
+            row.WaitTime = int32(columns.WaitTime);
+            row.Cpu = stream.Integer(columns.Cpu);
+            row.Memory = stream.Integer(columns.Memory);
+            row.PhysicalIo = stream.Integer(columns.PhysicalIo);
+            row.LoginTime = SecondsOrNone(stream, columns.LoginTime);
+            row.LastBatch = SecondsOrNone(stream, columns.LastBatch);
+            row.TextStart = static_cast<std::uint32_t>(Texts.size());
+            for (int field = 0; field < TextFieldCount; ++field) {
+                Texts += stream.Text(texts[field]);
+                row.TextEnd[field] = static_cast<std::uint16_t>(Texts.size() - row.TextStart);
+            }
+        } while (stream.Fetch());
+    } catch (...) {
+        Clear();
+        throw;
+    }
+}
+
+void TProcessSnapshot::Clear()
+{
+    ServerCounters = {};
+    Rows.clear();
+    Texts.clear();
+}
+
+std::string_view TProcessSnapshot::Text(const TRow& row, ETextField field) const
+{
+    const std::size_t begin = field == 0 ? 0 : row.TextEnd[field - 1];
+    return std::string_view(Texts).substr(row.TextStart + begin, row.TextEnd[field] - begin);
+}
+
+void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeTexts& texts) const
+{
+    const TRow& row = Rows[static_cast<std::size_t>(index)];
+    ProcessRecord& record = into.Record;
+    record.spid = row.Spid;
+    record.ecid = row.Ecid;
+    CopyFixedText(record.databasename, Text(row, DatabaseName));
+    CopyFixedText(record.loginame, Text(row, LoginName));
+    CopyFixedText(record.hostname, Text(row, HostName));
+    CopyFixedText(record.nt_domain, Text(row, NtDomain));
+    CopyFixedText(record.nt_username, Text(row, NtUserName));
+    CopyFixedText(record.net_address, Text(row, NetAddress));
+    CopyFixedText(record.cmd, Text(row, Command));
+    CopyFixedText(record.program_name, Text(row, ProgramName));
+    record.blocked = row.Blocked;
+    CopyFixedText(record.login_time, texts.Text(row.LoginTime));
+    CopyFixedText(record.last_batch, texts.Text(row.LastBatch));
+    record.cpu_usage = row.Cpu;
+    record.memusage = row.Memory;
+    record.physical_io = row.PhysicalIo;
+    record.open_tran = row.OpenTran;
+    record.waittime = row.WaitTime;
+    CopyFixedText(record.net_library, Text(row, NetLibrary));
+    CopyFixedText(record.hostprocess, Text(row, HostProcess));
+    CopyFixedText(into.lastwaittype, Text(row, LastWaitType));
+    CopyFixedText(into.waitresource, Text(row, WaitResource));
 }
 
 void TTorvaneThread::ProcessSnapshot()
 {
-    TDbQuery& snapshot = *SnapshotQuery;
-    // The server-wide counters repeat on every row; the first row's count.
-    const std::int64_t cpubusy = snapshot.AsLargeInt("cpubusy");
-    const std::int64_t cpuidle = snapshot.AsLargeInt("cpuidle");
-    const std::int32_t packsent = snapshot.AsInteger("packsent");
-    const std::int32_t packreceived = snapshot.AsInteger("packreceived");
-    const std::int32_t packerrors = snapshot.AsInteger("packerrors");
-    const std::int32_t totalread = snapshot.AsInteger("totalread");
-    const std::int32_t totalwrite = snapshot.AsInteger("totalwrite");
-    const std::int32_t totalerrors = snapshot.AsInteger("totalerrors");
-    const TDateTime serverTime = snapshot.AsDateTime("servertime");
-
-    // Every row is read before the first model object is touched: a row that cannot be
-    // read fails the refresh while the views still hold the last complete one.
-    std::vector<TSnapshotRow> rows;
-    while (!snapshot.Eof()) {
-        ReadSnapshotRow(snapshot, rows.emplace_back());
-        snapshot.Next();
-    }
-
-    ServerTime = serverTime;
+    const TProcessSnapshot& snapshot = Snapshot;
+    const TProcessSnapshot::TServerCounters& counters = snapshot.Counters();
     ServerPerformance->Disconnected = false;
     Users->BeginRefresh();
     Databases->BeginRefresh();
     UserProcesses->BeginRefresh();
     Threads->BeginRefresh();
     ServerPerformance->BeginSample();
-    for (const TSnapshotRow& row : rows) {
+    ServerTime = counters.ServerTime;
+
+    DateTimeTexts.NextRefresh();
+    TSnapshotRow row;
+    for (std::int32_t i = 0; i < snapshot.RowCount(); ++i) {
+        snapshot.GetRow(i, row, DateTimeTexts);
         const ProcessRecord& record = row.Record;
         Users->AddProcess(record);
         Databases->AddProcess(record);
@@ -130,9 +232,10 @@ void TTorvaneThread::ProcessSnapshot()
     Databases->EndRefresh();
     UserProcesses->EndRefresh();
     Threads->EndRefresh();
-    ServerPerformance->AddSample(ResponseTimeMs, Users->UserCount(), Users->SessionCount(), packsent,
-                                 packreceived, packerrors, totalread, totalwrite, totalerrors, cpubusy,
-                                 cpuidle);
+    ServerPerformance->AddSample(ResponseTimeMs, Users->UserCount(), Users->SessionCount(), counters.PackSent,
+                                 counters.PackReceived, counters.PackErrors, counters.TotalRead,
+                                 counters.TotalWrite, counters.TotalErrors, counters.CpuBusy,
+                                 counters.CpuIdle);
 
     // Sending a mail lets other main-thread work in; a Stop there means the owner is
     // about to destroy the model objects, so nothing of them is touched afterwards.
@@ -147,6 +250,5 @@ void TTorvaneThread::ProcessSnapshot()
             return;
     }
     ServerPerformance->WriteLogLine();
-    snapshot.Close();
     OwnerWindow->RefreshSlotView(SlotIndex);
 }

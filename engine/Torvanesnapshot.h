@@ -1,9 +1,16 @@
 #pragma once
-// The process snapshot: the query every refresh runs, and how one of its rows becomes a
-// ProcessRecord plus the two wait columns only the process threads take.
+// The process snapshot: the query every refresh runs, the snapshot the monitor thread
+// reads from it before the hand-over, and how one of its rows becomes a ProcessRecord
+// plus the two wait columns only the process threads take.
 
+#include "engine/Datetimetexts.h"
 #include "engine/Dbaccess.h"
 #include "model/Processrecord.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // The snapshot's SQL text, lines ended by CR LF.
 extern const char* const ProcessSnapshotSql;
@@ -15,7 +22,79 @@ struct TSnapshotRow
     char waitresource[WaitResourceSize] = {};
 };
 
-// Reads the 22 per-row columns of the query's current row by name. Texts too long for
-// their buffers are cut at a character boundary; a NULL text (a database without a
-// name, a missing login or date) is empty; the date-times become date-time texts.
-void ReadSnapshotRow(const TDbQuery& query, TSnapshotRow& row);
+// One refresh's snapshot, read whole on the monitor thread before the model sees any of
+// it, so that a failure while reading changes nothing. It keeps only what the model
+// takes: the server-wide counters of the first row, and for every row its numbers and
+// its texts, cut to their record widths at a character boundary and packed one after the
+// other; the two date-times stay numbers until the feed needs their texts. The monitor
+// thread keeps one and refills it every refresh, so a refresh allocates only when its
+// snapshot is the largest yet.
+class TProcessSnapshot
+{
+public:
+    struct TServerCounters
+    {
+        std::int64_t CpuBusy = 0;
+        std::int64_t CpuIdle = 0;
+        std::int32_t PackSent = 0;
+        std::int32_t PackReceived = 0;
+        std::int32_t PackErrors = 0;
+        std::int32_t TotalRead = 0;
+        std::int32_t TotalWrite = 0;
+        std::int32_t TotalErrors = 0;
+        TDateTime ServerTime = 0;
+    };
+
+    // Runs the snapshot query over the connection and reads every row, holding the
+    // connection until the last. Throws EDbError and is then empty; a snapshot without
+    // rows is an error too (the monitor's own connection is always a row).
+    void Read(TDbConnection& connection);
+
+    const TServerCounters& Counters() const { return ServerCounters; }
+    std::int32_t RowCount() const { return static_cast<std::int32_t>(Rows.size()); }
+
+    // Row `row` as the aggregations take it: the texts copied into the record, NULL texts
+    // empty, the date-times as texts (empty for NULL) made through `texts`.
+    void GetRow(std::int32_t row, TSnapshotRow& into, TDateTimeTexts& texts) const;
+
+private:
+    enum ETextField
+    {
+        DatabaseName,
+        LoginName,
+        HostName,
+        NtDomain,
+        NtUserName,
+        NetAddress,
+        Command,
+        ProgramName,
+        NetLibrary,
+        HostProcess,
+        LastWaitType,
+        WaitResource,
+        TextFieldCount
+    };
+
+    struct TRow
+    {
+        std::int32_t Spid;
+        std::int32_t Ecid;
+        std::int32_t Blocked;
+        std::int32_t OpenTran;
+        std::int32_t WaitTime;
+        std::int64_t Cpu;
+        std::int64_t Memory;
+        std::int64_t PhysicalIo;
+        TDateTimeSeconds LoginTime;
+        TDateTimeSeconds LastBatch;
+        std::uint32_t TextStart;               // in Texts
+        std::uint16_t TextEnd[TextFieldCount]; // from TextStart
+    };
+
+    std::string_view Text(const TRow& row, ETextField field) const;
+    void Clear();
+
+    TServerCounters ServerCounters;
+    std::vector<TRow> Rows;
+    std::string Texts;
+};

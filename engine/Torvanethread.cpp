@@ -23,22 +23,22 @@ struct TTorvaneThread::TSyncState
     bool WokenAfterStop = false; // the owner's last call is done: the object may go
 };
 
+// One step handed to the main thread; guarded by the hand-over's lock.
+struct TTorvaneThread::TSyncCall
+{
+    bool Running = false;
+    bool Done = false;
+    ESyncResult Result = ESyncResult::NotRun;
+};
+
 namespace {
 
 constexpr const char* ApplicationName = "VelquinMonitor";
 
-struct TSyncCall
-{
-    bool Running = false;
-    bool Done = false;
-    bool Succeeded = false;
-};
-
 } // namespace
 
 TTorvaneThread::TTorvaneThread()
-    : Connection(std::make_unique<TDbConnection>()), SnapshotQuery(std::make_unique<TDbQuery>(*Connection)),
-      Sync(std::make_shared<TSyncState>())
+    : Connection(std::make_unique<TDbConnection>()), Sync(std::make_shared<TSyncState>())
 {
     std::promise<void> finished;
     FinishedFuture = finished.get_future().share();
@@ -125,7 +125,6 @@ void TTorvaneThread::OpenConnection(TTorvaneOwner* ownerWindow, std::int32_t slo
         Connection->Close();
         throw;
     }
-    SnapshotQuery->SetCommandText(ProcessSnapshotSql);
 }
 
 void TTorvaneThread::StartRefreshTimer()
@@ -239,31 +238,36 @@ void TTorvaneThread::RunRefresh()
         return;
     }
     try {
-        TDbQuery probe(*Connection);
-        probe.SetCommandText("SELECT 1");
-        // The time runs from the probe's send: a main-thread command holding the
-        // connection is waited for first, so it never shows as a slow server.
-        const std::lock_guard request(Connection->RequestLock());
-        const std::uint32_t start = SystemClock().TickCount();
-        probe.Open();
-        ResponseTimeMs = static_cast<std::int32_t>(SystemClock().TickCount() - start);
-        probe.Close();
+        {
+            // The probe is timed from its sending: a main-thread command that holds the
+            // connection is waited for first, so it does not count as the server's time.
+            const std::lock_guard lock(Connection->RequestLock());
+            TDbQuery probe(*Connection);
+            probe.SetCommandText("SELECT 1");
+            const std::uint32_t start = SystemClock().TickCount();
+            probe.Open();
+            ResponseTimeMs = static_cast<std::int32_t>(SystemClock().TickCount() - start);
+        }
         // A thread being stopped spares the server the snapshot and ends sooner.
         if (Terminated())
             return;
-        SnapshotQuery->Open();
-    } catch (const std::exception&) {
+        Snapshot.Read(*Connection);
+    } catch (const EDbError&) {
         FailRefresh();
         return;
+    } catch (const std::exception& failure) {
+        // Not the server's fault (memory ran out reading a huge snapshot): the program's
+        // own error, and the next refresh tries again.
+        std::cerr << "Torvane: internal error while reading a snapshot: " << failure.what() << std::endl;
+        return;
     }
-    if (!Synchronize(&TTorvaneThread::ProcessSnapshot) && !Terminated()) {
-        SnapshotQuery->Close();
+    if (Synchronize(&TTorvaneThread::ProcessSnapshot) == ESyncResult::DatabaseError && !Terminated())
         FailRefresh();
-    }
 }
 
-// The probe, the snapshot or its hand-over failed: the server counts as lost until
-// Reconnect. The timer belongs to the main thread, so the hand-over turns it off.
+// The probe, the snapshot or its hand-over failed with a database error: the server
+// counts as lost until Reconnect. The timer belongs to the main thread, so the hand-over
+// turns it off.
 void TTorvaneThread::FailRefresh()
 {
     Disconnected = true;
@@ -288,13 +292,18 @@ void TTorvaneThread::HandleDisconnect()
         OwnerWindow->SendDisconnectAlert(SlotIndex);
 }
 
-bool TTorvaneThread::Synchronize(TMainThreadStep step)
+TTorvaneThread::ESyncResult TTorvaneThread::Synchronize(TMainThreadStep step)
 {
     QCoreApplication* const application = QCoreApplication::instance();
     const std::shared_ptr<TSyncState> sync = Sync;
     const auto call = std::make_shared<TSyncCall>();
-    if (!application || Terminated())
-        return false;
+    // The call is posted under the lock, and the main thread takes the lock before it
+    // runs it: so everything this thread did before posting, the call's own memory
+    // among it, is ordered before the main thread's work and before it frees the call,
+    // in a way ThreadSanitizer sees (Qt's own queue is not instrumented).
+    std::unique_lock lock(sync->Lock);
+    if (!application || sync->Terminated)
+        return ESyncResult::NotRun;
     QMetaObject::invokeMethod(
         application,
         [this, step, sync, call] {
@@ -304,29 +313,30 @@ bool TTorvaneThread::Synchronize(TMainThreadStep step)
                     return; // the monitor thread has left the hand-over; the object may be gone
                 call->Running = true;
             }
-            bool succeeded = true;
+            ESyncResult outcome = ESyncResult::Done;
             try {
                 (this->*step)();
             } catch (const EDbError&) {
                 // Only the server's failure counts as a lost server.
-                succeeded = false;
+                outcome = ESyncResult::DatabaseError;
             } catch (const std::exception& failure) {
                 // A fault of the program (a view, a mail) is reported as such and leaves
                 // the server's state alone.
+                outcome = ESyncResult::ProgramError;
                 std::cerr << "Torvane: internal error after a refresh: " << failure.what() << std::endl;
             } catch (...) {
+                outcome = ESyncResult::ProgramError;
                 std::cerr << "Torvane: internal error after a refresh" << std::endl;
             }
             {
                 const std::lock_guard guard(sync->Lock);
                 call->Running = false;
                 call->Done = true;
-                call->Succeeded = succeeded;
+                call->Result = outcome;
             }
             sync->Changed.notify_all();
         },
         Qt::QueuedConnection);
-    std::unique_lock lock(sync->Lock);
     sync->Changed.wait(lock, [&] { return call->Done || (sync->Terminated && !call->Running); });
-    return call->Done && call->Succeeded;
+    return call->Result;
 }

@@ -3,11 +3,15 @@
 // Torvanethreadcommands.cpp (statement text, input buffer and kills).
 //
 // The monitor thread of one connected server. It owns the server connection, the
-// prepared snapshot query and the refresh timer. The refresh timer (main thread) asks
-// for a refresh; the monitor thread wakes, times the one-row probe, opens the snapshot
-// and hands over to the main thread (Synchronize), where ProcessSnapshot feeds the
-// aggregations, the statistics, the alerts and the views. Only the main thread touches
-// the model objects, the timer and the owner.
+// snapshot and the refresh timer. The refresh timer (main thread) asks for a refresh;
+// the monitor thread wakes, times the one-row probe, reads the whole snapshot and hands
+// over to the main thread (Synchronize), where ProcessSnapshot feeds the aggregations,
+// the statistics, the alerts and the views. Only the main thread touches the model
+// objects, the timer and the owner.
+//
+// A database error in a refresh, on either thread, is a lost server: the disconnect path
+// runs. Any other error is the program's own: it is reported on standard error, the
+// step ends where it failed, and the server's state is left alone.
 //
 // Lifetime: construction starts the monitor thread, which waits for a wake-up. After
 // Stop and Wake the thread function returns and the object deletes itself; its owner
@@ -16,11 +20,12 @@
 
 #include "engine/Autoresetevent.h"
 #include "engine/Commonfuncs.h"
+#include "engine/Datetimetexts.h"
 #include "engine/Dbaccess.h"
 #include "engine/Torvaneowner.h"
+#include "engine/Torvanesnapshot.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -125,7 +130,15 @@ public:
 
 private:
     struct TSyncState;
+    struct TSyncCall;
     using TMainThreadStep = void (TTorvaneThread::*)();
+    enum class ESyncResult
+    {
+        Done,
+        DatabaseError, // the step raised EDbError
+        ProgramError,  // the step raised anything else, reported as the program's error
+        NotRun,        // the thread was stopped first
+    };
 
     ~TTorvaneThread();
     static void ThreadFunction(TTorvaneThread* thread, std::promise<void> finished);
@@ -136,13 +149,14 @@ private:
     void ProcessSnapshot();
     void HandleDisconnect();
     void DisconnectOnMainThread();
-    // Runs step on the main thread and waits for it. False when it did not run to its
-    // end: the thread was stopped first, or the step raised an error.
-    bool Synchronize(TMainThreadStep step);
+    // Runs step on the main thread and waits for it.
+    ESyncResult Synchronize(TMainThreadStep step);
     bool Terminated() const;
 
     std::unique_ptr<QTimer> RefreshTimer; // main thread only
-    const std::unique_ptr<TDbQuery> SnapshotQuery;
+    // Filled by the monitor thread, read by the main thread during the hand-over only.
+    TProcessSnapshot Snapshot;
+    TDateTimeTexts DateTimeTexts; // main thread only
     TAutoResetEvent WakeEvent;
     std::atomic<std::int32_t> RefreshRequest = 0;
     const std::shared_ptr<TSyncState> Sync;

@@ -36,6 +36,8 @@ public:
     bool Valid() const { return BufferValid; }
     int32_t Capacity() const { return BufferCapacity; }
     int32_t Count() const { return EntryCount; }
+    // The capacity growth cannot go beyond (NoLimit unless a caller set one).
+    int32_t CapacityLimit() const { return Limit; }
 
     void Append(const Entry& entry) { InsertAt(entry, EntryCount); }
 
@@ -74,29 +76,6 @@ public:
             ++kept;
         }
         EntryCount = kept;
-    }
-
-    // Merges `count` entries, source(0) .. source(count - 1) in ascending order, into the
-    // ascending entries; after(a, b) tells whether a sorts after b. Needs the room of
-    // Reserve(count). Works from the back, so every entry moves once.
-    template <class Source, class After> void MergeSorted(int32_t count, Source source, After after)
-    {
-        if (count <= 0 || int64_t{EntryCount} + count > BufferCapacity)
-            return;
-        Entry* const data = Data();
-        int32_t from = EntryCount - 1;
-        int32_t next = count - 1;
-        for (int32_t to = EntryCount + count - 1; next >= 0; --to) {
-            const Entry& added = source(next);
-            if (from >= 0 && after(data[from], added)) {
-                std::memcpy(data + to, data + from, sizeof(Entry));
-                --from;
-            } else {
-                std::memcpy(data + to, &added, sizeof(Entry));
-                --next;
-            }
-        }
-        EntryCount += count;
     }
 
     // Makes room for `extra` more entries, growing in steps of GrowthStep. False when the

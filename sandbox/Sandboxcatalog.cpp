@@ -90,24 +90,14 @@ const TSystemObject SystemObjects[] = {
     {-1071982231, "sp_executesql", "X"},
 };
 
-std::string Cut(const std::string& text, std::size_t width)
-{
-    if (text.size() <= width)
-        return text;
-    std::size_t end = width;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end; // never split a UTF-8 character
-    return text.substr(0, end);
-}
-
 Value Text(const std::string& text, std::size_t width)
 {
-    return Cut(text, width);
+    return CutToWidth(text, width);
 }
 
 Value OptionalText(const std::optional<std::string>& text, std::size_t width)
 {
-    return text ? Value{Cut(*text, width)} : Value{};
+    return text ? Value{CutToWidth(*text, width)} : Value{};
 }
 
 Value OptionalTime(const std::optional<double>& time)

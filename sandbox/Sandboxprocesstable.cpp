@@ -80,8 +80,10 @@ TProcessTable::TProcessTable(TScenario scenario, std::uint32_t seed, int scale)
     CountersData.connections = 4120;
     for (const TProcessDef& def : ScenarioData.processes)
         AddFromDef(def, false);
-    if (scale > 0)
-        GrowTo(std::min(scale, MaxSpid));
+    if (scale > 0) {
+        Scale = std::min(scale, MaxSpid);
+        GrowTo(Scale);
+    }
 }
 
 double TProcessTable::Now() const
@@ -459,7 +461,8 @@ void TProcessTable::Advance()
     }
     if (Chance(ScenarioData.rates.logoff))
         SimulatedLogoff();
-    if (Chance(ScenarioData.rates.logon))
+    // A scaled table keeps its size: whoever logs off is replaced by a new visitor.
+    if (Scale > 0 ? static_cast<int>(Table.size()) < Scale : Chance(ScenarioData.rates.logon))
         SimulatedLogon();
     if (Chance(ScenarioData.rates.block))
         SimulatedBlock();
@@ -538,7 +541,18 @@ void TProcessTable::SimulatedWorkers()
     if (busy.empty())
         return;
     TProcess* process = Find(busy[static_cast<std::size_t>(Uniform(0, static_cast<int>(busy.size()) - 1))]);
-    SetWorkers(*process, process->workers.empty() ? Uniform(2, 8) : Uniform(0, 8));
+    int count = process->workers.empty() ? Uniform(2, 8) : Uniform(0, 8);
+    if (Scale > 0) {
+        // A scaled table's parallel queries share a pool of worker threads (a fiftieth of
+        // its size), so its rows stay within a few percent of the processes asked for.
+        std::size_t workers = 0;
+        for (const auto& [spid, other] : Table)
+            workers += other.workers.size();
+        if (workers - process->workers.size() + static_cast<std::size_t>(count) >
+            static_cast<std::size_t>(Scale / 50))
+            count = 0;
+    }
+    SetWorkers(*process, count);
 }
 
 } // namespace sandbox

@@ -128,6 +128,7 @@ private:
     std::vector<bool> Used;
     TServerCounters CountersData;
     int NextKpid = 1000;
+    int Scale = 0; // the size a scaled table keeps; 0 for the scenario's own
 
     int AddFromDef(const TProcessDef& def, bool managed);
     int FreeSpid() const;

@@ -43,6 +43,17 @@ std::string NetAddressOf(const std::string& address)
     return buffer;
 }
 
+void FailLongResults(BatchResult& result, std::size_t rows)
+{
+    for (ResultItem& item : result.items) {
+        if (auto* set = std::get_if<ResultSet>(&item); set && set->rows.size() > rows) {
+            set->rows.resize(rows);
+            set->failureNumber = 8115;
+            set->failureText = "Arithmetic overflow error converting expression to data type int.";
+        }
+    }
+}
+
 } // namespace
 
 class TSandboxSimulation::TState
@@ -59,6 +70,7 @@ public:
     TProcessTable Table;
     TServerSwitches Switches;
     int ProbeDelayMs = 0;
+    int FailureAfterRows = -1;
     std::vector<BatchLogEntry> Log;
     std::function<void(int)> KilledHandler;
 };
@@ -162,6 +174,8 @@ BatchResult TSandboxSimulation::ExecuteBatch(int spid, const std::string& sql)
         table.CountPackets(1 + static_cast<int>(sql.size() / 4096), 1);
         TStatementRunner runner(table, State->Switches, spid);
         result = runner.Run(sql);
+        if (State->FailureAfterRows >= 0)
+            FailLongResults(result, static_cast<std::size_t>(State->FailureAfterRows));
         killed = runner.KilledClients();
         handler = State->KilledHandler;
     }
@@ -184,6 +198,12 @@ void TSandboxSimulation::SetProbeDelayMs(int ms)
         State->ProbeDelayMs = std::max(0, ms);
     }
     State->DelayChanged.notify_all();
+}
+
+void TSandboxSimulation::SetResultFailureAfterRows(int rows)
+{
+    const std::lock_guard<std::mutex> lock(State->Mutex);
+    State->FailureAfterRows = rows;
 }
 
 void TSandboxSimulation::SetStatementOffsetColumn(bool present)

@@ -105,6 +105,9 @@ public:
     void SetProbeDelayMs(int ms);                // delay on the one-row probe
     void SetStatementOffsetColumn(bool present); // sysprocesses has stmt_start
     void SetFnGetSqlPermission(bool granted);    // logins may execute fn_get_sql
+    // A result of more rows than this fails after that many with an arithmetic overflow,
+    // as a statement that fails while its rows stream; negative: results do not fail.
+    void SetResultFailureAfterRows(int rows);
     void SetCaseSensitive(bool on);              // variable names must match exactly
 
     int AddProcess(const ProcessSpec& spec); // the new spid, or 0 when the table is full

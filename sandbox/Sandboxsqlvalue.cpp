@@ -225,11 +225,14 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
             throw TSqlError(8115,
                             std::string("Arithmetic overflow error converting expression to data type ") +
                                 TypeName(to.type) + ".");
-        if (to.length > 0 && to.type != VType::Text && to.type != VType::NText &&
-            static_cast<int>(text.size()) > to.length)
-            text.resize(static_cast<std::size_t>(to.length));
-        if ((to.type == VType::Char || to.type == VType::NChar) && static_cast<int>(text.size()) < to.length)
-            text.append(static_cast<std::size_t>(to.length) - text.size(), ' ');
+        // Lengths count characters, as the server's do (text is held as UTF-8 here).
+        if (to.length > 0 && to.type != VType::Text && to.type != VType::NText)
+            text = CutToWidth(text, static_cast<std::size_t>(to.length));
+        if (to.type == VType::Char || to.type == VType::NChar) {
+            const std::size_t width = TextWidth(text);
+            if (static_cast<int>(width) < to.length)
+                text.append(static_cast<std::size_t>(to.length) - width, ' ');
+        }
         return text;
     }
     if (IsInteger(to.type)) {
@@ -551,6 +554,39 @@ std::string UpperAscii(std::string text)
     for (char& c : text)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+namespace {
+
+std::size_t Utf8Bytes(unsigned char lead)
+{
+    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+} // namespace
+
+std::size_t TextWidth(const std::string& text)
+{
+    std::size_t units = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t bytes = Utf8Bytes(static_cast<unsigned char>(text[at]));
+        units += bytes == 4 ? 2 : 1;
+        at += bytes;
+    }
+    return units;
+}
+
+std::string CutToWidth(const std::string& text, std::size_t width)
+{
+    std::size_t units = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t bytes = Utf8Bytes(static_cast<unsigned char>(text[at]));
+        units += bytes == 4 ? 2 : 1;
+        if (units > width)
+            return text.substr(0, at);
+        at += bytes;
+    }
     return text;
 }
 

@@ -64,6 +64,11 @@ Column ResultColumn(const std::string& name, const TTypeInfo& type);
 Value ResultValue(const Value& value, const TTypeInfo& type);
 
 std::string RTrim(const std::string& text);
+// A text's width as a char(n) or nchar(n) column counts it: UTF-16 units (a character
+// outside the Basic Multilingual Plane takes two; every other character one).
+std::size_t TextWidth(const std::string& text);
+// The text cut to at most width units, never inside a character.
+std::string CutToWidth(const std::string& text, std::size_t width);
 std::string UpperAscii(std::string text);
 
 } // namespace sandbox

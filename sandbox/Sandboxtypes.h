@@ -48,6 +48,10 @@ struct ResultSet
 {
     std::vector<Column> columns;
     std::vector<Row> rows;
+    // An error raised after the rows, ending the result the way a statement that fails
+    // while its rows stream does (no row count follows). Empty text: none.
+    int failureNumber = 0;
+    std::string failureText = {};
 };
 
 // An error (severity > 10) or an informational message (severity <= 10).

@@ -72,7 +72,15 @@ Bytes EncodeBatchResult(std::uint32_t tdsVersion, const TTdsServerIdentity& iden
             }
             try {
                 out.Results(*set);
-                out.Done(more | TdsDoneStatus::Count, TdsCurCmdSelect, set->rows.size());
+                if (set->failureText.empty()) {
+                    out.Done(more | TdsDoneStatus::Count, TdsCurCmdSelect, set->rows.size());
+                } else {
+                    Message failure;
+                    failure.number = set->failureNumber;
+                    failure.text = set->failureText;
+                    out.Message(failure);
+                    out.Done(more | TdsDoneStatus::Error);
+                }
             } catch (const ETdsEncodingError& e) {
                 Message error;
                 error.number = InternalErrorNumber;

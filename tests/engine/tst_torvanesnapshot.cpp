@@ -60,6 +60,7 @@ private Q_SLOTS:
     void rowValues_data();
     void rowValues();
     void dateTimesBecomeTexts();
+    void longTextsAreCutAtACharacterBoundary();
     void processSnapshotFeedsEverythingInOrder();
 
 private:
@@ -99,13 +100,13 @@ void TestTorvaneSnapshot::sqlTextLayout()
 
 std::vector<TSnapshotRow> TestTorvaneSnapshot::ReadRows(int spid)
 {
-    TDbQuery snapshot(*Connection);
-    snapshot.SetCommandText(ProcessSnapshotSql);
-    snapshot.Open();
+    TProcessSnapshot snapshot;
+    snapshot.Read(*Connection);
+    TDateTimeTexts texts;
     std::vector<TSnapshotRow> rows;
-    for (; !snapshot.Eof(); snapshot.Next()) {
+    for (int32_t i = 0; i < snapshot.RowCount(); ++i) {
         TSnapshotRow row;
-        ReadSnapshotRow(snapshot, row);
+        snapshot.GetRow(i, row, texts);
         if (row.Record.spid == spid)
             rows.push_back(row);
     }
@@ -167,6 +168,27 @@ void TestTorvaneSnapshot::dateTimesBecomeTexts()
     const double now = CurrentDateTime();
     QVERIFY(std::abs((now - *loginTime) * 86400 - 600) < 120);
     QVERIFY(std::abs((now - *lastBatch) * 86400 - 5) < 120);
+}
+
+void TestTorvaneSnapshot::longTextsAreCutAtACharacterBoundary()
+{
+    // 128 characters of two and of three bytes: the record keeps the whole characters
+    // that fit in its 131 bytes, never half of one.
+    sandbox::ProcessSpec spec;
+    spec.login = "longnames";
+    spec.programName = std::string(128 * 2, ' ');
+    spec.hostName = std::string();
+    for (int i = 0; i < 128; ++i) {
+        spec.programName.replace(static_cast<std::size_t>(i) * 2, 2, "\u00e9");
+        *spec.hostName += "\u20ac";
+    }
+    const int spid = Sandbox->Simulation().AddProcess(spec);
+    QVERIFY(spid > 0);
+    const std::vector<TSnapshotRow> read = ReadRows(spid);
+    QCOMPARE(int(read.size()), 1);
+    QCOMPARE(QString::fromUtf8(read.front().Record.program_name), QString(65, QChar(0xe9)));
+    QCOMPARE(QString::fromUtf8(read.front().Record.hostname), QString(43, QChar(0x20ac)));
+    QVERIFY(Sandbox->Simulation().RemoveProcess(spid));
 }
 
 void TestTorvaneSnapshot::processSnapshotFeedsEverythingInOrder()

@@ -1,14 +1,15 @@
 // The monitor thread and its refresh cycle, through the FreeTDS ODBC driver against
 // the sandbox server.
 
-#include "tests/support/Monitorfixture.h"
+#include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanethread.h"
+#include "model/Torvaneprocessuserprocesses.h"
+#include "model/Torvaneprocessusers.h"
 #include "settings/Registry.h"
+#include "settings/Torvanesettings.h"
+#include "tests/support/Monitorfixture.h"
 #include "tests/support/Sandboxfixture.h"
 #include "tests/support/Testscenario.h"
-#include "model/Torvaneprocessusers.h"
-#include "engine/Torvaneserverperformance.h"
-#include "settings/Torvanesettings.h"
-#include "engine/Torvanethread.h"
 
 #include <QtTest>
 
@@ -41,6 +42,9 @@ private Q_SLOTS:
     void lostServerTakesTheDisconnectPathOnce_data();
     void lostServerTakesTheDisconnectPathOnce();
     void errorOfAViewLeavesTheServerConnected();
+    void databaseErrorInsideTheHandOverDisconnects();
+    void probeIsTimedFromItsSending();
+    void failureWhileReadingChangesNothing();
     void runningTimeText();
 
 private:
@@ -302,6 +306,49 @@ void TestTorvaneThread::lostServerTakesTheDisconnectPathOnce()
     QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 1);
 }
 
+void TestTorvaneThread::probeIsTimedFromItsSending()
+{
+    // A main-thread command holds the connection (a slow kill): the probe waits for it
+    // before it is sent, and the wait is not the server's response time.
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
+    TMonitorFixture monitor;
+    QVERIFY(monitor.Connect(sandbox.ServerName(), false, "sa", "torvane", 100000, false));
+    {
+        const std::lock_guard command(monitor.Thread()->Connection->RequestLock());
+        monitor.Thread()->RequestRefresh();
+        QTest::qWait(1500);
+        QCOMPARE(sandbox.BatchCount(Probe), 0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.Refreshes(), 1, 20000);
+    QVERIFY2(monitor.Thread()->ResponseTimeMs < 1000,
+             QByteArray::number(monitor.Thread()->ResponseTimeMs.load()).constData());
+}
+
+void TestTorvaneThread::failureWhileReadingChangesNothing()
+{
+    // The server fails the snapshot after a few rows: the refresh is lost, but the model
+    // and the statistics keep the last complete refresh, only marked disconnected.
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
+    TMonitorFixture monitor;
+    QVERIFY(monitor.Connect(sandbox.ServerName(), false, "sa", "torvane", 100000));
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.Refreshes(), 1, 20000);
+    const std::string processes = monitor.UserProcesses->GetProcessTable();
+    const int users = monitor.Users->UserCount();
+    const auto history = monitor.ServerPerformance->History();
+    const auto sampleValid = monitor.ServerPerformance->SampleValid();
+
+    sandbox.Simulation().SetResultFailureAfterRows(3);
+    monitor.Thread()->RequestRefresh();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.Owner.Count("SendDisconnectAlert"), 1, 20000);
+    QVERIFY(monitor.ServerPerformance->Disconnected);
+    QCOMPARE(monitor.UserProcesses->GetProcessTable(), processes);
+    QCOMPARE(monitor.Users->UserCount(), users);
+    QVERIFY(monitor.ServerPerformance->History() == history);
+    QVERIFY(monitor.ServerPerformance->SampleValid() == sampleValid);
+}
+
 void TestTorvaneThread::errorOfAViewLeavesTheServerConnected()
 {
     // A fault of the program inside the hand-over (here a view that cannot be drawn) is
@@ -324,6 +371,32 @@ void TestTorvaneThread::errorOfAViewLeavesTheServerConnected()
     QVERIFY(!monitor.ServerPerformance->Disconnected);
     QVERIFY(monitor.Thread()->RefreshTimerActive());
     QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 0);
+}
+
+void TestTorvaneThread::databaseErrorInsideTheHandOverDisconnects()
+{
+    // A database error inside the hand-over is the server's failure: the disconnect path
+    // runs once, and after a reconnect the refreshes go on.
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
+    TMonitorFixture monitor;
+    bool failed = false;
+    monitor.Owner.OnCall = [&failed](const std::string& call) {
+        if (call == "RefreshSlotView" && !failed) {
+            failed = true;
+            throw EDbError("Communication link failure", "FreeTDS SQL Server");
+        }
+    };
+    QVERIFY(monitor.Connect(sandbox.ServerName(), false, "sa", "torvane", 100000));
+    TTorvaneThread& thread = *monitor.Thread();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.Owner.Count("SendDisconnectAlert"), 1, 20000);
+    QVERIFY(thread.Disconnected);
+    QVERIFY(!thread.RefreshTimerActive());
+    QVERIFY(thread.Reconnect());
+    const int refreshesBefore = monitor.Refreshes();
+    thread.RequestRefresh();
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.Refreshes() > refreshesBefore, 20000);
+    QCOMPARE(monitor.Owner.Count("SendDisconnectAlert"), 1);
 }
 
 void TestTorvaneThread::runningTimeText()

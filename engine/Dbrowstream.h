@@ -1,0 +1,59 @@
+#pragma once
+// A query whose rows are read one after the other into bound buffers, for a result too
+// large to hold whole (the process snapshot of a busy server): the driver fills a block
+// of rows at a time, and nothing of a row outlives the block. Columns are found by name
+// once per statement and read by position; a value is converted only when asked for.
+//
+// Texts come in the encoding the connection guarantees: UTF-8 from FreeTDS, which is
+// told ClientCharset=UTF-8, and wide characters from any other driver (converted here),
+// since such a driver would convert narrow texts to the process's locale and a service
+// running in the C locale would lose every character outside ASCII.
+
+#include "engine/Dbaccess.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class TDbRowStream
+{
+public:
+    explicit TDbRowStream(TDbConnection& connection);
+    ~TDbRowStream();
+    TDbRowStream(const TDbRowStream&) = delete;
+    TDbRowStream& operator=(const TDbRowStream&) = delete;
+
+    // Runs the text and opens its first result that has columns (none: no rows). From
+    // here until Close the stream holds the connection's request lock, so no other
+    // request comes between its rows. Throws EDbError.
+    void Open(const std::string& sql);
+    // Discards what is left of the result and gives the connection back.
+    void Close();
+
+    // The position of the result's column of this name, in any letter case; throws
+    // EDbError when there is none.
+    int Column(std::string_view name) const;
+
+    // How a column is read, set before the first Fetch. A text longer than maxBytes bytes
+    // of UTF-8 is cut at the last character boundary that fits; an integer column may
+    // also be sent as a text, which is converted as the server would.
+    void BindInteger(int column);
+    void BindText(int column, std::size_t maxBytes);
+    void BindDateTime(int column);
+
+    // Moves to the next row; false after the last. Throws EDbError.
+    bool Fetch();
+
+    // The current row's bound values: NULL reads as 0 or as an empty text. A text is good
+    // until the next Fetch.
+    bool IsNull(int column) const;
+    std::int64_t Integer(int column) const;
+    std::string_view Text(int column) const;
+    double DateTime(int column) const; // days since 1899-12-30
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
