@@ -244,10 +244,10 @@ BENCHMARK(BM_MainThreadPerRefresh_AllProcesses)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(8);
-BENCHMARK(BM_ClickUser)->Arg(32767)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ClickProcess)->Arg(32767)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ScrollProcesses)->Arg(32767)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TabSwitch)->Arg(32767)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ClickUser)->Arg(32767)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ClickProcess)->Arg(32767)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollProcesses)->Arg(32767)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TabSwitch)->Arg(32767)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
