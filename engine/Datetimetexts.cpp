@@ -1,6 +1,5 @@
 #include "engine/Datetimetexts.h"
 
-
 namespace {
 
 constexpr TDateTimeSeconds SecondsPerDay = 86400;
@@ -36,8 +35,8 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
         secondOfDay += SecondsPerDay;
         --days;
     }
-    const TDateTime value = EncodeDateTime(BaseDate().addDays(days),
-                                           QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
+    const TDateTime value = EncodeDateTime(
+        BaseDate().addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
     return Texts.emplace(seconds, TText{DateTimeToText(value), Refresh}).first->second.Text;
 }
 

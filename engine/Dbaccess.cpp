@@ -2,6 +2,8 @@
 
 #include "engine/Dbconnectionstring.h"
 #include "engine/Dbodbc.h"
+#include "engine/Freetdsconfig.h"
+#include "engine/Tlsprobe.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -14,6 +16,11 @@
 #include <cstdlib>
 #include <limits>
 #include <vector>
+
+namespace {
+// The longest wait of each step of the check that explains a failed connection.
+constexpr int ProbeSeconds = 5;
+} // namespace
 
 const char* const ConnectionStringTooLong =
     "The server name, login or password is too long: the connection string for the ODBC driver "
@@ -54,6 +61,7 @@ struct TDbConnection::Impl
     std::string ConnectionString;
     std::string Driver = DefaultOdbcDriver;
     TDbTimeouts Timeouts = TDbTimeouts::FromEnvironment();
+    TConnectionSecurity Security;
     TOdbcHandle Environment;
     TOdbcHandle Connection; // allocated and connected while open
     std::atomic<bool> Open = false;
@@ -70,10 +78,7 @@ struct TDbConnection::Impl
     }
 };
 
-TDbConnection::TDbConnection()
-    : d(std::make_unique<Impl>())
-{
-}
+TDbConnection::TDbConnection() : d(std::make_unique<Impl>()) {}
 
 TDbConnection::~TDbConnection()
 {
@@ -102,6 +107,12 @@ const std::string& TDbConnection::Driver() const
     return d->Driver;
 }
 
+void TDbConnection::SetSecurity(const TConnectionSecurity& security)
+{
+    const std::lock_guard guard(d->Lock);
+    d->Security = security;
+}
+
 void TDbConnection::SetTimeouts(const TDbTimeouts& timeouts)
 {
     const std::lock_guard guard(d->Lock);
@@ -127,9 +138,26 @@ void TDbConnection::Open()
     }
     TOdbcHandle connection(SQL_HANDLE_DBC, d->Environment.Get());
     CheckOdbc(SQLSetConnectAttr(connection.Get(), SQL_ATTR_LOGIN_TIMEOUT,
-                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)),
+                                0),
               connection, "The login time-out could not be set.");
-    std::u16string attributes = ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver));
+    const TDriverSecurity security = DriverSecurity(d->Security, d->FreeTds());
+    const TServerAddress address = ServerAddressOf(d->ConnectionString);
+    std::string section;
+    if (!security.FreeTdsCaFile.empty()) {
+        // FreeTDS takes the CA file only from a freetds.conf section, so the server's
+        // section there names the host too.
+        section = FreeTdsSectionName(address.Host, address.Instance, address.Port);
+        std::vector<std::pair<std::string, std::string>> lines = {{"host", address.Host}};
+        if (!address.Port.empty())
+            lines.emplace_back("port", address.Port);
+        else if (!address.Instance.empty())
+            lines.emplace_back("instance", address.Instance);
+        lines.emplace_back("ca file", security.FreeTdsCaFile);
+        WriteFreeTdsSection(section, lines);
+    }
+    std::u16string attributes =
+        ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver, security, section));
     // The call takes the length as a 16-bit count: a longer string would be refused by
     // the driver or, past 65,535, cut (a long wrong password that begins with the right
     // one would then log on). It is refused here instead, whole.
@@ -137,12 +165,18 @@ void TDbConnection::Open()
         throw EDbError(ConnectionStringTooLong, "Torvane");
     SQLWCHAR completed[1024];
     SQLSMALLINT completedLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(connection.Get(), nullptr,
-                                           reinterpret_cast<SQLWCHAR*>(attributes.data()),
-                                           static_cast<SQLSMALLINT>(attributes.size()), completed,
-                                           static_cast<SQLSMALLINT>(std::size(completed)), &completedLength,
-                                           SQL_DRIVER_NOPROMPT);
-    CheckOdbc(rc, connection, "The connection to the server could not be opened.");
+    const SQLRETURN rc = SQLDriverConnectW(
+        connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(attributes.data()),
+        static_cast<SQLSMALLINT>(attributes.size()), completed,
+        static_cast<SQLSMALLINT>(std::size(completed)), &completedLength, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        const EDbError error = OdbcError(connection, "The connection to the server could not be opened.");
+        const std::string explanation = ExplainTlsFailure(address, security, d->FreeTds(),
+                                                          std::min(d->Timeouts.LoginSeconds, ProbeSeconds));
+        if (explanation.empty())
+            throw error;
+        throw EDbError(error.Message + "\n\n" + explanation, error.Source);
+    }
     d->Connection = std::move(connection);
     d->Open = true;
 }
@@ -183,7 +217,14 @@ namespace {
 
 constexpr qint64 JulianDay18991230 = 2415019;
 
-enum class ECellKind { Null, Integer, Real, Text, DateTime };
+enum class ECellKind
+{
+    Null,
+    Integer,
+    Real,
+    Text,
+    DateTime
+};
 
 struct TCell
 {
@@ -250,16 +291,18 @@ TCell ReadCell(const TOdbcHandle& statement, SQLUSMALLINT column, ECellKind kind
         std::u16string text;
         char16_t chunk[2048];
         for (;;) {
-            const SQLRETURN rc = SQLGetData(statement.Get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+            const SQLRETURN rc =
+                SQLGetData(statement.Get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
             if (rc == SQL_NO_DATA)
                 break;
             CheckOdbc(rc, statement, "A column could not be read.");
             if (indicator == SQL_NULL_DATA)
                 break;
             const std::size_t room = std::size(chunk) - 1;
-            const std::size_t got = indicator == SQL_NO_TOTAL
-                ? room
-                : std::min(room, static_cast<std::size_t>(indicator) / sizeof(char16_t));
+            const std::size_t got =
+                indicator == SQL_NO_TOTAL
+                    ? room
+                    : std::min(room, static_cast<std::size_t>(indicator) / sizeof(char16_t));
             text.append(chunk, got);
             if (rc == SQL_SUCCESS)
                 break;
@@ -294,7 +337,8 @@ struct TDbQuery::Impl
             std::find_if(ColumnNames.begin(), ColumnNames.end(),
                          [&column](const std::string& name) { return SameColumnName(name, column); });
         if (found == ColumnNames.end())
-            throw EDbError("Item cannot be found in the collection corresponding to the requested name: " + column,
+            throw EDbError("Item cannot be found in the collection corresponding to the requested name: " +
+                               column,
                            "Torvane");
         return Rows[Current][static_cast<std::size_t>(found - ColumnNames.begin())];
     }
@@ -322,10 +366,7 @@ struct TDbQuery::Impl
     }
 };
 
-TDbQuery::TDbQuery(TDbConnection& connection)
-    : d(std::make_unique<Impl>(connection))
-{
-}
+TDbQuery::TDbQuery(TDbConnection& connection) : d(std::make_unique<Impl>(connection)) {}
 
 TDbQuery::~TDbQuery() = default;
 
@@ -448,9 +489,11 @@ double TDbQuery::AsDateTime(const std::string& column) const
     case ECellKind::Text:
         break;
     }
-    const QDateTime parsed = QDateTime::fromString(QString::fromStdString(cell.Text).trimmed(), Qt::ISODateWithMs);
+    const QDateTime parsed =
+        QDateTime::fromString(QString::fromStdString(cell.Text).trimmed(), Qt::ISODateWithMs);
     if (!parsed.isValid())
-        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to a date-time.", "Torvane");
-    return static_cast<double>(parsed.date().toJulianDay() - JulianDay18991230)
-        + parsed.time().msecsSinceStartOfDay() / 86400000.0;
+        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to a date-time.",
+                       "Torvane");
+    return static_cast<double>(parsed.date().toJulianDay() - JulianDay18991230) +
+           parsed.time().msecsSinceStartOfDay() / 86400000.0;
 }

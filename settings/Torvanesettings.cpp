@@ -4,15 +4,16 @@
 
 using namespace TorvaneSettings;
 
-namespace
-{
-std::optional<TAlertRule> ReadAlertRule(const TRegistryPaths& paths, const char* flag,
-                                        const char* count, const char* threshold)
+namespace {
+std::optional<TAlertRule> ReadAlertRule(const TRegistryPaths& paths, const char* flag, const char* count,
+                                        const char* threshold)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) ||
+        !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
         return std::nullopt;
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) || !registry.ReadBool(QString::fromLatin1(flag)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) ||
+        !registry.ReadBool(QString::fromLatin1(flag)))
         return std::nullopt;
     const auto samples = registry.ReadInteger(QString::fromLatin1(count));
     const auto limit = registry.ReadInteger(QString::fromLatin1(threshold));
@@ -33,13 +34,15 @@ std::optional<std::int32_t> ReadRefreshInterval(const TRegistryPaths& paths)
 bool ReadEmailAlertsEnabled(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts));
+    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) &&
+           registry.ReadBool(QString::fromLatin1(EmailAlerts));
 }
 
 bool ReadDisconnectAlertEnabled(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts)) &&
+    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) &&
+           registry.ReadBool(QString::fromLatin1(EmailAlerts)) &&
            registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) &&
            registry.ReadBool(QString::fromLatin1(ServerDisconnect));
 }
@@ -57,7 +60,8 @@ std::optional<TAlertRule> ReadResponseAlertRule(const TRegistryPaths& paths)
 std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) ||
+        !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
         return std::nullopt;
     if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)))
         return std::nullopt;
@@ -73,15 +77,31 @@ std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
 std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(Logging)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) ||
+        !registry.ReadBool(QString::fromLatin1(Logging)))
         return std::nullopt;
     if (!registry.OpenKeyReadOnly(QString::fromLatin1(LoggingKey)))
         return std::nullopt;
     const auto directory = registry.ReadString(QString::fromLatin1(LoggingDirectory));
     if (!directory)
         return std::nullopt;
-    return TLogSettings{*directory, registry.ReadInteger(QString::fromLatin1(RefreshCount))
-                                        .value_or(DefaultLogRefreshCount)};
+    return TLogSettings{
+        *directory, registry.ReadInteger(QString::fromLatin1(RefreshCount)).value_or(DefaultLogRefreshCount)};
+}
+
+TConnectionSecurity ReadConnectionSecurity(const TRegistryPaths& paths)
+{
+    TConnectionSecurity security;
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)))
+        return security;
+    if (const auto encrypt = registry.ReadInteger(QString::fromLatin1(Encrypt));
+        encrypt && *encrypt >= 0 && *encrypt <= 2)
+        security.Encrypt = static_cast<EEncrypt>(*encrypt);
+    if (registry.ValueExists(QString::fromLatin1(TrustServerCertificate)))
+        security.TrustServerCertificate = registry.ReadBool(QString::fromLatin1(TrustServerCertificate));
+    security.CAFile = registry.ReadString(QString::fromLatin1(CAFile)).value_or(QString());
+    return security;
 }
 
 std::optional<QString> SaveAllSettings(const TAllSettings& s, const TRegistryPaths& paths)
@@ -113,6 +133,19 @@ std::optional<QString> SaveAllSettings(const TAllSettings& s, const TRegistryPat
     const bool saved = UpdateHive(TRegistryRoot::LocalMachine, paths, [&](TRegistryHive& hive) {
         for (const auto& [key, value] : values)
             hive.SetValue(QString::fromLatin1(key), value);
+        const QString root = QString::fromLatin1(RootKey);
+        if (s.Security.Encrypt)
+            hive.SetValue(root, integer(Encrypt, static_cast<std::int32_t>(*s.Security.Encrypt)));
+        else
+            hive.DeleteValue(root, QString::fromLatin1(Encrypt));
+        if (s.Security.TrustServerCertificate)
+            hive.SetValue(root, integer(TrustServerCertificate, *s.Security.TrustServerCertificate));
+        else
+            hive.DeleteValue(root, QString::fromLatin1(TrustServerCertificate));
+        if (!s.Security.CAFile.isEmpty())
+            hive.SetValue(root, text(CAFile, s.Security.CAFile));
+        else
+            hive.DeleteValue(root, QString::fromLatin1(CAFile));
     });
     if (!saved)
         return std::nullopt;
