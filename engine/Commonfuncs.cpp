@@ -7,7 +7,8 @@
 #include <limits>
 #include <vector>
 
-namespace {
+namespace
+{
 constexpr double MsPerDay = 86400000.0;
 QDate BaseDate()
 {
@@ -313,6 +314,6 @@ std::string RunningTimeText(TDateTime serverTime, TDateTime serverStartTime)
     s %= 3600;
     const std::int64_t minutes = s / 60;
     const std::int64_t seconds = s % 60;
-    return "Running for " + std::to_string(days) + " days, " + std::to_string(hours) + " hours, " +
-           std::to_string(minutes) + " minutes and " + std::to_string(seconds) + " seconds";
+    return "Running for " + std::to_string(days) + " days, " + std::to_string(hours) + " hours, "
+           + std::to_string(minutes) + " minutes and " + std::to_string(seconds) + " seconds";
 }

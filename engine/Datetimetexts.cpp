@@ -1,5 +1,6 @@
 #include "engine/Datetimetexts.h"
 
+
 namespace {
 
 constexpr TDateTimeSeconds SecondsPerDay = 86400;
@@ -35,8 +36,8 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
         secondOfDay += SecondsPerDay;
         --days;
     }
-    const TDateTime value = EncodeDateTime(
-        BaseDate().addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
+    const TDateTime value = EncodeDateTime(BaseDate().addDays(days),
+                                           QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
     return Texts.emplace(seconds, TText{DateTimeToText(value), Refresh}).first->second.Text;
 }
 

@@ -78,7 +78,10 @@ struct TDbConnection::Impl
     }
 };
 
-TDbConnection::TDbConnection() : d(std::make_unique<Impl>()) {}
+TDbConnection::TDbConnection()
+    : d(std::make_unique<Impl>())
+{
+}
 
 TDbConnection::~TDbConnection()
 {
@@ -138,8 +141,7 @@ void TDbConnection::Open()
     }
     TOdbcHandle connection(SQL_HANDLE_DBC, d->Environment.Get());
     CheckOdbc(SQLSetConnectAttr(connection.Get(), SQL_ATTR_LOGIN_TIMEOUT,
-                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)),
-                                0),
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
               connection, "The login time-out could not be set.");
     const TDriverSecurity security = DriverSecurity(d->Security, d->FreeTds());
     const TServerAddress address = ServerAddressOf(d->ConnectionString);
@@ -217,14 +219,7 @@ namespace {
 
 constexpr qint64 JulianDay18991230 = 2415019;
 
-enum class ECellKind
-{
-    Null,
-    Integer,
-    Real,
-    Text,
-    DateTime
-};
+enum class ECellKind { Null, Integer, Real, Text, DateTime };
 
 struct TCell
 {
@@ -291,18 +286,16 @@ TCell ReadCell(const TOdbcHandle& statement, SQLUSMALLINT column, ECellKind kind
         std::u16string text;
         char16_t chunk[2048];
         for (;;) {
-            const SQLRETURN rc =
-                SQLGetData(statement.Get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+            const SQLRETURN rc = SQLGetData(statement.Get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
             if (rc == SQL_NO_DATA)
                 break;
             CheckOdbc(rc, statement, "A column could not be read.");
             if (indicator == SQL_NULL_DATA)
                 break;
             const std::size_t room = std::size(chunk) - 1;
-            const std::size_t got =
-                indicator == SQL_NO_TOTAL
-                    ? room
-                    : std::min(room, static_cast<std::size_t>(indicator) / sizeof(char16_t));
+            const std::size_t got = indicator == SQL_NO_TOTAL
+                ? room
+                : std::min(room, static_cast<std::size_t>(indicator) / sizeof(char16_t));
             text.append(chunk, got);
             if (rc == SQL_SUCCESS)
                 break;
@@ -337,8 +330,7 @@ struct TDbQuery::Impl
             std::find_if(ColumnNames.begin(), ColumnNames.end(),
                          [&column](const std::string& name) { return SameColumnName(name, column); });
         if (found == ColumnNames.end())
-            throw EDbError("Item cannot be found in the collection corresponding to the requested name: " +
-                               column,
+            throw EDbError("Item cannot be found in the collection corresponding to the requested name: " + column,
                            "Torvane");
         return Rows[Current][static_cast<std::size_t>(found - ColumnNames.begin())];
     }
@@ -366,7 +358,10 @@ struct TDbQuery::Impl
     }
 };
 
-TDbQuery::TDbQuery(TDbConnection& connection) : d(std::make_unique<Impl>(connection)) {}
+TDbQuery::TDbQuery(TDbConnection& connection)
+    : d(std::make_unique<Impl>(connection))
+{
+}
 
 TDbQuery::~TDbQuery() = default;
 
@@ -489,11 +484,9 @@ double TDbQuery::AsDateTime(const std::string& column) const
     case ECellKind::Text:
         break;
     }
-    const QDateTime parsed =
-        QDateTime::fromString(QString::fromStdString(cell.Text).trimmed(), Qt::ISODateWithMs);
+    const QDateTime parsed = QDateTime::fromString(QString::fromStdString(cell.Text).trimmed(), Qt::ISODateWithMs);
     if (!parsed.isValid())
-        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to a date-time.",
-                       "Torvane");
-    return static_cast<double>(parsed.date().toJulianDay() - JulianDay18991230) +
-           parsed.time().msecsSinceStartOfDay() / 86400000.0;
+        throw EDbError("Conversion failed when converting the value '" + cell.Text + "' to a date-time.", "Torvane");
+    return static_cast<double>(parsed.date().toJulianDay() - JulianDay18991230)
+        + parsed.time().msecsSinceStartOfDay() / 86400000.0;
 }

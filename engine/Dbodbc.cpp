@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-TOdbcHandle::TOdbcHandle(SQLSMALLINT type, SQLHANDLE parent) : HandleType(type)
+TOdbcHandle::TOdbcHandle(SQLSMALLINT type, SQLHANDLE parent)
+    : HandleType(type)
 {
     const SQLRETURN rc = SQLAllocHandle(type, parent, &Handle);
     if (!SQL_SUCCEEDED(rc)) {
@@ -114,8 +115,7 @@ EDbError OdbcError(const TOdbcHandle& handle, const std::string& fallback)
     const TDiagnosticRecord* best = &records.front();
     for (const TDiagnosticRecord& record : records) {
         const bool deeper = record.Components > best->Components;
-        const bool numbered =
-            record.Components == best->Components && best->Native == 0 && record.Native != 0;
+        const bool numbered = record.Components == best->Components && best->Native == 0 && record.Native != 0;
         if (deeper || numbered)
             best = &record;
     }

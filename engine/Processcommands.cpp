@@ -39,8 +39,7 @@ constexpr const char* StatementTextMiddle =
     "'declare @DatabaseName varchar(127)' + char(13) + char(10) \r\n"
     "if @hasdbaccess = 1 \r\n"
     "set @sql = @sql + 'use ' + quotename(@databasename) + char(13) + char(10)\r\n"
-    "set @sql = @sql + 'select @stmt_start = ceiling(cast(stmt_start as float)/2)+1,' + char(13) + char(10) "
-    "+\r\n"
+    "set @sql = @sql + 'select @stmt_start = ceiling(cast(stmt_start as float)/2)+1,' + char(13) + char(10) +\r\n"
     "'@stmt_end = ceiling(cast(stmt_end as float)/2),' + char(13) + char(10) +\r\n"
     "'@sql_handle = sql_handle' + char(13) + char(10) +\r\n"
     "'from master.dbo.sysprocesses' + char(13) + char(10) +\r\n"
@@ -61,8 +60,7 @@ constexpr const char* StatementTextTail =
     "'WHEN -1' + char(13) + char(10) +\r\n"
     "'THEN DATALENGTH(text)' + char(13) + char(10) +\r\n"
     "'ELSE' + char(13) + char(10) +\r\n"
-    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start + 2) end' "
-    "+ char(13) + char(10) + \r\n"
+    "'case when (@stmt_end - @stmt_start) < 1 then DATALENGTH(text) else (@stmt_end - @stmt_start + 2) end' + char(13) + char(10) + \r\n"
     "'END)' + char(13) + char(10) +\r\n"
     "'FROM ' + char(58) + char(58) + 'fn_get_sql(@sql_handle)' + char(13) + char(10) +\r\n"
     "'SELECT isnull(@stmt_start,0) as stmt_start,' + char(13) + char(10) +\r\n"
@@ -105,7 +103,8 @@ constexpr const char* KillCursorTail =
     "select 1 as aaa";
 
 // One filter line of the user kill; an empty value matches an empty or NULL column.
-std::string IsNullFilter(const std::string& emptyForm, const std::string& valueForm, const std::string& value)
+std::string IsNullFilter(const std::string& emptyForm, const std::string& valueForm,
+                         const std::string& value)
 {
     if (value.empty())
         return emptyForm + " = ''\r\n";
@@ -138,36 +137,27 @@ std::string StatementTextBatch(std::int32_t spid)
 
 std::string InputBufferBatch(std::int32_t spid)
 {
-    return "DBCC INPUTBUFFER (" + std::to_string(spid) +
-           ")\r\nIF @@RowCount = 0\r\nSELECT 'NONE' EventType,0 Parameters,'<No SQL Found>' EventInfo";
+    return "DBCC INPUTBUFFER (" + std::to_string(spid)
+        + ")\r\nIF @@RowCount = 0\r\nSELECT 'NONE' EventType,0 Parameters,'<No SQL Found>' EventInfo";
 }
 
 std::string KillProcessBatch(std::int32_t spid)
 {
     const std::string id = std::to_string(spid);
     return "declare @returncode int\r\n"
-           "if @@spid = " +
-           id +
-           "\r\n"
+           "if @@spid = " + id + "\r\n"
            "    set @returncode = -1\r\n"
-           "else if (select top 1 case when login_time = (select min(login_time) from sysprocesses where "
-           "spid < 10)\r\n"
+           "else if (select top 1 case when login_time = (select min(login_time) from sysprocesses where spid < 10)\r\n"
            "                     then 'Y'\r\n"
            "                     else 'N'\r\n"
            "                end\r\n"
            "         from sysprocesses\r\n"
-           "         where spid = " +
-           id +
-           ") = 'Y'\r\n"
+           "         where spid = " + id + ") = 'Y'\r\n"
            "    set @returncode = -2\r\n"
            "else\r\n"
            "begin\r\n"
-           "    if exists(select 1 from sysprocesses where spid = " +
-           id +
-           ")\r\n"
-           "        kill " +
-           id +
-           "\r\n"
+           "    if exists(select 1 from sysprocesses where spid = " + id + ")\r\n"
+           "        kill " + id + "\r\n"
            "    set @returncode = 1\r\n"
            "end\r\n"
            "select @returncode as returncode";
@@ -175,17 +165,18 @@ std::string KillProcessBatch(std::int32_t spid)
 
 std::string KillDatabaseProcessesBatch(const std::string& databaseName)
 {
-    return KillCursorHead + ("and dbid = db_id(" + SqlUnicodeLiteral(databaseName) + ")\r\n") +
-           KillCursorTail;
+    return KillCursorHead + ("and dbid = db_id(" + SqlUnicodeLiteral(databaseName) + ")\r\n")
+        + KillCursorTail;
 }
 
 std::string KillUserProcessesBatch(const std::string& loginName, const std::string& ntDomain,
                                    const std::string& ntUserName, const std::string& hostName)
 {
-    return KillCursorHead + ("and loginame = " + SqlUnicodeLiteral(loginName) + "\r\n") +
-           IsNullFilter("and isnull(nt_domain,'')", "and isnull(nt_domain,'')", ntDomain) +
-           IsNullFilter("and isnull(nt_username,'')", "and isnull(nt_username, '')", ntUserName) +
-           IsNullFilter("and isnull(hostname,'')", "and isnull(hostname,'')", hostName) + KillCursorTail;
+    return KillCursorHead + ("and loginame = " + SqlUnicodeLiteral(loginName) + "\r\n")
+        + IsNullFilter("and isnull(nt_domain,'')", "and isnull(nt_domain,'')", ntDomain)
+        + IsNullFilter("and isnull(nt_username,'')", "and isnull(nt_username, '')", ntUserName)
+        + IsNullFilter("and isnull(hostname,'')", "and isnull(hostname,'')", hostName)
+        + KillCursorTail;
 }
 
 std::string StatementDescription(const std::string& objectName, const std::string& encrypted,

@@ -9,8 +9,7 @@ QString PerformanceLogFileName(const QString& serverName)
     static constexpr char16_t Forbidden[] = u"\\/:*?\"<>|";
     QString name = serverName;
     for (QChar& c : name) {
-        if (c.unicode() < 0x20 ||
-            std::u16string_view(Forbidden).find(c.unicode()) != std::u16string_view::npos)
+        if (c.unicode() < 0x20 || std::u16string_view(Forbidden).find(c.unicode()) != std::u16string_view::npos)
             c = QLatin1Char('_');
     }
     return name;

@@ -10,7 +10,8 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+namespace
+{
 constexpr int Newest = TTorvaneServerPerformance::HistoryLength - 1;
 constexpr std::int64_t AlertRearmSeconds = 3600;
 
@@ -28,18 +29,17 @@ std::int32_t ToHistoryValue(double value)
 // Server counters wrap around; the difference taken modulo 2^32 stays right across a wrap.
 std::int32_t CounterDifference(std::int32_t current, std::int32_t previous)
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(current) -
-                                     static_cast<std::uint32_t>(previous));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(current) - static_cast<std::uint32_t>(previous));
 }
 
 std::int64_t LargeCounterDifference(std::int64_t current, std::int64_t previous)
 {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(current) -
-                                     static_cast<std::uint64_t>(previous));
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(current) - static_cast<std::uint64_t>(previous));
 }
 } // namespace
 
-TTorvaneServerPerformance::TTorvaneServerPerformance(const TClock& clock) : FClock(clock)
+TTorvaneServerPerformance::TTorvaneServerPerformance(const TClock& clock)
+    : FClock(clock)
 {
     FSampleTime.fill(FClock.Now());
 }
@@ -154,11 +154,11 @@ void TTorvaneServerPerformance::WriteLogLine()
     }
 
     const std::int32_t values[10] = {
-        FHistory[SeriesCpuBusy][Newest],      FHistory[SeriesResponse][Newest],
-        FHistory[SeriesUsers][Newest],        FHistory[SeriesSessions][Newest],
-        FHistory[SeriesPacketsSent][Newest],  FHistory[SeriesPacketsReceived][Newest],
-        FHistory[SeriesPacketErrors][Newest], FHistory[SeriesDiskReads][Newest],
-        FHistory[SeriesDiskWrites][Newest],   FHistory[SeriesDiskErrors][Newest],
+        FHistory[SeriesCpuBusy][Newest],       FHistory[SeriesResponse][Newest],
+        FHistory[SeriesUsers][Newest],         FHistory[SeriesSessions][Newest],
+        FHistory[SeriesPacketsSent][Newest],   FHistory[SeriesPacketsReceived][Newest],
+        FHistory[SeriesPacketErrors][Newest],  FHistory[SeriesDiskReads][Newest],
+        FHistory[SeriesDiskWrites][Newest],    FHistory[SeriesDiskErrors][Newest],
     };
     QFile file(path);
     std::string text = file.exists() ? std::string() : std::string(PerformanceLogHeader);
@@ -167,8 +167,8 @@ void TTorvaneServerPerformance::WriteLogLine()
         fail(file.errorString());
         return;
     }
-    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
-        !file.flush()) {
+    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())
+        || !file.flush()) {
         fail(file.errorString());
         return;
     }

@@ -19,19 +19,19 @@ public:
 
     enum TSeries
     {
-        SeriesResponse = 0, // milliseconds
+        SeriesResponse = 0,      // milliseconds
         SeriesUsers = 1,
         SeriesSessions = 2,
-        SeriesPacketsSent = 3, // per second, like the rest up to disk errors
+        SeriesPacketsSent = 3,   // per second, like the rest up to disk errors
         SeriesPacketsReceived = 4,
         SeriesPacketErrors = 5,
         SeriesDiskReads = 6,
         SeriesDiskWrites = 7,
         SeriesDiskErrors = 8,
-        SeriesCpuBusy = 9, // percent
+        SeriesCpuBusy = 9,       // percent
     };
 
-    using TSeriesHistory = std::array<std::int32_t, HistoryLength>; // [119] newest
+    using TSeriesHistory = std::array<std::int32_t, HistoryLength>;   // [119] newest
 
     // The clock must outlive the object.
     explicit TTorvaneServerPerformance(const TClock& clock = SystemClock());
@@ -44,10 +44,10 @@ public:
     void BeginSample();
     // The figures of one snapshot. The first sample stores the counters only; rates and
     // the CPU percentage come from the second on, over the time measured between them.
-    void AddSample(std::int32_t responseMs, std::int32_t users, std::int32_t sessions, std::int32_t packsent,
-                   std::int32_t packreceived, std::int32_t packerrors, std::int32_t totalread,
-                   std::int32_t totalwrite, std::int32_t totalerrors, std::int64_t cpubusy,
-                   std::int64_t cpuidle);
+    void AddSample(std::int32_t responseMs, std::int32_t users, std::int32_t sessions,
+                   std::int32_t packsent, std::int32_t packreceived, std::int32_t packerrors,
+                   std::int32_t totalread, std::int32_t totalwrite, std::int32_t totalerrors,
+                   std::int64_t cpubusy, std::int64_t cpuidle);
 
     // True when the alert is due: switched on in the settings (read at every call), the
     // newest samples all reach the threshold (at most HistoryLength of them; a count of

@@ -40,9 +40,8 @@ void MarkStatementUnavailable(std::string& objectName, std::string& encrypted, s
 
 } // namespace
 
-std::string TTorvaneThread::GetStatementText(std::int32_t spid, std::string& objectName,
-                                             std::string& encrypted, std::int32_t& stmtStart,
-                                             std::int32_t& stmtEnd)
+std::string TTorvaneThread::GetStatementText(std::int32_t spid, std::string& objectName, std::string& encrypted,
+                                             std::int32_t& stmtStart, std::int32_t& stmtEnd)
 {
     if (Disconnected)
         return {};

@@ -12,7 +12,8 @@ namespace sandbox {
 
 TSandboxServer::TSandboxServer(const ScenarioOptions& options)
     : FSimulation(options), FTds(std::make_unique<TTdsServer>(FSimulation)),
-      FBrowse(std::make_unique<TBrowseResponder>()), FControl(std::make_unique<TSandboxControl>(*this)),
+      FBrowse(std::make_unique<TBrowseResponder>()),
+      FControl(std::make_unique<TSandboxControl>(*this)),
       FControlPort(std::make_unique<TSandboxControlPort>(*FControl))
 {
     FSimulation.SetKilledHandler([this](int spid) { FTds->DropSession(spid); });

@@ -4,16 +4,15 @@
 
 using namespace TorvaneSettings;
 
-namespace {
-std::optional<TAlertRule> ReadAlertRule(const TRegistryPaths& paths, const char* flag, const char* count,
-                                        const char* threshold)
+namespace
+{
+std::optional<TAlertRule> ReadAlertRule(const TRegistryPaths& paths, const char* flag,
+                                        const char* count, const char* threshold)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) ||
-        !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
         return std::nullopt;
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) ||
-        !registry.ReadBool(QString::fromLatin1(flag)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) || !registry.ReadBool(QString::fromLatin1(flag)))
         return std::nullopt;
     const auto samples = registry.ReadInteger(QString::fromLatin1(count));
     const auto limit = registry.ReadInteger(QString::fromLatin1(threshold));
@@ -34,15 +33,13 @@ std::optional<std::int32_t> ReadRefreshInterval(const TRegistryPaths& paths)
 bool ReadEmailAlertsEnabled(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) &&
-           registry.ReadBool(QString::fromLatin1(EmailAlerts));
+    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts));
 }
 
 bool ReadDisconnectAlertEnabled(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) &&
-           registry.ReadBool(QString::fromLatin1(EmailAlerts)) &&
+    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts)) &&
            registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) &&
            registry.ReadBool(QString::fromLatin1(ServerDisconnect));
 }
@@ -60,8 +57,7 @@ std::optional<TAlertRule> ReadResponseAlertRule(const TRegistryPaths& paths)
 std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) ||
-        !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
         return std::nullopt;
     if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)))
         return std::nullopt;
@@ -77,8 +73,7 @@ std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
 std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
 {
     TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) ||
-        !registry.ReadBool(QString::fromLatin1(Logging)))
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(Logging)))
         return std::nullopt;
     if (!registry.OpenKeyReadOnly(QString::fromLatin1(LoggingKey)))
         return std::nullopt;

@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <optional>
 
-namespace TorvaneSettings {
+namespace TorvaneSettings
+{
 // Key paths relative to HKEY_LOCAL_MACHINE.
 inline constexpr const char* RootKey = "\\SOFTWARE\\Velquin\\Torvane";
 inline constexpr const char* AlertsKey = "\\SOFTWARE\\Velquin\\Torvane\\Alerts";
@@ -51,8 +52,8 @@ inline constexpr std::int32_t DefaultLogRefreshCount = 1;
 } // namespace TorvaneSettings
 
 // The saved interval in seconds; empty when none is saved (the caller keeps its own).
-std::optional<std::int32_t>
-ReadRefreshInterval(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+std::optional<std::int32_t> ReadRefreshInterval(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
 
 // "EmailAlerts" present and true.
 bool ReadEmailAlertsEnabled(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
@@ -69,21 +70,22 @@ struct TAlertRule
 // Empty unless e-mail alerts and the alert's own switch are on and both of its numbers
 // are saved: a switch saved without its numbers (a save the dialog stopped half-way)
 // raises no alert.
-std::optional<TAlertRule> ReadCpuAlertRule(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
-std::optional<TAlertRule>
-ReadResponseAlertRule(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+std::optional<TAlertRule> ReadCpuAlertRule(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+std::optional<TAlertRule> ReadResponseAlertRule(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
 
 struct TSmtpSettings
 {
     QString Host;
-    QString UserId; // empty when not saved
+    QString UserId;      // empty when not saved
     QString Sender;
-    QString Recipient; // "AlertEmails"
+    QString Recipient;   // "AlertEmails"
 };
 // Empty unless e-mail alerts are on and "SMTPHost", "SMTPSender" and "AlertEmails" all
 // exist (empty strings count as existing).
-std::optional<TSmtpSettings>
-ReadSmtpSettings(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+std::optional<TSmtpSettings> ReadSmtpSettings(
+    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
 
 struct TLogSettings
 {
