@@ -1,6 +1,6 @@
 // torvane-sandbox: the simulated SQL Server as a standalone program for the demo and
-// for scripts. Prints "port N", "control N" and "browse N" (the UDP port of its server
-// browser) on its first three lines, then serves until SIGINT or SIGTERM.
+// for scripts; with a certificate and key it encrypts connections. Prints "port N", "control N" and "browse
+// N" (the UDP port of its server browser) on its first three lines, then serves until SIGINT or SIGTERM.
 
 #include "sandbox/Sandboxserver.h"
 
@@ -13,8 +13,9 @@
 
 namespace {
 
-const char Usage[] = "usage: torvane-sandbox [--port N] [--control-port N] [--browse-port N] [--seed N] [--scenario FILE] "
-                     "[--scale N] [--case-sensitive] [--tls-cert FILE --tls-key FILE [--encryption offered|required]]\n";
+const char Usage[] =
+    "usage: torvane-sandbox [--port N] [--control-port N] [--browse-port N] [--seed N] [--scenario FILE] "
+    "[--scale N] [--case-sensitive] [--tls-cert FILE --tls-key FILE [--encryption offered|required]]\n";
 
 struct Options
 {
@@ -25,6 +26,7 @@ struct Options
     std::string tlsCertificate;
     std::string tlsKey;
     bool encryptionRequired = true;
+    bool encryptionGiven = false;
 };
 
 long ParseNumber(const std::string& option, const std::string& text, long low, long high)
@@ -71,13 +73,16 @@ Options ParseOptions(int argc, char** argv)
             options.tlsCertificate = value;
         else if (option == "--tls-key")
             options.tlsKey = value;
-        else if (option == "--encryption" && (value == "offered" || value == "required"))
+        else if (option == "--encryption" && (value == "offered" || value == "required")) {
             options.encryptionRequired = value == "required";
-        else
+            options.encryptionGiven = true;
+        } else
             throw std::invalid_argument("unknown option: " + option);
     }
     if (options.tlsCertificate.empty() != options.tlsKey.empty())
         throw std::invalid_argument("--tls-cert and --tls-key go together");
+    if (options.encryptionGiven && options.tlsCertificate.empty())
+        throw std::invalid_argument("--encryption needs --tls-cert and --tls-key");
     return options;
 }
 
