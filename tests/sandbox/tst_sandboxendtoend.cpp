@@ -571,7 +571,7 @@ void TestSandboxEndToEnd::standaloneProgramEncrypts()
                   {"--tls-cert", certificates.CaFile(), "--tls-key", certificates.KeyFile()});
     QVERIFY(refused.waitForFinished(30000));
     QCOMPARE(refused.exitCode(), 1);
-    QVERIFY2(refused.readAll().contains("does not belong to the certificate"),
+    QVERIFY2(refused.readAll().contains("cannot use the private key"),
              "a key of another certificate");
 
     QProcess program;
