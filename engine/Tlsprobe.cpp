@@ -220,12 +220,14 @@ std::string CheckHandshake(const TProbeSocket& socket, const TServerAddress& add
     BIO_set_mem_eof_return(in, -1);
     SSL_set_bio(ssl.get(), in, out);
     SSL_set_connect_state(ssl.get());
-    if (security.ValidateCertificate) {
-        X509_VERIFY_PARAM* check = SSL_get0_param(ssl.get());
-        if (X509_VERIFY_PARAM_set1_ip_asc(check, address.Host.c_str()) != 1)
-            SSL_set1_host(ssl.get(), address.Host.c_str());
+    // A name is checked as a host name and sent as the server's name; an address is
+    // checked as an address, and a server name is never an address.
+    const bool isAddress =
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), address.Host.c_str()) == 1;
+    if (!isAddress) {
+        SSL_set1_host(ssl.get(), address.Host.c_str());
+        SSL_set_tlsext_host_name(ssl.get(), address.Host.c_str());
     }
-    SSL_set_tlsext_host_name(ssl.get(), address.Host.c_str());
     for (;;) {
         const int rc = SSL_do_handshake(ssl.get());
         const int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl.get(), rc);
@@ -260,9 +262,11 @@ std::string ExplainTlsFailure(const TServerAddress& address, const TDriverSecuri
     if (!address.Instance.empty() && address.Port.empty())
         return {};
     const TProbeSocket socket(address, timeoutSeconds * 1000);
-    const std::uint8_t offered = security.Encrypt == EEncrypt::Off        ? EncryptNotSupported
-                                 : security.Encrypt == EEncrypt::Required ? EncryptOn
-                                                                          : EncryptOff;
+    // What the driver offers: FreeTDS switched off cannot encrypt at all, Microsoft's
+    // drivers switched off still encrypt the login, and everything when the server insists.
+    const std::uint8_t offered = security.Encrypt == EEncrypt::Required         ? EncryptOn
+                                 : security.Encrypt == EEncrypt::Off && freeTds ? EncryptNotSupported
+                                                                                : EncryptOff;
     if (!socket || !socket.Send(Prelogin(offered)))
         return {};
     const auto answer = socket.ReceiveMessage();
@@ -273,5 +277,9 @@ std::string ExplainTlsFailure(const TServerAddress& address, const TDriverSecuri
         return *server == EncryptRequired ? TlsServerRequiresEncryption : std::string();
     if (*server == EncryptNotSupported)
         return offered == EncryptOn ? TlsServerCannotEncrypt : std::string();
-    return CheckHandshake(socket, address, security, freeTds);
+    TDriverSecurity checked = security;
+    // Microsoft's drivers check no certificate when only the login is encrypted.
+    if (!freeTds && offered == EncryptOff && *server == EncryptOff)
+        checked.ValidateCertificate = false;
+    return CheckHandshake(socket, address, checked, freeTds);
 }
