@@ -1,6 +1,10 @@
 #include "engine/Connectionsecurity.h"
 
+#include "engine/Dbconnectionstring.h"
+
 #include <QDebug>
+
+#include <QRegularExpression>
 
 #include <cstdlib>
 
@@ -17,6 +21,15 @@ void Refuse(const char* name, const QString& value, const char* accepted)
     // A mistyped value must not silently weaken or change how servers are reached.
     qWarning().noquote() << QStringLiteral("%1=%2 is refused: it takes %3. The saved setting is used.")
                                 .arg(QString::fromLatin1(name), value, QString::fromLatin1(accepted));
+}
+
+// Microsoft's ODBC Driver 18 made encryption with a checked certificate the default.
+bool EncryptsByDefault(const std::string& driver)
+{
+    static const QRegularExpression Version(QStringLiteral("ODBC Driver (\\d+) for SQL Server"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = Version.match(QString::fromStdString(driver));
+    return match.hasMatch() && match.captured(1).toInt() >= 18;
 }
 
 } // namespace
@@ -47,10 +60,10 @@ TConnectionSecurity ChosenConnectionSecurity()
     return security;
 }
 
-TDriverSecurity DriverSecurity(const TConnectionSecurity& settings, bool freeTds)
+TDriverSecurity DriverSecurity(const TConnectionSecurity& settings, const std::string& driverName)
 {
     TDriverSecurity driver;
-    if (freeTds) {
+    if (IsFreeTdsDriver(driverName)) {
         driver.Encrypt = settings.Encrypt.value_or(EEncrypt::WhenOffered);
         // Naming a CA file asks for the certificate to be checked against it.
         driver.ValidateCertificate =
@@ -66,8 +79,11 @@ TDriverSecurity DriverSecurity(const TConnectionSecurity& settings, bool freeTds
         driver.Attributes.emplace_back("Encryption", encryption);
         return driver;
     }
-    driver.Encrypt = settings.Encrypt.value_or(EEncrypt::Required);
-    driver.ValidateCertificate = !settings.TrustServerCertificate.value_or(false);
+    const bool byDefault = EncryptsByDefault(driverName);
+    driver.Encrypt = settings.Encrypt.value_or(byDefault ? EEncrypt::Required : EEncrypt::Off);
+    // The earlier drivers check the certificate only when told to encrypt.
+    driver.ValidateCertificate =
+        !settings.TrustServerCertificate.value_or(!byDefault && driver.Encrypt != EEncrypt::Required);
     if (settings.Encrypt) {
         const char* encrypt = *settings.Encrypt == EEncrypt::Off        ? "no"
                               : *settings.Encrypt == EEncrypt::Required ? "yes"

@@ -1,9 +1,10 @@
 #pragma once
 // Connection security as the next connection uses it, and what each ODBC driver is told
 // to do about it. FreeTDS encrypts when the server offers and checks no certificate
-// unless it is given a CA file; Microsoft's ODBC Driver 18 encrypts and checks the
-// certificate against the system's trust store unless told otherwise, and takes no CA
-// file.
+// unless it is given a CA file; Microsoft's ODBC Driver 18 (and later) encrypts and
+// checks the certificate against the system's trust store unless told otherwise, while
+// its earlier drivers encrypt only the login unless told otherwise; none of Microsoft's
+// takes a CA file.
 
 #include "settings/Torvanesettings.h"
 
@@ -28,4 +29,5 @@ struct TDriverSecurity
     // The attributes that say so in the driver's connection string, in order.
     std::vector<std::pair<std::string, std::string>> Attributes;
 };
-TDriverSecurity DriverSecurity(const TConnectionSecurity& settings, bool freeTds);
+// driver: the ODBC driver's name as registered ("FreeTDS", "ODBC Driver 18 for SQL Server").
+TDriverSecurity DriverSecurity(const TConnectionSecurity& settings, const std::string& driver);

@@ -143,7 +143,7 @@ void TDbConnection::Open()
     CheckOdbc(SQLSetConnectAttr(connection.Get(), SQL_ATTR_LOGIN_TIMEOUT,
                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
               connection, "The login time-out could not be set.");
-    const TDriverSecurity security = DriverSecurity(d->Security, d->FreeTds());
+    const TDriverSecurity security = DriverSecurity(d->Security, d->Driver);
     const TServerAddress address = ServerAddressOf(d->ConnectionString);
     std::string section;
     if (!security.FreeTdsCaFile.empty()) {
@@ -173,6 +173,8 @@ void TDbConnection::Open()
         static_cast<SQLSMALLINT>(std::size(completed)), &completedLength, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         const EDbError error = OdbcError(connection, "The connection to the server could not be opened.");
+        if (IsDriverManagerFailure(connection))
+            throw error;
         const std::string explanation = ExplainTlsFailure(address, security, d->FreeTds(),
                                                           std::min(d->Timeouts.LoginSeconds, ProbeSeconds));
         if (explanation.empty())

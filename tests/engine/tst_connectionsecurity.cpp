@@ -32,7 +32,7 @@ TConnectionSecurity Security(std::optional<EEncrypt> encrypt, std::optional<bool
 QString SecurityAttributes(const TConnectionSecurity& settings, const std::string& driver)
 {
     const std::string plain = TranslateConnectionString("Data Source=db1,1433", driver);
-    const TDriverSecurity security = DriverSecurity(settings, IsFreeTdsDriver(driver));
+    const TDriverSecurity security = DriverSecurity(settings, driver);
     return QString::fromStdString(
         TranslateConnectionString("Data Source=db1,1433", driver, security).substr(plain.size()));
 }
@@ -134,9 +134,8 @@ void TestConnectionSecurity::driverAttributes()
     QFETCH(QString, attributes);
     QFETCH(QString, freeTdsCaFile);
     QCOMPARE(SecurityAttributes(settings, driver.toStdString()), attributes);
-    QCOMPARE(
-        QString::fromStdString(DriverSecurity(settings, IsFreeTdsDriver(driver.toStdString())).FreeTdsCaFile),
-        freeTdsCaFile);
+    QCOMPARE(QString::fromStdString(DriverSecurity(settings, driver.toStdString()).FreeTdsCaFile),
+             freeTdsCaFile);
 }
 
 void TestConnectionSecurity::environmentOverHive_data()
@@ -312,24 +311,35 @@ void TestConnectionSecurity::serverWithoutCertificate()
 
 void TestConnectionSecurity::explanationForMicrosoftDrivers_data()
 {
+    QTest::addColumn<QString>("driver");
     QTest::addColumn<TConnectionSecurity>("settings");
     QTest::addColumn<bool>("encrypting");
     QTest::addColumn<QString>("explanation"); // its start; empty: none
-    // Driver 18 is not installed here; what Torvane adds to its failure is checked alone.
+    // Microsoft's drivers are not installed here; what Torvane adds to their failures is
+    // checked alone.
+    const QString driver18 = QStringLiteral("ODBC Driver 18 for SQL Server");
+    const QString driver17 = QStringLiteral("ODBC Driver 17 for SQL Server");
     const QString untrusted =
         QStringLiteral("The server's certificate is not trusted (unable to get local issuer "
                        "certificate). Add the certificate of the authority");
-    QTest::newRow("its default validates against the system's store")
-        << Security({}, {}) << true << untrusted;
-    QTest::newRow("switched off, the server insists") << Security(EEncrypt::Off, {}) << true << untrusted;
-    QTest::newRow("trusting") << Security({}, true) << true << "";
-    QTest::newRow("required of a server without a certificate")
-        << Security({}, true) << false << TlsServerCannotEncrypt;
-    QTest::newRow("off, server without a certificate") << Security(EEncrypt::Off, {}) << false << "";
+    QTest::newRow("18: its default validates against the system's store")
+        << driver18 << Security({}, {}) << true << untrusted;
+    QTest::newRow("18 switched off, the server insists")
+        << driver18 << Security(EEncrypt::Off, {}) << true << untrusted;
+    QTest::newRow("18 trusting") << driver18 << Security({}, true) << true << "";
+    QTest::newRow("18 required of a server without a certificate")
+        << driver18 << Security({}, true) << false << TlsServerCannotEncrypt;
+    QTest::newRow("18 off, server without a certificate")
+        << driver18 << Security(EEncrypt::Off, {}) << false << "";
+    QTest::newRow("17: its default checks nothing") << driver17 << Security({}, {}) << true << "";
+    QTest::newRow("17: its default asks for no encryption") << driver17 << Security({}, {}) << false << "";
+    QTest::newRow("17 told to validate")
+        << driver17 << Security(EEncrypt::Required, false) << true << untrusted;
 }
 
 void TestConnectionSecurity::explanationForMicrosoftDrivers()
 {
+    QFETCH(QString, driver);
     QFETCH(TConnectionSecurity, settings);
     QFETCH(bool, encrypting);
     QFETCH(QString, explanation);
@@ -338,8 +348,8 @@ void TestConnectionSecurity::explanationForMicrosoftDrivers()
     if (encrypting)
         QVERIFY(sandbox.Server().SetEncryption(true, Certificates->CertificateFile().toStdString(),
                                                Certificates->KeyFile().toStdString()));
-    const QString found = QString::fromStdString(
-        ExplainTlsFailure(ParseServerName(sandbox.ServerName()), DriverSecurity(settings, false), false, 5));
+    const QString found = QString::fromStdString(ExplainTlsFailure(
+        ParseServerName(sandbox.ServerName()), DriverSecurity(settings, driver.toStdString()), false, 5));
     QVERIFY2(explanation.isEmpty() ? found.isEmpty() : found.startsWith(explanation), qPrintable(found));
 }
 
