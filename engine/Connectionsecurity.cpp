@@ -3,7 +3,6 @@
 #include "engine/Dbconnectionstring.h"
 
 #include <QDebug>
-
 #include <QRegularExpression>
 
 #include <cstdlib>
