@@ -3,7 +3,9 @@
 #include "engine/Dberror.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
 
@@ -59,6 +61,12 @@ TFreeTdsConfig::~TFreeTdsConfig()
         qunsetenv("FREETDSCONF");
     else
         qputenv("FREETDSCONF", FFormer);
+}
+
+void RemoveOwnFreeTdsConfig()
+{
+    if (const QString path = OwnFile(); !path.isEmpty())
+        QFileInfo(path).dir().removeRecursively();
 }
 
 std::string FreeTdsSectionName(const std::string& host, const std::string& instance, const std::string& port)

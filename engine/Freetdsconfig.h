@@ -31,6 +31,10 @@ private:
     bool FValid = false;
 };
 
+// Removes Torvane's own file with its folder when FREETDSCONF names it, for a program
+// that ends without running destructors (_exit), which would leave the folder behind.
+void RemoveOwnFreeTdsConfig();
+
 // The name of the section that holds the settings for one server in Torvane's own file.
 std::string FreeTdsSectionName(const std::string& host, const std::string& instance, const std::string& port);
 
