@@ -93,6 +93,7 @@ private Q_SLOTS:
     void folderChooser();
     void connectionSecurity_data();
     void connectionSecurity();
+    void caFileOnlyForFreeTds();
     void savedForThisUserOnly();
     void testMail_data();
     void testMail();
@@ -373,6 +374,17 @@ void TestFormProperties::connectionSecurity()
     answer.clear();
     again.ButtonCAFile->click();
     QCOMPARE(again.EditCAFile->text(), QStringLiteral("/srv/ca.pem"));
+}
+
+void TestFormProperties::caFileOnlyForFreeTds()
+{
+    const auto restore = qScopeGuard([] { qunsetenv("TORVANE_ODBC_DRIVER"); });
+    qputenv("TORVANE_ODBC_DRIVER", "ODBC Driver 18 for SQL Server");
+    TFormProperties dialog(Owner);
+    QVERIFY(!dialog.EditCAFile->isEnabled());
+    QVERIFY(!dialog.ButtonCAFile->isEnabled());
+    QCOMPARE(dialog.LabelCAFileNote->text(),
+             QStringLiteral("Does not apply to ODBC Driver 18 for SQL Server, which uses the system's trust store."));
 }
 
 void TestFormProperties::savedForThisUserOnly()
