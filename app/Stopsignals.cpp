@@ -1,5 +1,7 @@
 #include "app/Stopsignals.h"
 
+#include "engine/Freetdsconfig.h"
+
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -45,6 +47,7 @@ void TStopSignals::SignalArrived()
 
 void AbandonThreadsAndExit(int exitCode)
 {
+    RemoveOwnFreeTdsConfig();
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);

@@ -8,6 +8,7 @@
 #include "app/Oneshotcommands.h"
 #include "app/Secrets.h"
 #include "app/Windowmode.h"
+#include "engine/Freetdsconfig.h"
 #include "engine/Projectversion.h"
 
 #include <QApplication>
@@ -41,6 +42,8 @@ bool WantsWindow(int argc, char* argv[])
 int main(int argc, char* argv[])
 {
     ProtectProcessMemory();
+    // Changes the environment, so before any thread (Qt's own included) starts.
+    const TFreeTdsConfig freeTdsConfig;
     const bool window = WantsWindow(argc, argv);
     if (window) {
         // Qt's X11 thread and the sandbox's start before the window's stop signal handler

@@ -2,6 +2,8 @@
 
 #include "engine/Dbconnectionstring.h"
 #include "engine/Dbodbc.h"
+#include "engine/Freetdsconfig.h"
+#include "engine/Tlsprobe.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -14,6 +16,11 @@
 #include <cstdlib>
 #include <limits>
 #include <vector>
+
+namespace {
+// The longest wait of each step of the check that explains a failed connection.
+constexpr int ProbeSeconds = 5;
+} // namespace
 
 const char* const ConnectionStringTooLong =
     "The server name, login or password is too long: the connection string for the ODBC driver "
@@ -54,6 +61,7 @@ struct TDbConnection::Impl
     std::string ConnectionString;
     std::string Driver = DefaultOdbcDriver;
     TDbTimeouts Timeouts = TDbTimeouts::FromEnvironment();
+    TConnectionSecurity Security;
     TOdbcHandle Environment;
     TOdbcHandle Connection; // allocated and connected while open
     std::atomic<bool> Open = false;
@@ -102,6 +110,12 @@ const std::string& TDbConnection::Driver() const
     return d->Driver;
 }
 
+void TDbConnection::SetSecurity(const TConnectionSecurity& security)
+{
+    const std::lock_guard guard(d->Lock);
+    d->Security = security;
+}
+
 void TDbConnection::SetTimeouts(const TDbTimeouts& timeouts)
 {
     const std::lock_guard guard(d->Lock);
@@ -129,7 +143,23 @@ void TDbConnection::Open()
     CheckOdbc(SQLSetConnectAttr(connection.Get(), SQL_ATTR_LOGIN_TIMEOUT,
                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
               connection, "The login time-out could not be set.");
-    std::u16string attributes = ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver));
+    const TDriverSecurity security = DriverSecurity(d->Security, d->Driver);
+    const TServerAddress address = ServerAddressOf(d->ConnectionString);
+    std::string section;
+    if (!security.FreeTdsCaFile.empty()) {
+        // FreeTDS takes the CA file only from a freetds.conf section, so the server's
+        // section there names the host too.
+        section = FreeTdsSectionName(address.Host, address.Instance, address.Port);
+        std::vector<std::pair<std::string, std::string>> lines = {{"host", address.Host}};
+        if (!address.Port.empty())
+            lines.emplace_back("port", address.Port);
+        else if (!address.Instance.empty())
+            lines.emplace_back("instance", address.Instance);
+        lines.emplace_back("ca file", security.FreeTdsCaFile);
+        WriteFreeTdsSection(section, lines);
+    }
+    std::u16string attributes =
+        ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver, security, section));
     // The call takes the length as a 16-bit count: a longer string would be refused by
     // the driver or, past 65,535, cut (a long wrong password that begins with the right
     // one would then log on). It is refused here instead, whole.
@@ -137,12 +167,20 @@ void TDbConnection::Open()
         throw EDbError(ConnectionStringTooLong, "Torvane");
     SQLWCHAR completed[1024];
     SQLSMALLINT completedLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(connection.Get(), nullptr,
-                                           reinterpret_cast<SQLWCHAR*>(attributes.data()),
-                                           static_cast<SQLSMALLINT>(attributes.size()), completed,
-                                           static_cast<SQLSMALLINT>(std::size(completed)), &completedLength,
-                                           SQL_DRIVER_NOPROMPT);
-    CheckOdbc(rc, connection, "The connection to the server could not be opened.");
+    const SQLRETURN rc = SQLDriverConnectW(
+        connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(attributes.data()),
+        static_cast<SQLSMALLINT>(attributes.size()), completed,
+        static_cast<SQLSMALLINT>(std::size(completed)), &completedLength, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        const EDbError error = OdbcError(connection, "The connection to the server could not be opened.");
+        if (IsDriverManagerFailure(connection))
+            throw error;
+        const std::string explanation = ExplainTlsFailure(address, security, d->FreeTds(),
+                                                          std::min(d->Timeouts.LoginSeconds, ProbeSeconds));
+        if (explanation.empty())
+            throw error;
+        throw EDbError(error.Message + "\n\n" + explanation, error.Source);
+    }
     d->Connection = std::move(connection);
     d->Open = true;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/Dberror.h"
+#include "settings/Torvanesettings.h"
 
 class TOdbcHandle;
 
@@ -52,12 +53,17 @@ public:
     void SetDriver(const std::string& driver);
     const std::string& Driver() const;
 
+    // How the connection is secured; the driver's own defaults unless set.
+    void SetSecurity(const TConnectionSecurity& security);
+
     void SetTimeouts(const TDbTimeouts& timeouts);
     TDbTimeouts Timeouts() const;
 
     // Opens (or reopens after Close) with the string set; throws EDbError, also for a
     // string too long for the driver (ConnectionStringTooLong). Credentials are never
-    // asked for interactively.
+    // asked for interactively. When encryption explains a failure (the server demands
+    // it, cannot do it, or its certificate is not trusted), the error's message says so
+    // after the driver's own text.
     void Open();
     // True from a successful Open until Close; a connection the server dropped stays
     // "open" until a request on it fails.

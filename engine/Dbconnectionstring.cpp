@@ -142,13 +142,19 @@ TServerAddress ParseServerName(const std::string& serverName)
     return address;
 }
 
+TServerAddress ServerAddressOf(const std::string& oleDbConnectionString)
+{
+    return ParseServerName(Keyword(ParseOleDbConnectionString(oleDbConnectionString), "Data Source"));
+}
+
 bool IsFreeTdsDriver(const std::string& driver)
 {
     return Lowered(driver) == "freetds";
 }
 
-std::string TranslateConnectionString(const std::string& oleDbConnectionString,
-                                      const std::string& driver)
+std::string TranslateConnectionString(const std::string& oleDbConnectionString, const std::string& driver,
+                                      const TDriverSecurity& driverSecurity,
+                                      const std::string& freeTdsSection)
 {
     const TConnectionKeywords keywords = ParseOleDbConnectionString(oleDbConnectionString);
     const std::string security = Lowered(Keyword(keywords, "Integrated Security"));
@@ -160,7 +166,9 @@ std::string TranslateConnectionString(const std::string& oleDbConnectionString,
     const auto add = [&odbc, freeTds](const std::string& name, const std::string& value) {
         odbc += ';' + name + '=' + QuoteOdbcValue(value, freeTds);
     };
-    if (freeTds) {
+    if (freeTds && !freeTdsSection.empty()) {
+        add("ServerName", freeTdsSection);
+    } else if (freeTds) {
         const TServerAddress address = ParseServerName(dataSource);
         add("Server", address.Instance.empty() ? address.Host : address.Host + '\\' + address.Instance);
         if (!address.Port.empty())
@@ -182,5 +190,7 @@ std::string TranslateConnectionString(const std::string& oleDbConnectionString,
         add("TDS_Version", "7.4");
         add("ClientCharset", "UTF-8");
     }
+    for (const auto& [name, value] : driverSecurity.Attributes)
+        add(name, value);
     return odbc;
 }

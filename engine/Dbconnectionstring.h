@@ -2,6 +2,8 @@
 // Connection strings. The monitor builds the OLE DB form ("Key=Value;Key=Value");
 // the access layer turns it into the attribute string an ODBC driver takes.
 
+#include "engine/Connectionsecurity.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +35,8 @@ struct TServerAddress
     std::string Port; // decimal, empty = the default or the instance's port
 };
 TServerAddress ParseServerName(const std::string& serverName);
+// The server named by the "Data Source" of an OLE DB connection string.
+TServerAddress ServerAddressOf(const std::string& oleDbConnectionString);
 
 // True for the FreeTDS driver, which TranslateConnectionString tells to send every text
 // as UTF-8 (ClientCharset=UTF-8); other drivers convert texts to the process's locale.
@@ -40,7 +44,10 @@ bool IsFreeTdsDriver(const std::string& driver);
 
 // The ODBC connection string for the named driver. FreeTDS gets its own attribute names
 // (host and port apart, TDS 7.4, UTF-8 client character set); any other driver gets the
-// names of Microsoft's SQL Server drivers. Throws EDbError for a value the driver
-// cannot take.
-std::string TranslateConnectionString(const std::string& oleDbConnectionString,
-                                      const std::string& driver);
+// names of Microsoft's SQL Server drivers. The security's attributes follow. With a
+// freeTdsSection, FreeTDS is sent to that section of its freetds.conf for the server
+// (which names host, port and CA file) instead of being given host and port. Throws
+// EDbError for a value the driver cannot take.
+std::string TranslateConnectionString(const std::string& oleDbConnectionString, const std::string& driver,
+                                      const TDriverSecurity& security = {},
+                                      const std::string& freeTdsSection = {});

@@ -122,6 +122,18 @@ EDbError OdbcError(const TOdbcHandle& handle, const std::string& fallback)
     return EDbError(best->Message, best->Source);
 }
 
+bool IsDriverManagerFailure(const TOdbcHandle& handle)
+{
+    const std::vector<TDiagnosticRecord> records = DiagnosticRecords(handle);
+    // unixODBC reports a driver it cannot load as "[unixODBC][Driver Manager]..." with
+    // SQLSTATE 01000, not in the IM class the standard gives it.
+    return !records.empty() &&
+           std::all_of(records.begin(), records.end(), [](const TDiagnosticRecord& record) {
+               return record.State.rfind("IM", 0) == 0 ||
+                      record.Source.find("Driver Manager") != std::string::npos;
+           });
+}
+
 void CheckOdbc(SQLRETURN rc, const TOdbcHandle& handle, const std::string& what)
 {
     if (!SQL_SUCCEEDED(rc))

@@ -40,6 +40,10 @@ private:
 // message where there is one, its "[..][..]" prefix turned into the source.
 EDbError OdbcError(const TOdbcHandle& handle, const std::string& fallback);
 
+// True when every diagnostic came from the driver manager itself (the driver could not
+// be loaded or set up), so no driver has talked to a server.
+bool IsDriverManagerFailure(const TOdbcHandle& handle);
+
 // Throws OdbcError unless rc reports success.
 void CheckOdbc(SQLRETURN rc, const TOdbcHandle& handle, const std::string& what);
 

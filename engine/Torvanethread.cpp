@@ -1,5 +1,7 @@
 #include "engine/Torvanethread.h"
 
+#include "engine/Connectionsecurity.h"
+
 #include "engine/Dbconnectionstring.h"
 #include "engine/Odbcdriver.h"
 #include "engine/Torvaneclock.h"
@@ -95,6 +97,7 @@ void TTorvaneThread::OpenConnection(TTorvaneOwner* ownerWindow, std::int32_t slo
     Connection->SetConnectionString(
         BuildConnectionString(serverName, useWindowsAuthentication, userName, password));
     Connection->SetDriver(ChosenOdbcDriver());
+    Connection->SetSecurity(ChosenConnectionSecurity());
     try {
         Connection->Open();
         // A failure after the logon is handled like a failed logon: the caller then

@@ -3,7 +3,9 @@
 #include "sandbox/Browseresponder.h"
 #include "sandbox/Sandboxcontrolport.h"
 #include "sandbox/Tdsserver.h"
+#include "sandbox/Tdstlscontext.h"
 
+#include <stdexcept>
 #include <system_error>
 
 namespace sandbox {
@@ -36,6 +38,19 @@ bool TSandboxServer::Start(std::uint16_t port, std::uint16_t controlPort, bool w
         FControlPort->Stop();
         FBrowse->Stop();
         FTds->GoDown();
+        return false;
+    }
+}
+
+bool TSandboxServer::SetEncryption(bool required, const std::string& certificateFile,
+                                   const std::string& keyFile)
+{
+    try {
+        FTds->SetEncryption({required ? ETdsEncryption::Required : ETdsEncryption::Offered,
+                             std::make_shared<const TTdsTlsContext>(certificateFile, keyFile)});
+        return true;
+    } catch (const std::runtime_error& e) {
+        SetLastError(e.what());
         return false;
     }
 }

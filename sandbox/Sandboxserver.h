@@ -35,6 +35,10 @@ public:
     bool Start(std::uint16_t port = 0, std::uint16_t controlPort = 0, bool withControlPort = false,
                std::uint16_t browsePort = 0);
     std::string LastError() const;
+    // Encrypts the connections that start from now on with the certificate and key
+    // (PEM files): Offered encrypts what each client asks for, Required serves no client
+    // unencrypted. False, with LastError() saying why, when the files cannot be used.
+    bool SetEncryption(bool required, const std::string& certificateFile, const std::string& keyFile);
     std::uint16_t Port() const;
     std::uint16_t ControlPort() const; // 0 without a control port
     std::uint16_t BrowsePort() const;

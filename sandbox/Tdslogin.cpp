@@ -13,23 +13,26 @@ constexpr std::uint8_t Mars = 0x04;
 constexpr std::uint8_t Terminator = 0xFF;
 } // namespace PreloginOption
 
-constexpr std::uint8_t EncryptNotSupported = 0x02;
 constexpr std::uint8_t OptionFlags2IntegratedSecurity = 0x80;
 constexpr std::size_t Login7FixedSize = 36;
 
-// Walks the client's option table only to prove it is well formed; the answer
-// does not depend on what the client offered.
-void CheckPreloginOptions(std::span<const std::uint8_t> request)
+// Walks the client's option table, proving it well formed; the client's encryption
+// value, NotSupported when it sent none.
+std::uint8_t CheckPreloginOptions(std::span<const std::uint8_t> request)
 {
+    std::uint8_t encryption = TdsEncrypt::NotSupported;
     TTdsReader reader(request);
     for (;;) {
         const std::uint8_t option = reader.Byte();
         if (option == PreloginOption::Terminator)
-            return;
+            return encryption;
         const std::size_t offset = reader.UInt16BigEndian();
         const std::size_t length = reader.UInt16BigEndian();
         if (offset + length > request.size())
             throw ETdsProtocolError("PRELOGIN option outside the message");
+        // The high bit asks for a client certificate, which this server does not use.
+        if (option == PreloginOption::Encryption && length >= 1)
+            encryption = request[offset] & 0x03;
     }
 }
 
@@ -58,7 +61,33 @@ std::uint32_t NegotiateTdsVersion(std::uint32_t requested)
     return TdsVersion::V7_1;
 }
 
-Bytes BuildPreloginResponse(std::span<const std::uint8_t> request, const TTdsServerVersion& version)
+std::uint8_t PreloginClientEncryption(std::span<const std::uint8_t> request)
+{
+    return CheckPreloginOptions(request);
+}
+
+TTdsEncryptionAgreement NegotiateEncryption(ETdsEncryption server, std::uint8_t client)
+{
+    switch (server) {
+    case ETdsEncryption::NotSupported:
+        // A client that requires encryption gives up on this answer by itself.
+        return {TdsEncrypt::NotSupported, ETdsChannel::Plain};
+    case ETdsEncryption::Offered:
+        if (client == TdsEncrypt::Off)
+            return {TdsEncrypt::Off, ETdsChannel::LoginOnly};
+        if (client == TdsEncrypt::NotSupported)
+            return {TdsEncrypt::NotSupported, ETdsChannel::Plain};
+        return {TdsEncrypt::On, ETdsChannel::Whole};
+    case ETdsEncryption::Required:
+        if (client == TdsEncrypt::NotSupported)
+            return {TdsEncrypt::Required, ETdsChannel::Refused};
+        return {TdsEncrypt::On, ETdsChannel::Whole};
+    }
+    return {};
+}
+
+Bytes BuildPreloginResponse(std::span<const std::uint8_t> request, const TTdsServerVersion& version,
+                            std::uint8_t encryption)
 {
     CheckPreloginOptions(request);
     struct Option
@@ -70,7 +99,7 @@ Bytes BuildPreloginResponse(std::span<const std::uint8_t> request, const TTdsSer
         {PreloginOption::Version,
          {version.major, version.minor, static_cast<std::uint8_t>(version.build >> 8),
           static_cast<std::uint8_t>(version.build), 0, 0}},
-        {PreloginOption::Encryption, {EncryptNotSupported}},
+        {PreloginOption::Encryption, {encryption}},
         {PreloginOption::InstOpt, {0}},
         {PreloginOption::ThreadId, {}},
         {PreloginOption::Mars, {0}},

@@ -1,7 +1,7 @@
 #pragma once
 // The two messages that open a TDS connection: PRELOGIN (answered with the server's
-// version and "encryption not supported") and LOGIN7 (the client's credentials and
-// names, turned into a LoginRequest for the backend).
+// version and how the connection is to be encrypted) and LOGIN7 (the client's
+// credentials and names, turned into a LoginRequest for the backend).
 
 #include "sandbox/Sandboxtypes.h"
 #include "sandbox/Tdsbuffer.h"
@@ -39,10 +39,51 @@ struct TTdsServerVersion
     std::uint16_t build = 5000;
 };
 
-// The PRELOGIN answer: the server version, encryption not supported, instance
-// accepted, no thread id, MARS off. Throws ETdsProtocolError when the request's
-// option table is malformed.
-Bytes BuildPreloginResponse(std::span<const std::uint8_t> request, const TTdsServerVersion& version);
+// The values of the PRELOGIN encryption option, from the client and the server.
+namespace TdsEncrypt {
+constexpr std::uint8_t Off = 0x00;          // login only (client: can, but need not)
+constexpr std::uint8_t On = 0x01;           // everything
+constexpr std::uint8_t NotSupported = 0x02; // nothing
+constexpr std::uint8_t Required = 0x03;     // client: everything or no connection
+} // namespace TdsEncrypt
+
+// What the server does about encryption: it has no certificate; it has one and
+// encrypts what the client asks for; it has one and serves no client unencrypted
+// (SQL Server's "Force Encryption").
+enum class ETdsEncryption
+{
+    NotSupported,
+    Offered,
+    Required,
+};
+
+// How the connection goes on after the pre-login: in the clear; TLS for the LOGIN7
+// message alone; TLS for everything; not at all (the server refused the client).
+enum class ETdsChannel
+{
+    Plain,
+    LoginOnly,
+    Whole,
+    Refused,
+};
+
+struct TTdsEncryptionAgreement
+{
+    std::uint8_t answer = TdsEncrypt::NotSupported; // the server's PRELOGIN value
+    ETdsChannel channel = ETdsChannel::Plain;
+};
+
+// The client's encryption value in its PRELOGIN (its low bits; NotSupported when it
+// sent none). Throws ETdsProtocolError when the option table is malformed.
+std::uint8_t PreloginClientEncryption(std::span<const std::uint8_t> request);
+// The server's answer to the client's encryption value, as SQL Server decides it.
+TTdsEncryptionAgreement NegotiateEncryption(ETdsEncryption server, std::uint8_t client);
+
+// The PRELOGIN answer: the server version, the encryption value, instance accepted, no
+// thread id, MARS off. Throws ETdsProtocolError when the request's option table is
+// malformed.
+Bytes BuildPreloginResponse(std::span<const std::uint8_t> request, const TTdsServerVersion& version,
+                            std::uint8_t encryption = TdsEncrypt::NotSupported);
 
 struct TTdsLogin
 {

@@ -1,12 +1,15 @@
 #include "sandbox/Tdsserver.h"
 
-#include "sandbox/Tdssession.h"
-
 namespace sandbox {
 
 TTdsServer::TTdsServer(Backend& backend, TTdsServerIdentity identity)
     : FBackend(backend), FIdentity(std::move(identity)), FListener([this](const TTdsSocket& connection) {
-          TTdsSession session(connection, FBackend, FIdentity, FHangGate, FSessions);
+          TTdsEncryptionSettings encryption;
+          {
+              const std::lock_guard lock(FEncryptionMutex);
+              encryption = FEncryption;
+          }
+          TTdsSession session(connection, FBackend, FIdentity, FHangGate, FSessions, std::move(encryption));
           session.Run();
       })
 {
@@ -15,6 +18,12 @@ TTdsServer::TTdsServer(Backend& backend, TTdsServerIdentity identity)
 void TTdsServer::Start(std::uint16_t port)
 {
     FListener.Listen(port);
+}
+
+void TTdsServer::SetEncryption(TTdsEncryptionSettings encryption)
+{
+    const std::lock_guard lock(FEncryptionMutex);
+    FEncryption = std::move(encryption);
 }
 
 void TTdsServer::GoDown()

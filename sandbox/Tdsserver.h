@@ -8,9 +8,11 @@
 #include "sandbox/Tdshanggate.h"
 #include "sandbox/Tdslistener.h"
 #include "sandbox/Tdsresponse.h"
+#include "sandbox/Tdssession.h"
 #include "sandbox/Tdssessionregistry.h"
 
 #include <cstdint>
+#include <mutex>
 
 namespace sandbox {
 
@@ -23,6 +25,8 @@ public:
 
     // Listens on port (0 picks a free one). Throws std::system_error when it cannot.
     void Start(std::uint16_t port = 0);
+    // How connections that start from now on are encrypted (none unless set).
+    void SetEncryption(TTdsEncryptionSettings encryption);
     // The port listened on, also while down (ComeBack reuses it).
     std::uint16_t Port() const { return FListener.Port(); }
 
@@ -45,6 +49,8 @@ private:
     const TTdsServerIdentity FIdentity;
     TTdsHangGate FHangGate;
     TTdsSessionRegistry FSessions;
+    mutable std::mutex FEncryptionMutex;
+    TTdsEncryptionSettings FEncryption;
     TTdsListener FListener; // last: its threads use the members above
 };
 

@@ -47,9 +47,10 @@ Bytes Descriptor(std::uint64_t transaction)
 } // namespace
 
 TTdsSession::TTdsSession(const TTdsSocket& socket, Backend& backend, const TTdsServerIdentity& identity,
-                         const TTdsHangGate& hangGate, TTdsSessionRegistry& registry)
+                         const TTdsHangGate& hangGate, TTdsSessionRegistry& registry,
+                         TTdsEncryptionSettings encryption)
     : FSocket(socket), FBackend(backend), FIdentity(identity), FHangGate(hangGate), FRegistry(registry),
-      FAssembler(MaxMessageSize)
+      FEncryption(std::move(encryption)), FAssembler(MaxMessageSize)
 {
 }
 
@@ -104,7 +105,11 @@ bool TTdsSession::ReadMore(int timeoutMs)
     const std::ptrdiff_t got = FSocket.Receive(buffer);
     if (got <= 0)
         return false;
-    FAssembler.Append(std::span(buffer).first(static_cast<std::size_t>(got)));
+    const auto received = std::span(buffer).first(static_cast<std::size_t>(got));
+    if (FTlsOn)
+        FAssembler.Append(FTls->Decrypt(received));
+    else
+        FAssembler.Append(received);
     while (auto message = FAssembler.Next())
         FPending.push_back(std::move(*message));
     return true;
@@ -139,14 +144,53 @@ bool TTdsSession::Handle(const TTdsMessage& message)
     }
 }
 
+bool TTdsSession::HandlePrelogin(const TTdsMessage& message)
+{
+    if (FTls) {
+        // The handshake travels in pre-login packets; once it is done, the socket
+        // carries TLS records and the next message is the login inside them.
+        if (FTls->Established())
+            return false;
+        const Bytes answer = FTls->Handshake(message.payload);
+        if (!answer.empty() &&
+            !FSocket.SendAll(EncodePackets(TdsPacketType::Prelogin, answer, FPacketSize, 0)))
+            return false;
+        FTlsOn = FTls->Established();
+        if (FTlsOn && FAssembler.HasPartialData())
+            throw ETdsProtocolError("data in the clear after the TLS handshake");
+        return true;
+    }
+    const ETdsEncryption mode = FEncryption.Context ? FEncryption.Mode : ETdsEncryption::NotSupported;
+    const TTdsEncryptionAgreement agreement =
+        NegotiateEncryption(mode, PreloginClientEncryption(message.payload));
+    const bool sent = Send(TdsPacketType::TabularResult,
+                           BuildPreloginResponse(message.payload, FIdentity.version, agreement.answer));
+    // A server that forces encryption closes the connection of a client that cannot
+    // encrypt right after telling it so.
+    if (!sent || agreement.channel == ETdsChannel::Refused)
+        return false;
+    FChannel = agreement.channel;
+    if (FChannel != ETdsChannel::Plain)
+        FTls = std::make_unique<TTdsTlsStream>(*FEncryption.Context);
+    return true;
+}
+
 bool TTdsSession::HandleLogin(const TTdsMessage& message)
 {
     if (message.type == TdsPacketType::Prelogin)
-        return Send(TdsPacketType::TabularResult, BuildPreloginResponse(message.payload, FIdentity.version));
-    if (message.type != TdsPacketType::Login7)
+        return HandlePrelogin(message);
+    // A client that agreed to encrypt and sends its login in the clear is refused, as
+    // it is by a server that forces encryption.
+    if (message.type != TdsPacketType::Login7 || (FChannel != ETdsChannel::Plain && !FTlsOn))
         return false;
 
     TTdsLogin login = ParseLogin7(message.payload);
+    if (FChannel == ETdsChannel::LoginOnly) {
+        // Only the login was to be encrypted: everything after it, the answer
+        // included, goes in the clear.
+        FTlsOn = false;
+        FTls.reset();
+    }
     FTdsVersion = NegotiateTdsVersion(login.request.tdsVersion);
     login.request.clientAddress = FSocket.PeerAddress();
     if (login.request.integratedSecurity) {
@@ -284,7 +328,14 @@ bool TTdsSession::SendError(int number, int state, const std::string& text)
 
 bool TTdsSession::Send(std::uint8_t type, const Bytes& payload)
 {
-    return FSocket.SendAll(EncodePackets(type, payload, FPacketSize, static_cast<std::uint16_t>(FSpid)));
+    return SendRaw(EncodePackets(type, payload, FPacketSize, static_cast<std::uint16_t>(FSpid)));
+}
+
+bool TTdsSession::SendRaw(std::span<const std::uint8_t> bytes)
+{
+    if (FTlsOn)
+        return FSocket.SendAll(FTls->Encrypt(bytes));
+    return FSocket.SendAll(bytes);
 }
 
 } // namespace sandbox

@@ -1,7 +1,8 @@
 #pragma once
-// One client connection from PRELOGIN to close: logs in through the backend, runs
-// its batches, answers attentions, and logs out when the connection ends for any
-// reason. Runs on its own thread; a hung server makes it read but not answer.
+// One client connection from PRELOGIN to close: agrees on encryption and runs the TLS
+// handshake inside pre-login packets, logs in through the backend, runs its batches,
+// answers attentions, and logs out when the connection ends for any reason. Runs on its
+// own thread; a hung server makes it read but not answer.
 
 #include "sandbox/Sandboxtypes.h"
 #include "sandbox/Tdshanggate.h"
@@ -9,17 +10,27 @@
 #include "sandbox/Tdsresponse.h"
 #include "sandbox/Tdssessionregistry.h"
 #include "sandbox/Tdssocket.h"
+#include "sandbox/Tdstlsstream.h"
 
 #include <atomic>
 #include <deque>
+#include <memory>
 
 namespace sandbox {
+
+// What the server does about encryption, and its certificate when it has one.
+struct TTdsEncryptionSettings
+{
+    ETdsEncryption Mode = ETdsEncryption::NotSupported;
+    std::shared_ptr<const TTdsTlsContext> Context; // set unless Mode is NotSupported
+};
 
 class TTdsSession
 {
 public:
     TTdsSession(const TTdsSocket& socket, Backend& backend, const TTdsServerIdentity& identity,
-                const TTdsHangGate& hangGate, TTdsSessionRegistry& registry);
+                const TTdsHangGate& hangGate, TTdsSessionRegistry& registry,
+                TTdsEncryptionSettings encryption = {});
     TTdsSession(const TTdsSession&) = delete;
     TTdsSession& operator=(const TTdsSession&) = delete;
 
@@ -38,6 +49,8 @@ private:
     // Answers one message; false when the connection is to be closed.
     bool Handle(const TTdsMessage& message);
     bool HandleLogin(const TTdsMessage& message);
+    // The first PRELOGIN agrees on encryption, the ones after it carry the handshake.
+    bool HandlePrelogin(const TTdsMessage& message);
     // False when the connection was lost meanwhile.
     bool HandleBatch(const TTdsMessage& message);
     void HandleRpc(const TTdsMessage& message);
@@ -48,12 +61,20 @@ private:
     bool TakeAttention();
     bool Send(std::uint8_t type, const Bytes& payload);
     bool SendError(int number, int state, const std::string& text);
+    // Bytes to the socket, through TLS while it is on.
+    bool SendRaw(std::span<const std::uint8_t> bytes);
 
     const TTdsSocket& FSocket;
     Backend& FBackend;
     const TTdsServerIdentity& FIdentity;
     const TTdsHangGate& FHangGate;
     TTdsSessionRegistry& FRegistry;
+    const TTdsEncryptionSettings FEncryption;
+    // Made when the pre-login agrees on encryption; the socket carries TLS records while
+    // FTlsOn, from the end of the handshake on (for the login alone or for good).
+    std::unique_ptr<TTdsTlsStream> FTls;
+    ETdsChannel FChannel = ETdsChannel::Plain;
+    bool FTlsOn = false;
     std::atomic<bool> FKilled = false;
     TTdsMessageAssembler FAssembler;
     std::deque<TTdsMessage> FPending;

@@ -1,6 +1,6 @@
 // torvane-sandbox: the simulated SQL Server as a standalone program for the demo and
-// for scripts. Prints "port N", "control N" and "browse N" (the UDP port of its server
-// browser) on its first three lines, then serves until SIGINT or SIGTERM.
+// for scripts; with a certificate and key it encrypts connections. Prints "port N", "control N" and "browse
+// N" (the UDP port of its server browser) on its first three lines, then serves until SIGINT or SIGTERM.
 
 #include "sandbox/Sandboxserver.h"
 
@@ -13,8 +13,9 @@
 
 namespace {
 
-const char Usage[] = "usage: torvane-sandbox [--port N] [--control-port N] [--browse-port N] [--seed N] [--scenario FILE] "
-                     "[--scale N] [--case-sensitive]\n";
+const char Usage[] =
+    "usage: torvane-sandbox [--port N] [--control-port N] [--browse-port N] [--seed N] [--scenario FILE] "
+    "[--scale N] [--case-sensitive] [--tls-cert FILE --tls-key FILE [--encryption offered|required]]\n";
 
 struct Options
 {
@@ -22,6 +23,10 @@ struct Options
     int controlPort = 0;
     int browsePort = 0;
     sandbox::ScenarioOptions scenario;
+    std::string tlsCertificate;
+    std::string tlsKey;
+    bool encryptionRequired = true;
+    bool encryptionGiven = false;
 };
 
 long ParseNumber(const std::string& option, const std::string& text, long low, long high)
@@ -64,9 +69,20 @@ Options ParseOptions(int argc, char** argv)
             options.scenario.scale = static_cast<int>(ParseNumber(option, value, 0, 32767));
         else if (option == "--scenario")
             options.scenario.scenarioFile = value;
-        else
+        else if (option == "--tls-cert")
+            options.tlsCertificate = value;
+        else if (option == "--tls-key")
+            options.tlsKey = value;
+        else if (option == "--encryption" && (value == "offered" || value == "required")) {
+            options.encryptionRequired = value == "required";
+            options.encryptionGiven = true;
+        } else
             throw std::invalid_argument("unknown option: " + option);
     }
+    if (options.tlsCertificate.empty() != options.tlsKey.empty())
+        throw std::invalid_argument("--tls-cert and --tls-key go together");
+    if (options.encryptionGiven && options.tlsCertificate.empty())
+        throw std::invalid_argument("--encryption needs --tls-cert and --tls-key");
     return options;
 }
 
@@ -93,6 +109,11 @@ int main(int argc, char** argv)
 
     try {
         sandbox::TSandboxServer server(options.scenario);
+        if (!options.tlsCertificate.empty() &&
+            !server.SetEncryption(options.encryptionRequired, options.tlsCertificate, options.tlsKey)) {
+            std::cerr << "torvane-sandbox: " << server.LastError() << '\n';
+            return 1;
+        }
         if (!server.Start(static_cast<std::uint16_t>(options.port),
                           static_cast<std::uint16_t>(options.controlPort), true,
                           static_cast<std::uint16_t>(options.browsePort))) {

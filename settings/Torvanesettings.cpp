@@ -80,8 +80,23 @@ std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
     const auto directory = registry.ReadString(QString::fromLatin1(LoggingDirectory));
     if (!directory)
         return std::nullopt;
-    return TLogSettings{*directory, registry.ReadInteger(QString::fromLatin1(RefreshCount))
-                                        .value_or(DefaultLogRefreshCount)};
+    return TLogSettings{
+        *directory, registry.ReadInteger(QString::fromLatin1(RefreshCount)).value_or(DefaultLogRefreshCount)};
+}
+
+TConnectionSecurity ReadConnectionSecurity(const TRegistryPaths& paths)
+{
+    TConnectionSecurity security;
+    TRegistry registry(TRegistryRoot::LocalMachine, paths);
+    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)))
+        return security;
+    if (const auto encrypt = registry.ReadInteger(QString::fromLatin1(Encrypt));
+        encrypt && *encrypt >= 0 && *encrypt <= 2)
+        security.Encrypt = static_cast<EEncrypt>(*encrypt);
+    if (registry.ValueExists(QString::fromLatin1(TrustServerCertificate)))
+        security.TrustServerCertificate = registry.ReadBool(QString::fromLatin1(TrustServerCertificate));
+    security.CAFile = registry.ReadString(QString::fromLatin1(CAFile)).value_or(QString());
+    return security;
 }
 
 std::optional<QString> SaveAllSettings(const TAllSettings& s, const TRegistryPaths& paths)
@@ -113,6 +128,19 @@ std::optional<QString> SaveAllSettings(const TAllSettings& s, const TRegistryPat
     const bool saved = UpdateHive(TRegistryRoot::LocalMachine, paths, [&](TRegistryHive& hive) {
         for (const auto& [key, value] : values)
             hive.SetValue(QString::fromLatin1(key), value);
+        const QString root = QString::fromLatin1(RootKey);
+        if (s.Security.Encrypt)
+            hive.SetValue(root, integer(Encrypt, static_cast<std::int32_t>(*s.Security.Encrypt)));
+        else
+            hive.DeleteValue(root, QString::fromLatin1(Encrypt));
+        if (s.Security.TrustServerCertificate)
+            hive.SetValue(root, integer(TrustServerCertificate, *s.Security.TrustServerCertificate));
+        else
+            hive.DeleteValue(root, QString::fromLatin1(TrustServerCertificate));
+        if (!s.Security.CAFile.isEmpty())
+            hive.SetValue(root, text(CAFile, s.Security.CAFile));
+        else
+            hive.DeleteValue(root, QString::fromLatin1(CAFile));
     });
     if (!saved)
         return std::nullopt;

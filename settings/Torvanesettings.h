@@ -22,6 +22,11 @@ inline constexpr const char* LoggingKey = "\\SOFTWARE\\Velquin\\Torvane\\Logging
 inline constexpr const char* RefreshInterval = "RefreshInterval";
 inline constexpr const char* EmailAlerts = "EmailAlerts";
 inline constexpr const char* Logging = "Logging";
+// Also in RootKey: how every connection to a server is secured. A missing value leaves
+// the choice to the ODBC driver.
+inline constexpr const char* Encrypt = "Encrypt";                               // integer, EEncrypt
+inline constexpr const char* TrustServerCertificate = "TrustServerCertificate"; // boolean
+inline constexpr const char* CAFile = "CAFile";                                 // string, a PEM file
 // In AlertsKey.
 inline constexpr const char* CPUUsage = "CPUUsage";
 inline constexpr const char* ServerDisconnect = "ServerDisconnect";
@@ -88,8 +93,26 @@ struct TLogSettings
     std::int32_t RefreshCount = TorvaneSettings::DefaultLogRefreshCount;
 };
 // Empty unless "Logging" is present and true and "LoggingDirectory" exists.
-std::optional<TLogSettings> ReadLogSettings(
-    const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
+// Whether connections are encrypted, as the "Encrypt" integer stores it.
+enum class EEncrypt : std::int32_t
+{
+    Off = 0,
+    WhenOffered = 1, // when the server can
+    Required = 2,
+};
+
+// The connection security settings; empty and empty text leave the choice to the driver.
+struct TConnectionSecurity
+{
+    std::optional<EEncrypt> Encrypt;
+    std::optional<bool> TrustServerCertificate;
+    QString CAFile;
+    bool operator==(const TConnectionSecurity&) const = default;
+};
+// The machine hive's values; an "Encrypt" outside 0 to 2 counts as missing.
+TConnectionSecurity ReadConnectionSecurity(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
 
 // Every value the properties dialog shows and saves.
 struct TAllSettings
@@ -110,6 +133,7 @@ struct TAllSettings
     QString SMTPSender;
     QString LoggingDirectory;
     std::int32_t RefreshCount = TorvaneSettings::DefaultLogRefreshCount;
+    TConnectionSecurity Security; // what is left to the driver is removed from the store
 };
 
 // Writes every value in one change of the machine hive, so the store holds all of them

@@ -29,11 +29,13 @@ QJsonObject RunPythonClient(const QJsonObject& request)
 }
 
 TTsqlRun RunTsql(quint16 port, const QString& user, const QString& password, const QString& tdsVersion,
-                 const QString& batches)
+                 const QString& batches, const QString& freeTdsConf)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TDSVER"), tdsVersion);
+    if (!freeTdsConf.isEmpty())
+        environment.insert(QStringLiteral("FREETDSCONF"), freeTdsConf);
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(TORVANE_TSQL_PROGRAM),

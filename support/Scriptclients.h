@@ -17,6 +17,7 @@ struct TTsqlRun
 };
 
 // Sends batches (each ended by "go" lines in the text) through tsql with the TDS
-// version in TDSVER.
+// version in TDSVER and, when freeTdsConf is not empty, the freetds.conf it names
+// (FREETDSCONF), whose global section can set encryption and a CA file.
 TTsqlRun RunTsql(quint16 port, const QString& user, const QString& password, const QString& tdsVersion,
-                 const QString& batches);
+                 const QString& batches, const QString& freeTdsConf = {});

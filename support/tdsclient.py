@@ -1,8 +1,12 @@
 """An independent TDS client for the sandbox tests, built on python-tds (pytds).
 
 Reads a JSON request on stdin:
-  {"port": N, "user": "sa", "password": "...", "tds": "7.4", "timeout": seconds,
-   "batches": ["SELECT ...", ...], "pause_ms": 0, "autocommit": true}
+  {"host": "127.0.0.1", "port": N, "user": "sa", "password": "...", "tds": "7.4", "timeout": seconds,
+   "batches": ["SELECT ...", ...], "pause_ms": 0, "autocommit": true,
+   "cafile": "ca.pem", "enc_login_only": false}
+With "cafile" the connection is encrypted (with pyOpenSSL) and the server's certificate
+checked against that file (python-tds matches host names, not addresses: use "localhost");
+"enc_login_only" then encrypts the login alone.
 "{spid}" in a batch stands for the session's own spid (from the packet headers).
 and writes one JSON document on stdout:
   {"login": "ok", "spid": n} or {"login": "failed", "error": {"number": n, "text": "..."}}
@@ -63,12 +67,13 @@ def main():
     request = json.load(sys.stdin)
     out = {"batches": []}
     try:
-        conn = pytds.connect(server="127.0.0.1", port=request["port"], user=request.get("user", "sa"),
+        conn = pytds.connect(server=request.get("host", "127.0.0.1"), port=request["port"], user=request.get("user", "sa"),
                              password=request.get("password", ""),
                              autocommit=request.get("autocommit", True),
                              tds_version=VERSIONS[request.get("tds", "7.4")],
                              login_timeout=request.get("timeout", 10), timeout=request.get("timeout", 10),
-                             appname="tdsclient")
+                             appname="tdsclient", cafile=request.get("cafile"),
+                             enc_login_only=request.get("enc_login_only", False))
     except (pytds.Error, OSError) as e:
         out["login"] = "failed"
         out["error"] = error_of(e)

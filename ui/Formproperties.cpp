@@ -1,6 +1,8 @@
 #include "ui/Formproperties.h"
 
 #include "alerts/Smtperror.h"
+#include "engine/Dbconnectionstring.h"
+#include "engine/Odbcdriver.h"
 #include "settings/Registry.h"
 #include "settings/Torvanesettings.h"
 #include "ui/Manual.h"
@@ -9,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -126,7 +129,7 @@ TFormProperties::TFormProperties(TPropertiesOwner& mainWindow, QWidget* parent)
     QFont dialogFont = QApplication::font();
     dialogFont.setPointSize(8);
     setFont(dialogFont);
-    setFixedSize(645, 289);
+    setFixedSize(645, 383);
 
     ImageBanner = Named(new QLabel(this), "ImageBanner");
     ImageBanner->setStyleSheet(QStringLiteral(
@@ -136,6 +139,7 @@ TFormProperties::TFormProperties(TPropertiesOwner& mainWindow, QWidget* parent)
     BuildRefreshGroup();
     BuildLoggingGroup();
     BuildAlertsGroup();
+    BuildSecurityGroup();
     BuildButtons();
 }
 
@@ -235,17 +239,58 @@ void TFormProperties::BuildAlertsGroup()
     UpdateAlertControls();
 }
 
+void TFormProperties::BuildSecurityGroup()
+{
+    GroupBox4 =
+        Place(Named(new QGroupBox(QStringLiteral(" Connection Security (every server) "), this), "GroupBox4"),
+              5, 262, 636, 92);
+    LabelEncrypt = Place(NewLabel(QStringLiteral("Encrypt:"), GroupBox4, "LabelEncrypt"), 16, 22);
+    ComboEncrypt = Place(Named(new QComboBox(GroupBox4), "ComboEncrypt"), 120, 18, 190, 22);
+    ComboEncrypt->addItems({QStringLiteral("The driver's default"), QStringLiteral("Off"),
+                            QStringLiteral("When the server offers"), QStringLiteral("Required")});
+    LabelCertificate =
+        Place(NewLabel(QStringLiteral("Server certificate:"), GroupBox4, "LabelCertificate"), 330, 22);
+    ComboCertificate = Place(Named(new QComboBox(GroupBox4), "ComboCertificate"), 436, 18, 190, 22);
+    ComboCertificate->addItems(
+        {QStringLiteral("The driver's default"), QStringLiteral("Validate"), QStringLiteral("Trust")});
+    LabelCAFile = Place(NewLabel(QStringLiteral("CA file:"), GroupBox4, "LabelCAFile"), 16, 48);
+    EditCAFile = Place(Named(new QLineEdit(GroupBox4), "EditCAFile"), 120, 45, 484, EditHeight);
+    ButtonCAFile =
+        Place(Named(new QPushButton(QStringLiteral("..."), GroupBox4), "ButtonCAFile"), 604, 45, 22, 21);
+    LabelCAFileNote = Place(NewLabel(QString(), GroupBox4, "LabelCAFileNote"), 120, 69, 506);
+    KeepAfter(EditCAFile, LabelCAFile);
+    // The CA file is FreeTDS's: Microsoft's drivers check against the system's store.
+    const std::string driver = ChosenOdbcDriver();
+    const bool freeTds = IsFreeTdsDriver(driver);
+    LabelCAFileNote->setText(
+        freeTds
+            ? QStringLiteral("FreeTDS checks the certificate against this file; empty: the system's store.")
+            : QStringLiteral("Does not apply to %1, which uses the system's trust store.")
+                  .arg(QString::fromStdString(driver)));
+    EditCAFile->setEnabled(freeTds);
+    ButtonCAFile->setEnabled(freeTds);
+    connect(ButtonCAFile, &QPushButton::clicked, this, [this] { ButtonCAFileClick(); });
+}
+
+void TFormProperties::ButtonCAFileClick()
+{
+    // Cancelling keeps the file named before.
+    if (const QString file = ChooseFile(this, QStringLiteral("Select CA File"), EditCAFile->text());
+        !file.isEmpty())
+        EditCAFile->setText(file);
+}
+
 void TFormProperties::BuildButtons()
 {
-    LabelSavedTo = Place(NewLabel(QString(), this, "LabelSavedTo"), 8, 264, 310, 21);
+    LabelSavedTo = Place(NewLabel(QString(), this, "LabelSavedTo"), 8, 358, 310, 21);
     ButtonApply =
-        Place(Named(new QPushButton(QStringLiteral("Apply"), this), "ButtonApply"), 324, 264, 71, 21);
-    ButtonOK = Place(Named(new QPushButton(QStringLiteral("OK"), this), "ButtonOK"), 402, 264, 71, 21);
+        Place(Named(new QPushButton(QStringLiteral("Apply"), this), "ButtonApply"), 324, 358, 71, 21);
+    ButtonOK = Place(Named(new QPushButton(QStringLiteral("OK"), this), "ButtonOK"), 402, 358, 71, 21);
     ButtonCancel =
-        Place(Named(new QPushButton(QStringLiteral("Cancel"), this), "ButtonCancel"), 478, 264, 71, 21);
-    ButtonHelp = Place(Named(new QPushButton(QStringLiteral("Help"), this), "ButtonHelp"), 556, 264, 71, 21);
+        Place(Named(new QPushButton(QStringLiteral("Cancel"), this), "ButtonCancel"), 478, 358, 71, 21);
+    ButtonHelp = Place(Named(new QPushButton(QStringLiteral("Help"), this), "ButtonHelp"), 556, 358, 71, 21);
     for (QPushButton* button :
-         {ButtonApply, ButtonOK, ButtonCancel, ButtonHelp, ButtonLogDir, ButtonSMTPTest})
+         {ButtonApply, ButtonOK, ButtonCancel, ButtonHelp, ButtonLogDir, ButtonSMTPTest, ButtonCAFile})
         button->setAutoDefault(false);
     connect(ButtonApply, &QPushButton::clicked, this, [this] { ButtonApplyClick(); });
     connect(ButtonOK, &QPushButton::clicked, this, [this] { ButtonOKClick(); });
@@ -296,6 +341,14 @@ void TFormProperties::UpdateLoggingControls()
 
 void TFormProperties::LoadSettings()
 {
+    // Connection security is shown whether or not the rest of the store exists.
+    const TConnectionSecurity security = ReadConnectionSecurity();
+    ComboEncrypt->setCurrentIndex(security.Encrypt ? static_cast<int>(*security.Encrypt) + 1 : 0);
+    ComboCertificate->setCurrentIndex(!security.TrustServerCertificate   ? 0
+                                      : *security.TrustServerCertificate ? 2
+                                                                         : 1);
+    EditCAFile->setText(security.CAFile);
+
     TRegistry registry(TRegistryRoot::LocalMachine);
     const auto name = [](const char* value) { return QString::fromLatin1(value); };
     if (!registry.OpenKeyReadOnly(name(RootKey)))
@@ -365,6 +418,11 @@ TFormProperties::TSaveResult TFormProperties::SaveSettings()
     settings.SMTPSender = EditFromAddress->text();
     settings.LoggingDirectory = EditLoggingDirectory->text();
     settings.RefreshCount = TrackBarLogRefresh->value();
+    if (const int encrypt = ComboEncrypt->currentIndex(); encrypt > 0)
+        settings.Security.Encrypt = static_cast<EEncrypt>(encrypt - 1);
+    if (const int certificate = ComboCertificate->currentIndex(); certificate > 0)
+        settings.Security.TrustServerCertificate = certificate == 2;
+    settings.Security.CAFile = EditCAFile->text().trimmed();
 
     const TRegistryPaths paths = TRegistryPaths::FromEnvironment();
     const std::optional<QString> file = SaveAllSettings(settings, paths);

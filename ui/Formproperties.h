@@ -1,6 +1,6 @@
 #pragma once
 // The properties dialog: every setting of the store (refresh interval, performance log,
-// e-mail alerts and their SMTP details), saved on OK and Apply, and a test mail sent
+// e-mail alerts and their SMTP details, connection security), saved on OK and Apply, and a test mail sent
 // with the SMTP details as typed. The main window creates it, shows its own interval
 // on the refresh track bar (ShowRefreshInterval), lets it LoadSettings, shows it
 // modally and receives a new interval through SetRefreshInterval.
@@ -14,6 +14,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -82,6 +83,15 @@ public:
     QLabel* LabelSMTPUserID;
     QLineEdit* EditSMTPUserID;
     QPushButton* ButtonSMTPTest;
+    QGroupBox* GroupBox4;
+    QLabel* LabelEncrypt;
+    QComboBox* ComboEncrypt; // the driver's default, off, when the server offers, required
+    QLabel* LabelCertificate;
+    QComboBox* ComboCertificate; // the driver's default, validate, trust
+    QLabel* LabelCAFile;
+    QLineEdit* EditCAFile;
+    QPushButton* ButtonCAFile;
+    QLabel* LabelCAFileNote; // whether the CA file applies to the chosen driver
     QLabel* LabelSavedTo;
     QPushButton* ButtonApply;
     QPushButton* ButtonOK;
@@ -93,12 +103,14 @@ private:
     void BuildRefreshGroup();
     void BuildLoggingGroup();
     void BuildAlertsGroup();
+    void BuildSecurityGroup();
     void BuildButtons();
     bool ButtonApplyClick();
     void ButtonOKClick();
     void TrackBarRefreshChange();
     void TrackBarLogRefreshChange();
     void ButtonLogDirClick();
+    void ButtonCAFileClick();
     void ButtonSMTPTestClick();
     // On the client's thread.
     static TTestOutcome SendTestMail(TQuorSMTP& client, const QString& host, const QString& userId,

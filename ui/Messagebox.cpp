@@ -57,6 +57,13 @@ QString ChooseFolder(QWidget* parent, const QString& title, const QString& start
     return QFileDialog::getExistingDirectory(parent, title, startFolder);
 }
 
+QString ChooseFile(QWidget* parent, const QString& title, const QString& startFile)
+{
+    if (const TFolderAnswerer& answerer = FolderAnswerer())
+        return answerer(title);
+    return QFileDialog::getOpenFileName(parent, title, startFile);
+}
+
 void SetMessageAnswerer(TMessageAnswerer answerer)
 {
     MessageAnswerer() = std::move(answerer);

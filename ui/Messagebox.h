@@ -42,7 +42,11 @@ TMessageResult ShowMessage(QWidget* parent, const TMessageRequest& request);
 // A folder chooser with a title; an empty result when the user cancels.
 QString ChooseFolder(QWidget* parent, const QString& title, const QString& startFolder);
 
-// Tests install answerers; an empty function restores the real dialogs.
+// A chooser of one existing file with a title; an empty result when the user cancels.
+QString ChooseFile(QWidget* parent, const QString& title, const QString& startFile);
+
+// Tests install answerers (the folder answerer answers the file chooser too); an empty
+// function restores the real dialogs.
 using TMessageAnswerer = std::function<TMessageResult(const TMessageRequest&)>;
 using TFolderAnswerer = std::function<QString(const QString& title)>;
 void SetMessageAnswerer(TMessageAnswerer answerer);

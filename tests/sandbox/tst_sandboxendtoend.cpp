@@ -4,11 +4,12 @@
 // and live through a slow probe; the standalone program is driven through its
 // control port (hang, down, up).
 
-#include "support/Monitorbatches.h"
-#include "support/Odbcclient.h"
 #include "sandbox/Sandboxcontrol.h"
 #include "sandbox/Sandboxserver.h"
+#include "support/Monitorbatches.h"
+#include "support/Odbcclient.h"
 #include "support/Scriptclients.h"
+#include "tests/support/Testcertificates.h"
 
 #include <QJsonArray>
 #include <QProcess>
@@ -152,6 +153,7 @@ private Q_SLOTS:
     void controlCommands_data();
     void controlCommands();
     void standaloneProgramHangDownUp();
+    void standaloneProgramEncrypts();
     void portConflictsAndStopAreReported();
 
 private:
@@ -557,6 +559,44 @@ void TestSandboxEndToEnd::controlCommands()
         QCOMPARE(Q(control.Execute("remove " + std::to_string(spid))), "ok");
         QVERIFY(!HasProcess(Server->Simulation(), spid));
     }
+}
+
+void TestSandboxEndToEnd::standaloneProgramEncrypts()
+{
+    const TTestCertificates certificates;
+    QVERIFY2(certificates.Made(), qPrintable(certificates.Error()));
+    QProcess refused;
+    refused.setProcessChannelMode(QProcess::MergedChannels);
+    refused.start(QStringLiteral(TORVANE_SANDBOX_PROGRAM),
+                  {"--tls-cert", certificates.CaFile(), "--tls-key", certificates.KeyFile()});
+    QVERIFY(refused.waitForFinished(30000));
+    QCOMPARE(refused.exitCode(), 1);
+    QVERIFY2(refused.readAll().contains("cannot use the private key"),
+             "a key of another certificate");
+
+    QProcess program;
+    program.start(
+        QStringLiteral(TORVANE_SANDBOX_PROGRAM),
+        {"--port", "0", "--tls-cert", certificates.CertificateFile(), "--tls-key", certificates.KeyFile()});
+    QVERIFY(program.waitForStarted());
+    QVERIFY(program.canReadLine() || program.waitForReadyRead(30000));
+    const QString header = QString::fromUtf8(program.readLine()).trimmed();
+    QVERIFY2(header.startsWith("port "), qPrintable(header));
+    const quint16 port = quint16(header.mid(5).toUInt());
+    const QString folder = QFileInfo(certificates.CaFile()).path();
+    for (const auto& [encryption, connects] : {std::pair("require", true), std::pair("off", false)}) {
+        QFile conf(folder + "/freetds-" + encryption + ".conf");
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write(QStringLiteral("[global]\n\tencryption = %1\n\tca file = %2\n")
+                       .arg(encryption, certificates.CaFile())
+                       .toUtf8());
+        conf.close();
+        const TTsqlRun run = RunTsql(port, "sa", "torvane", "7.4",
+                                     "SELECT COUNT(*) FROM sysprocesses\ngo\nquit\n", conf.fileName());
+        QVERIFY2(run.output.contains("(1 row affected)") == connects, qPrintable(run.output));
+    }
+    program.terminate();
+    QVERIFY(program.waitForFinished(30000));
 }
 
 void TestSandboxEndToEnd::standaloneProgramHangDownUp()

@@ -2,10 +2,12 @@
 // the FreeTDS ODBC driver), with a backend whose answers each test sets, so that
 // what is checked is the wire format and the connection handling alone.
 
-#include "tests/support/Fakebackend.h"
+#include "sandbox/Tdsserver.h"
+#include "sandbox/Tdstlscontext.h"
 #include "support/Odbcclient.h"
 #include "support/Scriptclients.h"
-#include "sandbox/Tdsserver.h"
+#include "tests/support/Fakebackend.h"
+#include "tests/support/Testcertificates.h"
 
 #include <QJsonArray>
 #include <QTcpSocket>
@@ -109,6 +111,9 @@ private Q_SLOTS:
     void loginWithOdbc();
     void loginWithTsql_data();
     void loginWithTsql();
+    void encryptedClients_data();
+    void encryptedClients();
+    void clientThatCannotEncryptIsRefused();
     void integratedLoginIsRefusedAtOnce();
     void requestBeforeLoginClosesConnection();
 
@@ -128,6 +133,12 @@ private Q_SLOTS:
     void closingConnectionLogsOut();
 
 private:
+    // Makes the server encrypt: required, or only what the client asks for.
+    void Encrypt(bool required);
+    // A freetds.conf in the certificates' folder whose global section says so.
+    QString FreeTdsConf(const QString& encryption, const QString& caFile);
+
+    std::unique_ptr<TTestCertificates> Certificates;
     std::unique_ptr<TFakeBackend> Backend;
     std::unique_ptr<TTdsServer> Server;
 };
@@ -242,6 +253,97 @@ void TestTdsProtocol::loginWithTsql()
         QVERIFY2(run.output.contains("Login failed for user 'sa'."), qPrintable(run.output));
         QVERIFY(Backend->Batches().empty());
     }
+}
+
+void TestTdsProtocol::Encrypt(bool required)
+{
+    if (!Certificates)
+        Certificates = std::make_unique<TTestCertificates>();
+    QVERIFY2(Certificates->Made(), qPrintable(Certificates->Error()));
+    Server->SetEncryption(
+        {required ? ETdsEncryption::Required : ETdsEncryption::Offered,
+         std::make_shared<const TTdsTlsContext>(Certificates->CertificateFile().toStdString(),
+                                                Certificates->KeyFile().toStdString())});
+}
+
+QString TestTdsProtocol::FreeTdsConf(const QString& encryption, const QString& caFile)
+{
+    QFile file(
+        QFileInfo(Certificates->CaFile()).dir().filePath(QStringLiteral("freetds-") + encryption + ".conf"));
+    const QString text = QStringLiteral("[global]\n\tencryption = %1\n").arg(encryption) +
+                         (caFile.isEmpty() ? QString() : QStringLiteral("\tca file = %1\n").arg(caFile));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        return {};
+    return file.fileName();
+}
+
+void TestTdsProtocol::encryptedClients_data()
+{
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<bool>("required");
+    QTest::addColumn<bool>("loginOnly");
+    // pytds asks for everything with a CA file, or for the login alone; FreeTDS asks
+    // for everything when it requires encryption, and for the login alone when it
+    // merely requests it of a server that does not insist.
+    QTest::newRow("python-tds, server requires") << "python-tds" << true << false;
+    QTest::newRow("python-tds, login only") << "python-tds" << false << true;
+    QTest::newRow("tsql, server requires") << "tsql" << true << false;
+    QTest::newRow("tsql, login only") << "tsql" << false << true;
+}
+
+void TestTdsProtocol::encryptedClients()
+{
+    QFETCH(QString, client);
+    QFETCH(bool, required);
+    QFETCH(bool, loginOnly);
+    Encrypt(required);
+    Backend->SetAnswer("SELECT 'tls' AS client",
+                       OneResultSet({{"client", SqlType::VarChar, 3, false}}, {{std::string("tls")}}));
+    if (client == QLatin1String("python-tds")) {
+        QJsonObject request = PythonRequest(Server->Port(), "torvane", "7.4", {"SELECT 'tls' AS client"});
+        request["host"] = "localhost"; // the name the certificate was made for
+        request["cafile"] = Certificates->CaFile();
+        request["enc_login_only"] = loginOnly;
+        const QJsonObject answer = RunPythonClient(request);
+        QVERIFY2(!answer.contains("failure"), qPrintable(answer["failure"].toString()));
+        QCOMPARE(answer["login"].toString(), "ok");
+        QCOMPARE(answer["batches"][0]["results"][0]["rows"].toArray(), QJsonArray({QJsonArray{"tls"}}));
+    } else {
+        const QString conf = FreeTdsConf(loginOnly ? "request" : "require", Certificates->CaFile());
+        const TTsqlRun run =
+            RunTsql(Server->Port(), "sa", "torvane", "7.4", "SELECT 'tls' AS client\ngo\nquit\n", conf);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+        QVERIFY2(run.output.contains(QRegularExpression("client\\s+tls")), qPrintable(run.output));
+    }
+    // The password arrived through TLS and decoded.
+    QCOMPARE(Backend->Logins().back().password, "torvane");
+    QTRY_COMPARE(Server->ConnectionCount(), 0);
+}
+
+void TestTdsProtocol::clientThatCannotEncryptIsRefused()
+{
+    Encrypt(true);
+    const TTsqlRun run =
+        RunTsql(Server->Port(), "sa", "torvane", "7.4", "SELECT 1\ngo\nquit\n", FreeTdsConf("off", {}));
+    QVERIFY2(run.exitCode != 0, qPrintable(run.output));
+    const QJsonObject answer = RunPythonClient(PythonRequest(Server->Port(), "torvane", "7.4", {"SELECT 1"}));
+    QCOMPARE(answer["login"].toString(), "failed");
+    // Refused after the pre-login: no login ever reached the server.
+    QVERIFY(Backend->Logins().empty());
+
+    // A client that promised to encrypt and sends its login in the clear is dropped too.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, Server->Port());
+    QVERIFY(socket.waitForConnected());
+    const QByteArray prelogin("\x12\x01\x00\x14\x00\x00\x01\x00"
+                              "\x01\x00\x06\x00\x01\xff\x01\x00\x00\x00\x00\x00",
+                              20);
+    socket.write(prelogin);
+    QVERIFY(socket.waitForReadyRead(10000));
+    socket.readAll();
+    socket.write(Login7Packet(0));
+    ReadUntilClosed(socket);
+    QVERIFY(Backend->Logins().empty());
 }
 
 void TestTdsProtocol::integratedLoginIsRefusedAtOnce()

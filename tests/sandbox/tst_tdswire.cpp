@@ -24,6 +24,8 @@ private Q_SLOTS:
     void passwordObfuscation();
     void versionNegotiation_data();
     void versionNegotiation();
+    void encryptionNegotiation_data();
+    void encryptionNegotiation();
     void packetsInAnyChunking_data();
     void packetsInAnyChunking();
     void abandonedAndOversizedMessages();
@@ -128,6 +130,49 @@ void TestTdsWire::versionNegotiation()
     QFETCH(uint, requested);
     QFETCH(uint, answered);
     QCOMPARE(NegotiateTdsVersion(requested), answered);
+}
+
+void TestTdsWire::encryptionNegotiation_data()
+{
+    QTest::addColumn<int>("server");
+    QTest::addColumn<int>("client");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("channel");
+    using E = ETdsEncryption;
+    using C = ETdsChannel;
+    const auto row = [](const char* name, E server, std::uint8_t client, std::uint8_t answer, C channel) {
+        QTest::newRow(name) << int(server) << int(client) << int(answer) << int(channel);
+    };
+    row("no certificate, client can", E::NotSupported, TdsEncrypt::Off, TdsEncrypt::NotSupported, C::Plain);
+    row("no certificate, client requires", E::NotSupported, TdsEncrypt::Required, TdsEncrypt::NotSupported,
+        C::Plain);
+    row("offered, client can: login only", E::Offered, TdsEncrypt::Off, TdsEncrypt::Off, C::LoginOnly);
+    row("offered, client asks", E::Offered, TdsEncrypt::On, TdsEncrypt::On, C::Whole);
+    row("offered, client requires", E::Offered, TdsEncrypt::Required, TdsEncrypt::On, C::Whole);
+    row("offered, client cannot", E::Offered, TdsEncrypt::NotSupported, TdsEncrypt::NotSupported, C::Plain);
+    row("required, client can: everything", E::Required, TdsEncrypt::Off, TdsEncrypt::On, C::Whole);
+    row("required, client asks", E::Required, TdsEncrypt::On, TdsEncrypt::On, C::Whole);
+    row("required, client cannot: refused", E::Required, TdsEncrypt::NotSupported, TdsEncrypt::Required,
+        C::Refused);
+}
+
+void TestTdsWire::encryptionNegotiation()
+{
+    QFETCH(int, server);
+    QFETCH(int, client);
+    QFETCH(int, answer);
+    QFETCH(int, channel);
+    // The client's value as its PRELOGIN carries it, with the client-certificate bit.
+    const Bytes request = {0x01, 0x00, 0x06, 0x00, 0x01, 0xFF, std::uint8_t(client | 0x80)};
+    const std::uint8_t offered = PreloginClientEncryption(request);
+    QCOMPARE(int(offered), client);
+    const TTdsEncryptionAgreement agreement = NegotiateEncryption(ETdsEncryption(server), offered);
+    QCOMPARE(int(agreement.answer), answer);
+    QCOMPARE(int(agreement.channel), channel);
+    // The answer carries the value in its encryption option (the second, after VERSION).
+    const Bytes response = BuildPreloginResponse(request, {}, agreement.answer);
+    const std::size_t offset = std::size_t(response[6]) << 8 | response[7];
+    QCOMPARE(int(response[offset]), answer);
 }
 
 void TestTdsWire::packetsInAnyChunking_data()

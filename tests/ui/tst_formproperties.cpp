@@ -11,6 +11,7 @@
 #include "ui/Propertiesowner.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -90,6 +91,9 @@ private Q_SLOTS:
     void notAnIntegerWritesNothing_data();
     void notAnIntegerWritesNothing();
     void folderChooser();
+    void connectionSecurity_data();
+    void connectionSecurity();
+    void caFileOnlyForFreeTds();
     void savedForThisUserOnly();
     void testMail_data();
     void testMail();
@@ -153,7 +157,8 @@ void TestFormProperties::firstStart()
 {
     const TFormProperties& d = *Dialog;
     QCOMPARE(d.windowTitle(), QStringLiteral("Torvane Properties"));
-    QCOMPARE(d.size(), QSize(645, 289));
+    // Taller than the 645 x 289 of old by the connection security group.
+    QCOMPARE(d.size(), QSize(645, 383));
     QCOMPARE(d.GroupBox1->title(), QStringLiteral(" Server Refresh Times (Seconds) "));
     QCOMPARE(d.GroupBox3->title(), QStringLiteral(" File Logging "));
     QCOMPARE(d.GroupBox2->title(), QStringLiteral(" System Email Alerts "));
@@ -310,6 +315,76 @@ void TestFormProperties::folderChooser()
     Dialog->ButtonLogDir->click();
     QCOMPARE(Dialog->EditLoggingDirectory->text(), QString());
     QCOMPARE(titles, QStringList(2, QStringLiteral("Select Logging Directory!")));
+}
+
+void TestFormProperties::connectionSecurity_data()
+{
+    QTest::addColumn<int>("encrypt");
+    QTest::addColumn<int>("certificate");
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QStringList>("saved"); // Encrypt, TrustServerCertificate, CAFile; "-" missing
+
+    QTest::newRow("the drivers' defaults store nothing") << 0 << 0 << "" << QStringList{"-", "-", "-"};
+    QTest::newRow("required, validated against a CA file")
+        << 3 << 1 << "/etc/ssl/corp-ca.pem" << QStringList{"2", "0", "/etc/ssl/corp-ca.pem"};
+    QTest::newRow("when offered, trusted") << 2 << 2 << "" << QStringList{"1", "1", "-"};
+    QTest::newRow("off") << 1 << 0 << "" << QStringList{"0", "-", "-"};
+}
+
+void TestFormProperties::connectionSecurity()
+{
+    QFETCH(int, encrypt);
+    QFETCH(int, certificate);
+    QFETCH(QString, caFile);
+    QFETCH(QStringList, saved);
+
+    // Values saved before are replaced, or removed where the driver is to choose.
+    Settings->Save(RootKey, Encrypt, 1);
+    Settings->Save(RootKey, TrustServerCertificate, 1);
+    Settings->Save(RootKey, CAFile, QStringLiteral("/old/ca.pem"));
+    TFormProperties dialog(Owner);
+    dialog.LoadSettings();
+    QCOMPARE(dialog.ComboEncrypt->currentText(), QStringLiteral("When the server offers"));
+    QCOMPARE(dialog.ComboCertificate->currentText(), QStringLiteral("Trust"));
+    QCOMPARE(dialog.EditCAFile->text(), QStringLiteral("/old/ca.pem"));
+    QVERIFY(dialog.EditCAFile->isEnabled()); // FreeTDS, the default driver, takes it
+
+    dialog.ComboEncrypt->setCurrentIndex(encrypt);
+    dialog.ComboCertificate->setCurrentIndex(certificate);
+    dialog.EditCAFile->setText(caFile);
+    dialog.ButtonApply->click();
+    QCOMPARE(
+        (QStringList{Read(RootKey, Encrypt), Read(RootKey, TrustServerCertificate), Read(RootKey, CAFile)}),
+        saved);
+
+    TFormProperties again(Owner);
+    again.LoadSettings();
+    QCOMPARE(again.ComboEncrypt->currentIndex(), encrypt);
+    QCOMPARE(again.ComboCertificate->currentIndex(), certificate);
+    QCOMPARE(again.EditCAFile->text(), caFile);
+
+    // The file chooser fills the CA file; cancelling it keeps what was there.
+    QString answer = QStringLiteral("/srv/ca.pem");
+    SetFolderAnswerer([&](const QString& title) {
+        [&] { QCOMPARE(title, QStringLiteral("Select CA File")); }();
+        return answer;
+    });
+    again.ButtonCAFile->click();
+    QCOMPARE(again.EditCAFile->text(), QStringLiteral("/srv/ca.pem"));
+    answer.clear();
+    again.ButtonCAFile->click();
+    QCOMPARE(again.EditCAFile->text(), QStringLiteral("/srv/ca.pem"));
+}
+
+void TestFormProperties::caFileOnlyForFreeTds()
+{
+    const auto restore = qScopeGuard([] { qunsetenv("TORVANE_ODBC_DRIVER"); });
+    qputenv("TORVANE_ODBC_DRIVER", "ODBC Driver 18 for SQL Server");
+    TFormProperties dialog(Owner);
+    QVERIFY(!dialog.EditCAFile->isEnabled());
+    QVERIFY(!dialog.ButtonCAFile->isEnabled());
+    QCOMPARE(dialog.LabelCAFileNote->text(),
+             QStringLiteral("Does not apply to ODBC Driver 18 for SQL Server, which uses the system's trust store."));
 }
 
 void TestFormProperties::savedForThisUserOnly()
