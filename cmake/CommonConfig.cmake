@@ -35,8 +35,9 @@ function(torvane_add_test name)
   set(env "QT_QPA_PLATFORM=offscreen")
   if(TORVANE_TSAN)
     # Qt's own libraries are not instrumented: their internals are suppressed, and the
-    # end-to-end tests start programs from threaded tests.
-    list(APPEND env "TSAN_OPTIONS=die_after_fork=0 suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan-suppressions.txt")
+    # end-to-end tests start programs from threaded tests. The runtime turns core dumps
+    # off by default, which would hide what the program itself sets.
+    list(APPEND env "TSAN_OPTIONS=die_after_fork=0 disable_coredump=0 suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan-suppressions.txt")
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "${env}"

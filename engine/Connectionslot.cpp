@@ -2,14 +2,13 @@
 
 #include "engine/Commonfuncs.h"
 #include "engine/Dberror.h"
+#include "engine/Mainthreadcall.h"
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessthreads.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
-
-#include <QCoreApplication>
 
 #include <algorithm>
 #include <condition_variable>
@@ -43,18 +42,12 @@ std::optional<double> ParseDateTimeText(std::string_view text)
 }
 
 // Runs done on the main thread unless the slot that asked has gone by then.
-void PostToMainThread(const std::shared_ptr<bool>& alive, std::function<void()> done)
+void PostResult(const std::shared_ptr<bool>& alive, std::function<void()> done)
 {
-    QCoreApplication* const application = QCoreApplication::instance();
-    if (!application)
-        return;
-    QMetaObject::invokeMethod(
-        application,
-        [alive, done = std::move(done)] {
-            if (*alive)
-                done();
-        },
-        Qt::QueuedConnection);
+    PostToMainThread([alive, done = std::move(done)] {
+        if (*alive)
+            done();
+    });
 }
 
 } // namespace
@@ -198,7 +191,7 @@ void TConnectionSlot::Post(TWork work, std::function<void()> done)
     {
         const std::lock_guard guard(Commands->Lock);
         Commands->Jobs.push_back({std::move(work), [alive = Alive, done = std::move(done)]() mutable {
-                                      PostToMainThread(alive, std::move(done));
+                                      PostResult(alive, std::move(done));
                                   }});
     }
     Commands->Changed.notify_one();

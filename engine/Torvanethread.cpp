@@ -3,6 +3,7 @@
 #include "engine/Connectionsecurity.h"
 
 #include "engine/Dbconnectionstring.h"
+#include "engine/Mainthreadcall.h"
 #include "engine/Odbcdriver.h"
 #include "engine/Torvaneclock.h"
 #include "engine/Torvaneserverperformance.h"
@@ -307,39 +308,36 @@ TTorvaneThread::ESyncResult TTorvaneThread::Synchronize(TMainThreadStep step)
     std::unique_lock lock(sync->Lock);
     if (!application || sync->Terminated)
         return ESyncResult::NotRun;
-    QMetaObject::invokeMethod(
-        application,
-        [this, step, sync, call] {
-            {
-                const std::lock_guard guard(sync->Lock);
-                if (sync->Terminated)
-                    return; // the monitor thread has left the hand-over; the object may be gone
-                call->Running = true;
-            }
-            ESyncResult outcome = ESyncResult::Done;
-            try {
-                (this->*step)();
-            } catch (const EDbError&) {
-                // Only the server's failure counts as a lost server.
-                outcome = ESyncResult::DatabaseError;
-            } catch (const std::exception& failure) {
-                // A fault of the program (a view, a mail) is reported as such and leaves
-                // the server's state alone.
-                outcome = ESyncResult::ProgramError;
-                std::cerr << "Torvane: internal error after a refresh: " << failure.what() << std::endl;
-            } catch (...) {
-                outcome = ESyncResult::ProgramError;
-                std::cerr << "Torvane: internal error after a refresh" << std::endl;
-            }
-            {
-                const std::lock_guard guard(sync->Lock);
-                call->Running = false;
-                call->Done = true;
-                call->Result = outcome;
-            }
-            sync->Changed.notify_all();
-        },
-        Qt::QueuedConnection);
+    PostToMainThread([this, step, sync, call] {
+        {
+            const std::lock_guard guard(sync->Lock);
+            if (sync->Terminated)
+                return; // the monitor thread has left the hand-over; the object may be gone
+            call->Running = true;
+        }
+        ESyncResult outcome = ESyncResult::Done;
+        try {
+            (this->*step)();
+        } catch (const EDbError&) {
+            // Only the server's failure counts as a lost server.
+            outcome = ESyncResult::DatabaseError;
+        } catch (const std::exception& failure) {
+            // A fault of the program (a view, a mail) is reported as such and leaves
+            // the server's state alone.
+            outcome = ESyncResult::ProgramError;
+            std::cerr << "Torvane: internal error after a refresh: " << failure.what() << std::endl;
+        } catch (...) {
+            outcome = ESyncResult::ProgramError;
+            std::cerr << "Torvane: internal error after a refresh" << std::endl;
+        }
+        {
+            const std::lock_guard guard(sync->Lock);
+            call->Running = false;
+            call->Done = true;
+            call->Result = outcome;
+        }
+        sync->Changed.notify_all();
+    });
     sync->Changed.wait(lock, [&] { return call->Done || (sync->Terminated && !call->Running); });
     return call->Result;
 }
