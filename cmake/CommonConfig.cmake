@@ -33,6 +33,11 @@ function(torvane_add_test name)
     set(T_TIMEOUT 300)
   endif()
   set(env "QT_QPA_PLATFORM=offscreen")
+  if(TORVANE_ASAN)
+    # The runtime turns core dumps off by default, which would hide what the program
+    # itself sets.
+    list(APPEND env "ASAN_OPTIONS=disable_coredump=0")
+  endif()
   if(TORVANE_TSAN)
     # Qt's own libraries are not instrumented: their internals are suppressed, and the
     # end-to-end tests start programs from threaded tests. The runtime turns core dumps

@@ -16,7 +16,8 @@ template <std::size_t N> void CopyFixedText(char (&destination)[N], std::string_
 {
     static_assert(N > 0);
     const std::size_t length = Utf8PrefixLength(text, N - 1);
-    std::memcpy(destination, text.data(), length);
+    if (length > 0) // an empty view may hold no pointer, which memcpy must not get
+        std::memcpy(destination, text.data(), length);
     destination[length] = '\0';
 }
 
