@@ -36,7 +36,8 @@ function(torvane_add_test name)
   if(TORVANE_ASAN)
     # The runtime turns core dumps off by default, which would hide what the program
     # itself sets.
-    list(APPEND env "ASAN_OPTIONS=disable_coredump=0")
+    list(APPEND env "ASAN_OPTIONS=disable_coredump=0"
+      "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan-suppressions.txt")
   endif()
   if(TORVANE_TSAN)
     # Qt's own libraries are not instrumented: their internals are suppressed, and the

@@ -176,9 +176,12 @@ QString TLocaleFormats::ReadableDigits(const QString& text) const
 
 QTime TLocaleFormats::ReadTime(const QString& text) const
 {
-    const QTime time = Locale.toTime(text, Time);
-    if (time.isValid() || DayHalves.size() != 2)
-        return time;
+    // A format with an AM/PM field is read with that field written out as a literal,
+    // one half of the day at a time: Qt 6.4's own reading of the field runs past the end
+    // of its text for some locales' AM/PM words (Ewe's, among others), reading memory
+    // that is not its own.
+    if (DayHalves.size() != 2)
+        return Locale.toTime(text, Time);
     for (const TDayHalf& half : DayHalves) {
         const QTime read = Locale.toTime(text, half.Format);
         if (!read.isValid())
