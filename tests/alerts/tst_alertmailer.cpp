@@ -9,10 +9,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 TAlertMail Mail(const QString& host, const QString& subject)
 {
@@ -25,18 +21,6 @@ TAlertMail Mail(const QString& host, const QString& subject)
                       .Description = QStringLiteral("Disconnect alert for ") + subject};
 }
 
-QString ClosedPortHost()
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
-}
 } // namespace
 
 class TestAlertMailer : public QObject

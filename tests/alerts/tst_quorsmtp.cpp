@@ -10,10 +10,6 @@
 #include <QSysInfo>
 #include <QtTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <functional>
 
@@ -29,20 +25,6 @@ QString Failure(const std::function<void()>& operation)
         return QStringLiteral("plain: ") + error.Text();
     }
     return {};
-}
-
-// A loopback port that nothing listens on.
-QString ClosedPortHost()
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
 }
 
 void FillMessage(TQuorSMTP& client, const QString& subject, const QStringList& body)

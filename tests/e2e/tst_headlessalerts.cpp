@@ -10,10 +10,6 @@
 
 #include <QtTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace TorvaneSettings;
 
 class TestHeadlessAlerts : public QObject
@@ -161,15 +157,7 @@ void TestHeadlessAlerts::sustainedCpuSendsOneMail()
 
 void TestHeadlessAlerts::failedMailIsReportedOnce()
 {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    SaveSettings(QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)), false, true);
+    SaveSettings(ClosedPortHost(), false, true);
     StartMonitor();
 
     const QString line = "High CPU alert for " + QString::fromStdString(Sandbox->ServerName()) +

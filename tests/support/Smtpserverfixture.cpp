@@ -5,6 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 QList<QByteArray> TReceivedMail::HeaderLines() const
 {
     const qsizetype end = Data.indexOf("\r\n\r\n");
@@ -15,6 +19,21 @@ QByteArray TReceivedMail::RawBody() const
 {
     const qsizetype end = Data.indexOf("\r\n\r\n");
     return end < 0 ? QByteArray() : Data.mid(end + 4);
+}
+
+QString ClosedPortHost()
+{
+    // The port the system picks for a socket bound but never listening; once closed,
+    // connecting to it is refused.
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
 }
 
 TSmtpServerFixture::TSmtpServerFixture(const QString& refuseHelo)

@@ -27,6 +27,10 @@ struct TReceivedMail
     QByteArray RawBody() const;
 };
 
+// "127.0.0.1:PORT" of a loopback port that nothing listens on: a mail host that
+// refuses every connection.
+QString ClosedPortHost();
+
 class TSmtpServerFixture
 {
 public:
