@@ -5,8 +5,8 @@
 // Names are ASCII, as on most servers, except in BM_FeedLaterRefreshForeignNames.
 
 #include "bench/Benchsnapshots.h"
-#include "model/Celltext.h"
 #include "engine/Commonfuncs.h"
+#include "model/Celltext.h"
 #include "model/Memorystringgrid.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessthreads.h"
@@ -57,9 +57,9 @@ struct TSlotModel
     }
 };
 
-void BM_FeedLaterRefresh(benchmark::State& state)
+// Every refresh after the first, the snapshots taken in turn.
+template <class TSnapshots> void FeedLaterRefreshes(benchmark::State& state, const TSnapshots& snapshots)
 {
-    const auto snapshots = Snapshots(state);
     TSlotModel model;
     model.Feed(snapshots[0]);
     std::size_t next = 1;
@@ -72,20 +72,16 @@ void BM_FeedLaterRefresh(benchmark::State& state)
     state.counters["processes"] = model.UserProcesses.Count();
 }
 
+void BM_FeedLaterRefresh(benchmark::State& state)
+{
+    FeedLaterRefreshes(state, Snapshots(state));
+}
+
 // The same with Cyrillic and German names: each row's names take ICU's case folding
 // (or the model's memory of it) instead of the ASCII path.
 void BM_FeedLaterRefreshForeignNames(benchmark::State& state)
 {
-    const auto snapshots = MakeBenchSnapshots(static_cast<int>(state.range(0)), Refreshes, true);
-    TSlotModel model;
-    model.Feed(snapshots[0]);
-    std::size_t next = 1;
-    for (auto _ : state) {
-        model.Feed(snapshots[next]);
-        next = next + 1 < snapshots.size() ? next + 1 : 1;
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-    state.counters["users"] = model.Users.UserCount();
+    FeedLaterRefreshes(state, MakeBenchSnapshots(static_cast<int>(state.range(0)), Refreshes, true));
 }
 
 void BM_FeedFirstRefresh(benchmark::State& state)
