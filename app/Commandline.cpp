@@ -20,8 +20,7 @@ QString PasswordFromEnvironment()
 
 void AddConnectionOptions(QCommandLineParser& parser)
 {
-    parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("host, host\\instance or host,port."),
+    parser.addOption({QStringLiteral("server"), QStringLiteral("host, host\\instance or host,port."),
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("user"),
                       QStringLiteral("SQL Server login (password from TORVANE_PASSWORD)."),
@@ -49,7 +48,7 @@ std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser
     if (!options.WindowsAuthentication && !parser.isSet(QStringLiteral("user")))
         return SavedConnectionOptions(options.Server, error);
     if (!options.WindowsAuthentication)
-        options.Password = PasswordFromEnvironment();
+        options.Password = password;
     return options;
 }
 
@@ -74,9 +73,9 @@ std::optional<TConnectionOptions> SavedConnectionOptions(const QString& server, 
 
 void AddHeadlessOptions(QCommandLineParser& parser)
 {
-    parser.addOption({QStringLiteral("headless"), QStringLiteral("Monitor up to 25 servers without a window.")});
-    parser.addOption({QStringLiteral("interval"),
-                      QStringLiteral("Seconds between refreshes, 1 to 100."),
+    parser.addOption(
+        {QStringLiteral("headless"), QStringLiteral("Monitor up to 25 servers without a window.")});
+    parser.addOption({QStringLiteral("interval"), QStringLiteral("Seconds between refreshes, 1 to 100."),
                       QStringLiteral("seconds")});
     parser.addOption({QStringLiteral("refreshes"), QStringLiteral("Stop after this many refreshes."),
                       QStringLiteral("n")});
