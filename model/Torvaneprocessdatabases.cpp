@@ -46,24 +46,17 @@ void TTorvaneProcessDatabases::BeginRefresh()
 
 void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
 {
-    char name[sizeof DatabaseEntry::DatabaseName];
-    CopyFixedText(name, record.databasename);
-    char folded[FoldedNameSize];
-    Folds.Fold(FixedText(name), folded);
-    const NameKey key{folded, name};
+    // The entry of the exact name is the row's (the key is the name and its folded form).
+    DatabaseEntry* entry = Entries.FindLikely([&record](const DatabaseEntry& likely) {
+        return SameFixedText(likely.DatabaseName, record.databasename);
+    });
+    if (!entry)
+        entry = FindOrAdd(record);
+    if (!entry)
+        return; // the table cannot take another database
     // Memory and physical IO belong to the process, which its ecid 0 row reports; a
     // worker's row adds its CPU only, also when it is the first row of a database.
     const bool process = record.ecid == 0;
-    DatabaseEntry* entry = Entries.Find(key);
-    if (!entry) {
-        DatabaseEntry created{};
-        CopyFixedText(created.DatabaseName, name);
-        CopyFixedText(created.FoldedName, std::string_view(folded));
-        Entries.Add(created);
-        entry = Entries.Find(key);
-        if (!entry)
-            return; // the table cannot take another database
-    }
     ++entry->ProcessCount;
     entry->Cpu += record.cpu_usage;
     if (process) {
@@ -73,6 +66,24 @@ void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
     entry->BlockedSum += record.blocked;
     entry->Seen = 1;
     TakeLatestActivity(*entry, record.last_batch, DateTimeValues);
+}
+
+DatabaseEntry* TTorvaneProcessDatabases::FindOrAdd(const ProcessRecord& record)
+{
+    char name[sizeof DatabaseEntry::DatabaseName];
+    CopyFixedText(name, record.databasename);
+    char folded[FoldedNameSize];
+    Folds.Fold(FixedText(name), folded);
+    const NameKey key{folded, name};
+    DatabaseEntry* entry = Entries.Find(key);
+    if (!entry) {
+        DatabaseEntry created{};
+        CopyFixedText(created.DatabaseName, name);
+        CopyFixedText(created.FoldedName, std::string_view(folded));
+        Entries.Add(created);
+        entry = Entries.Find(key); // nullptr when the table could not take it
+    }
+    return entry;
 }
 
 void TTorvaneProcessDatabases::EndRefresh()

@@ -23,10 +23,10 @@ struct DatabaseEntry
     // as in the process list that is filtered by it.
     char DatabaseName[132];
     char FoldedName[FoldedNameSize]; // DatabaseName folded, for the order
-    int32_t ProcessCount; // rows of this refresh in the database, worker threads included
-    int64_t Cpu;          // all rows
-    int64_t Memory;       // rows with ecid 0 only, whichever row created the entry
-    int64_t PhysicalIo;   // likewise
+    int32_t ProcessCount;            // rows of this refresh in the database, worker threads included
+    int64_t Cpu;                     // all rows
+    int64_t Memory;                  // rows with ecid 0 only, whichever row created the entry
+    int64_t PhysicalIo;              // likewise
     char LatestActivity[100];
     int32_t PreviousProcessCount;
     int64_t PreviousCpu;
@@ -75,6 +75,9 @@ private:
         static NameKey KeyOf(const DatabaseEntry& entry) { return {entry.FoldedName, entry.DatabaseName}; }
         static int Compare(const NameKey& a, const NameKey& b);
     };
+
+    // The entry of the row's database by its key, created if there is none.
+    DatabaseEntry* FindOrAdd(const ProcessRecord& record);
 
     TEntryTable<DatabaseEntry, NameOrder> Entries;
     TDateTimeTextCache DateTimeValues;

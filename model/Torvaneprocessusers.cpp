@@ -52,11 +52,23 @@ void TTorvaneProcessUsers::BeginRefresh()
 
 void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
 {
+    // A row mostly belongs to the user of the row before it or of its place in the last
+    // refresh; an entry whose texts are the row's own has the row's key, which then need
+    // not be folded.
+    UserEntry* entry = Entries.FindLikely([&record](const UserEntry& likely) {
+        return SameFixedText(likely.LoginName, record.loginame) &&
+               SameFixedText(likely.HostName, record.hostname) &&
+               SameFixedText(likely.NtUserName, record.nt_username) &&
+               SameFixedText(likely.NtDomain, record.nt_domain) &&
+               SameFixedText(likely.NetAddress, record.net_address);
+    });
     UserKey key;
-    BuildUserKey(key, record, Folds);
-    const std::string_view keyText(key.Names, key.Length);
+    if (!entry) {
+        BuildUserKey(key, record, Folds);
+        entry = Entries.Find(std::string_view(key.Names, key.Length));
+    }
     const bool process = record.ecid == 0;
-    if (UserEntry* const entry = Entries.Find(keyText)) {
+    if (entry) {
         if (process) {
             ++entry->ProcessCount;
             entry->PhysicalIo += record.physical_io;
@@ -68,23 +80,23 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
         entry->Seen = 1;
         return;
     }
-    UserEntry entry{};
-    CopyFixedText(entry.LoginName, record.loginame);
-    CopyFixedText(entry.HostName, record.hostname);
-    CopyFixedText(entry.NtDomain, record.nt_domain);
-    CopyFixedText(entry.NtUserName, record.nt_username);
-    CopyFixedText(entry.NetAddress, record.net_address);
-    CopyFixedText(entry.NetLibrary, record.net_library);
-    TakeLatestActivity(entry, record.last_batch, DateTimeValues);
-    entry.ProcessCount = process ? 1 : 0;
-    entry.Cpu = record.cpu_usage;
-    entry.Memory = process ? record.memusage : 0;
-    entry.PhysicalIo = process ? record.physical_io : 0;
-    entry.BlockedSum = record.blocked;
-    entry.Seen = 1;
-    std::memcpy(entry.Key.Names, key.Names, key.Length);
-    entry.Key.Length = key.Length;
-    Entries.Add(entry);
+    UserEntry created{};
+    CopyFixedText(created.LoginName, record.loginame);
+    CopyFixedText(created.HostName, record.hostname);
+    CopyFixedText(created.NtDomain, record.nt_domain);
+    CopyFixedText(created.NtUserName, record.nt_username);
+    CopyFixedText(created.NetAddress, record.net_address);
+    CopyFixedText(created.NetLibrary, record.net_library);
+    TakeLatestActivity(created, record.last_batch, DateTimeValues);
+    created.ProcessCount = process ? 1 : 0;
+    created.Cpu = record.cpu_usage;
+    created.Memory = process ? record.memusage : 0;
+    created.PhysicalIo = process ? record.physical_io : 0;
+    created.BlockedSum = record.blocked;
+    created.Seen = 1;
+    std::memcpy(created.Key.Names, key.Names, key.Length);
+    created.Key.Length = key.Length;
+    Entries.Add(created);
 }
 
 void TTorvaneProcessUsers::EndRefresh()

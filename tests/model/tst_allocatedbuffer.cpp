@@ -6,6 +6,7 @@
 
 #include <QtTest>
 
+#include <cstdio>
 #include <random>
 #include <set>
 #include <vector>
@@ -49,6 +50,7 @@ class TestAllocatedBuffer : public QObject
 private Q_SLOTS:
     void growsInStepsKeepingEntries_data();
     void growsInStepsKeepingEntries();
+    void largeBlockGrowsKeepingEntries();
     void insertAndRemoveByPosition_data();
     void insertAndRemoveByPosition();
     void bufferThatCannotGrowKeepsItsEntries();
@@ -80,6 +82,36 @@ void TestAllocatedBuffer::growsInStepsKeepingEntries()
     for (int i = 0; i < entries; ++i) {
         QCOMPARE(buffer[i].Key, i);
         QCOMPARE(QString::fromLatin1(buffer[i].Text), QStringLiteral("e%1").arg(i));
+    }
+}
+
+void TestAllocatedBuffer::largeBlockGrowsKeepingEntries()
+{
+    // Entries as large as a process entry, tens of megabytes of them: the block passes
+    // from the heap to pages of its own and keeps growing there, through removals.
+    struct TLargeEntry
+    {
+        int32_t Key;
+        char Text[1200];
+    };
+    AllocatedBuffer<TLargeEntry> buffer;
+    TLargeEntry entry{};
+    for (int32_t i = 0; i < 30000; ++i) {
+        entry.Key = i;
+        std::snprintf(entry.Text, sizeof entry.Text, "e%d", i);
+        entry.Text[sizeof entry.Text - 1] = static_cast<char>(i % 128);
+        buffer.Append(entry);
+        if (i == 20000)
+            buffer.RemoveWhere([](const TLargeEntry& e) { return e.Key % 2 == 1; });
+    }
+    QVERIFY(buffer.Valid());
+    QCOMPARE(buffer.Count(), 10001 + 9999);
+    int32_t expected = 0;
+    for (const TLargeEntry& e : buffer) {
+        QCOMPARE(e.Key, expected);
+        QCOMPARE(QString::fromLatin1(e.Text), QStringLiteral("e%1").arg(expected));
+        QCOMPARE(e.Text[sizeof e.Text - 1], static_cast<char>(expected % 128));
+        expected += expected < 20000 ? 2 : 1;
     }
 }
 
