@@ -1,6 +1,5 @@
 #include "engine/Datetimetexts.h"
 
-
 namespace {
 
 constexpr TDateTimeSeconds SecondsPerDay = 86400;
@@ -21,13 +20,39 @@ TDateTimeSeconds SecondsOf(TDateTime value)
     return BaseDate().daysTo(date) * SecondsPerDay + TimeOf(value).msecsSinceStartOfDay() / 1000;
 }
 
+TDateTimeSeconds SecondsOf(int year, int month, int day, int hour, int minute, int second,
+                           std::uint32_t fraction)
+{
+    constexpr std::int64_t MsPerDay = SecondsPerDay * 1000;
+    if (year < 1 || !QDate::isValid(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59 || fraction > 999999999)
+        return NoDateTime;
+    // Days from 1 March of year 0 of the proleptic Gregorian calendar (as QDate counts),
+    // which puts the leap day last in its year.
+    const std::int64_t y = year - (month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    constexpr std::int64_t Day18991230 = 693899; // the same count for 30 December 1899
+    std::int64_t days = era * 146097 + dayOfEra - Day18991230;
+    std::int64_t ms = ((hour * 60 + minute) * 60 + second) * 1000 + (fraction + 500000) / 1000000;
+    if (ms >= MsPerDay) {
+        ms -= MsPerDay;
+        ++days;
+    }
+    return days * SecondsPerDay + ms / 1000;
+}
+
 std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
 {
     if (seconds == NoDateTime)
         return {};
-    if (const auto known = Texts.find(seconds); known != Texts.end()) {
-        known->second.LastUsed = Refresh;
-        return known->second.Text;
+    TSlot* slot = &SlotOf(seconds);
+    const bool fresh = slot->Seconds != NoDateTime && slot->LastUsed + 1 >= Refresh;
+    if (fresh) {
+        slot->LastUsed = Refresh;
+        return Texts[slot->Text];
     }
     // Floor division: the day of a second before the base date is the day before.
     TDateTimeSeconds days = seconds / SecondsPerDay;
@@ -36,13 +61,68 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
         secondOfDay += SecondsPerDay;
         --days;
     }
-    const TDateTime value = EncodeDateTime(BaseDate().addDays(days),
-                                           QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
-    return Texts.emplace(seconds, TText{DateTimeToText(value), Refresh}).first->second.Text;
+    std::string text = DateTimeToText(EncodeDateTime(
+        BaseDate().addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000)));
+    if (slot->Seconds == NoDateTime) {
+        if ((Taken + 1) * 2 > Slots.size()) {
+            Rebuild();
+            slot = &SlotOf(seconds);
+        }
+        if (FreeTexts.empty()) {
+            Texts.emplace_back();
+            slot->Text = static_cast<std::uint32_t>(Texts.size() - 1);
+        } else {
+            slot->Text = FreeTexts.back();
+            FreeTexts.pop_back();
+        }
+        slot->Seconds = seconds;
+        ++Taken;
+    }
+    slot->LastUsed = Refresh;
+    std::string& kept = Texts[slot->Text];
+    kept = std::move(text);
+    return kept;
+}
+
+TDateTimeTexts::TSlot& TDateTimeTexts::SlotOf(TDateTimeSeconds seconds)
+{
+    if (Slots.empty())
+        Slots.resize(64);
+    const std::size_t mask = Slots.size() - 1;
+    std::size_t at =
+        static_cast<std::size_t>((static_cast<std::uint64_t>(seconds) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (Slots[at].Seconds != NoDateTime && Slots[at].Seconds != seconds)
+        at = (at + 1) & mask;
+    return Slots[at];
+}
+
+// Keeps the texts the current or the last refresh used, in a table with room for four
+// times as many; the others' room is taken back.
+void TDateTimeTexts::Rebuild()
+{
+    std::vector<TSlot> old(std::move(Slots));
+    std::size_t live = 0;
+    for (const TSlot& slot : old)
+        live += slot.Seconds != NoDateTime && slot.LastUsed + 1 >= Refresh;
+    std::size_t size = 64;
+    while (size < (live + 1) * 4)
+        size *= 2;
+    Slots.assign(size, TSlot{});
+    Taken = 0;
+    for (const TSlot& slot : old) {
+        if (slot.Seconds == NoDateTime)
+            continue;
+        if (slot.LastUsed + 1 >= Refresh) {
+            SlotOf(slot.Seconds) = slot;
+            ++Taken;
+        } else {
+            Texts[slot.Text].clear();
+            FreeTexts.push_back(slot.Text);
+        }
+    }
 }
 
 void TDateTimeTexts::NextRefresh()
 {
     ++Refresh;
-    std::erase_if(Texts, [this](const auto& text) { return text.second.LastUsed + 1 < Refresh; });
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The date-time texts of the snapshot's login and last batch times, each value formatted
 // once. A process keeps its login time for its whole life and most processes keep their
-// last batch time from one refresh to the next, so the texts of the current and of the
-// previous refresh are remembered and older ones forgotten: the memory stays within two
-// snapshots' distinct values.
+// last batch time from one refresh to the next, so a text is kept while the current or
+// the previous refresh uses it; one that neither used is made afresh when it is next
+// needed, and its room is taken back when the table next fills up, so the memory stays
+// within a few snapshots' distinct values. Every row looks up two values: the table is
+// open-addressed and flat, so a lookup is a hash and mostly one probe.
 //
 // The snapshot carries these times as whole seconds (a text shows no more) until a
 // text is needed. The texts follow the program's locale, so they are made on the main
@@ -12,10 +14,11 @@
 #include "engine/Commonfuncs.h"
 
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 // A date-time to the second as its text shows it: whole seconds from 30 December 1899
 // 00:00:00, or NoDateTime for a NULL and for a value no text can show.
@@ -24,6 +27,11 @@ inline constexpr TDateTimeSeconds NoDateTime = std::numeric_limits<TDateTimeSeco
 
 // The second DateTimeToText(value) shows; thread-safe.
 TDateTimeSeconds SecondsOf(TDateTime value);
+// The same of a calendar date and time of day as a driver sends them (fraction in
+// nanoseconds, rounded to the millisecond as a TDateTime holds it), without the
+// detour through TDateTime; NoDateTime for a date that does not exist. Thread-safe.
+TDateTimeSeconds SecondsOf(int year, int month, int day, int hour, int minute, int second,
+                           std::uint32_t fraction);
 
 class TDateTimeTexts
 {
@@ -31,15 +39,23 @@ public:
     // DateTimeToText of the second, in the current locale; empty for NoDateTime. Good
     // until the NextRefresh after the next.
     std::string_view Text(TDateTimeSeconds seconds);
-    // Starts a refresh: the texts the last refresh did not use are forgotten.
+    // Starts a refresh: the texts the last refresh did not use are made afresh.
     void NextRefresh();
 
 private:
-    struct TText
+    struct TSlot
     {
-        std::string Text;
-        std::uint32_t LastUsed; // the refresh that used it last
+        TDateTimeSeconds Seconds = NoDateTime; // NoDateTime: free
+        std::uint32_t LastUsed = 0;            // the refresh that used it last
+        std::uint32_t Text = 0;                // in Texts
     };
-    std::unordered_map<TDateTimeSeconds, TText> Texts;
+
+    TSlot& SlotOf(TDateTimeSeconds seconds);
+    void Rebuild();
+
+    std::vector<TSlot> Slots; // a power of two of them, at most half taken
+    std::size_t Taken = 0;
+    std::deque<std::string> Texts; // an element stays in place while it lives
+    std::vector<std::uint32_t> FreeTexts;
     std::uint32_t Refresh = 0;
 };

@@ -37,9 +37,9 @@ struct TBoundColumn
     EBinding Binding = EBinding::None;
     std::size_t MaxBytes = 0;
     std::size_t ElementBytes = 0;
-    std::vector<char> Buffer;         // RowsetSize elements; bound, so it stays in place until Close
-    std::vector<SQLLEN> Indicators;   // likewise
-    std::string Utf8;                 // a wide text of the current row, converted
+    std::vector<char> Buffer;       // RowsetSize elements; bound, so it stays in place until Close
+    std::vector<SQLLEN> Indicators; // likewise
+    std::string Utf8;               // a wide text of the current row, converted
 };
 
 // Whether the statement's diagnostics hold an error rather than only warnings (SQLSTATE
@@ -50,7 +50,8 @@ bool HasErrorRecord(const TOdbcHandle& statement)
         SQLCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        const SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_STMT, statement.Get(), record, state, &native, nullptr, 0, &length);
+        const SQLRETURN rc =
+            SQLGetDiagRec(SQL_HANDLE_STMT, statement.Get(), record, state, &native, nullptr, 0, &length);
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
             return false;
         if (!(state[0] == '0' && (state[1] == '1' || state[1] == '2')))
@@ -90,7 +91,10 @@ struct TDbRowStream::Impl
             throw EDbError("Either BOF or EOF is True, or the current record has been deleted.", "Torvane");
         return bound;
     }
-    const char* Element(const TBoundColumn& bound) const { return bound.Buffer.data() + Current * bound.ElementBytes; }
+    const char* Element(const TBoundColumn& bound) const
+    {
+        return bound.Buffer.data() + Current * bound.ElementBytes;
+    }
     SQLLEN Indicator(const TBoundColumn& bound) const { return bound.Indicators[Current]; }
 
     void Bind(int column, EBinding binding, SQLSMALLINT cType, std::size_t bytes, std::size_t maxBytes = 0)
@@ -240,7 +244,8 @@ std::int64_t TDbRowStream::Integer(int column) const
     if (indicator == SQL_NULL_DATA)
         return 0;
     if (bound.Binding == EBinding::IntegerText)
-        return IntegerOfText(std::string_view(d->Element(bound), Impl::Received(indicator, bound.ElementBytes, 1)));
+        return IntegerOfText(
+            std::string_view(d->Element(bound), Impl::Received(indicator, bound.ElementBytes, 1)));
     SQLBIGINT value = 0;
     std::memcpy(&value, d->Element(bound), sizeof value);
     return value;
@@ -270,4 +275,18 @@ double TDbRowStream::DateTime(int column) const
     SQL_TIMESTAMP_STRUCT value{};
     std::memcpy(&value, d->Element(bound), sizeof value);
     return DaysSince18991230(value);
+}
+
+TDateTimeSeconds TDbRowStream::DateTimeSeconds(int column) const
+{
+    const TBoundColumn& bound = d->Bound(column, EBinding::DateTime);
+    if (d->Indicator(bound) == SQL_NULL_DATA)
+        return NoDateTime;
+    SQL_TIMESTAMP_STRUCT value{};
+    std::memcpy(&value, d->Element(bound), sizeof value);
+    const TDateTimeSeconds seconds =
+        SecondsOf(value.year, value.month, value.day, value.hour, value.minute, value.second, value.fraction);
+    if (seconds == NoDateTime)
+        throw EDbError("The server sent a date that does not exist.", "Torvane");
+    return seconds;
 }

@@ -9,6 +9,7 @@
 // since such a driver would convert narrow texts to the process's locale and a service
 // running in the C locale would lose every character outside ASCII.
 
+#include "engine/Datetimetexts.h"
 #include "engine/Dbaccess.h"
 
 #include <cstddef>
@@ -52,6 +53,8 @@ public:
     std::int64_t Integer(int column) const;
     std::string_view Text(int column) const;
     double DateTime(int column) const; // days since 1899-12-30
+    // The second of a date-time column as its text shows it; NoDateTime for NULL.
+    TDateTimeSeconds DateTimeSeconds(int column) const;
 
 private:
     struct Impl;

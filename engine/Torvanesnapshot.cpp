@@ -105,11 +105,6 @@ struct TSnapshotColumns
     const int ServerTime = DateTime("servertime");
 };
 
-TDateTimeSeconds SecondsOrNone(const TDbRowStream& stream, int column)
-{
-    return stream.IsNull(column) ? NoDateTime : SecondsOf(stream.DateTime(column));
-}
-
 } // namespace
 
 void TProcessSnapshot::Read(TDbConnection& connection)
@@ -148,8 +143,8 @@ void TProcessSnapshot::Read(TDbConnection& connection)
             row.Cpu = stream.Integer(columns.Cpu);
             row.Memory = stream.Integer(columns.Memory);
             row.PhysicalIo = stream.Integer(columns.PhysicalIo);
-            row.LoginTime = SecondsOrNone(stream, columns.LoginTime);
-            row.LastBatch = SecondsOrNone(stream, columns.LastBatch);
+            row.LoginTime = stream.DateTimeSeconds(columns.LoginTime);
+            row.LastBatch = stream.DateTimeSeconds(columns.LastBatch);
             row.TextStart = static_cast<std::uint32_t>(Texts.size());
             for (int field = 0; field < TextFieldCount; ++field) {
                 Texts += stream.Text(texts[field]);

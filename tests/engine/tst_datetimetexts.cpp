@@ -13,6 +13,8 @@ private Q_SLOTS:
     void textOfTheSecondIsTheTextOfTheValue_data();
     void textOfTheSecondIsTheTextOfTheValue();
     void textsOutliveTheRefreshAfterTheirLastUse();
+    void secondOfTheDriversParts_data();
+    void secondOfTheDriversParts();
 };
 
 void TestDateTimeTexts::textOfTheSecondIsTheTextOfTheValue_data()
@@ -68,6 +70,50 @@ void TestDateTimeTexts::textsOutliveTheRefreshAfterTheirLastUse()
     QCOMPARE(QString::fromStdString(std::string(texts.Text(second))),
              QString::fromStdString(DateTimeToText(45000.5)));
     QLocale::setDefault(QLocale::c());
+}
+
+void TestDateTimeTexts::secondOfTheDriversParts_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<uint>("fraction"); // nanoseconds
+    QTest::addColumn<bool>("exists");
+    const QTime afternoon(15, 4, 5);
+    QTest::newRow("afternoon") << QDate(2026, 12, 10) << afternoon << 0u << true;
+    QTest::newRow("a server's 1/300 s") << QDate(2026, 12, 10) << afternoon << 996666667u << true;
+    QTest::newRow("rounds to the next second") << QDate(2026, 12, 10) << afternoon << 999600000u << true;
+    QTest::newRow("rounds to the next day") << QDate(2026, 12, 31) << QTime(23, 59, 59) << 999700000u << true;
+    QTest::newRow("a system process's login") << QDate(1900, 1, 1) << QTime(0, 0) << 0u << true;
+    QTest::newRow("leap day") << QDate(2024, 2, 29) << afternoon << 0u << true;
+    QTest::newRow("leap day of a century") << QDate(2000, 2, 29) << QTime(0, 0, 1) << 0u << true;
+    QTest::newRow("the base date") << QDate(1899, 12, 30) << QTime(0, 0) << 0u << true;
+    QTest::newRow("the second before it") << QDate(1899, 12, 29) << QTime(23, 59, 59) << 0u << true;
+    QTest::newRow("first day of the range") << QDate(1, 1, 1) << QTime(12, 0) << 0u << true;
+    QTest::newRow("last day of the range") << QDate(9999, 12, 31) << QTime(23, 59, 59) << 0u << true;
+    QTest::newRow("no 29 February") << QDate() << QTime(0, 0) << 0u << false;
+}
+
+void TestDateTimeTexts::secondOfTheDriversParts()
+{
+    QFETCH(QDate, date);
+    QFETCH(QTime, time);
+    QFETCH(uint, fraction);
+    QFETCH(bool, exists);
+    if (!exists) {
+        QCOMPARE(SecondsOf(2023, 2, 29, 0, 0, 0, 0), NoDateTime);
+        QCOMPARE(SecondsOf(2023, 13, 1, 0, 0, 0, 0), NoDateTime);
+        QCOMPARE(SecondsOf(2023, 1, 1, 24, 0, 0, 0), NoDateTime);
+        return;
+    }
+    const TDateTimeSeconds seconds =
+        SecondsOf(date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second(), fraction);
+    // The calendar's own count, the fraction rounded to the millisecond first.
+    const QDateTime exact = QDateTime(date, time).addMSecs((fraction + 500000) / 1000000);
+    QCOMPARE(seconds,
+             QDate(1899, 12, 30).daysTo(exact.date()) * 86400 + exact.time().msecsSinceStartOfDay() / 1000);
+    // From the base date on, the second of the value the driver's parts make, as before.
+    if (date >= QDate(1899, 12, 30))
+        QCOMPARE(seconds, SecondsOf(EncodeDateTime(date, time) + (fraction / 1e9) / 86400));
 }
 
 QTEST_GUILESS_MAIN(TestDateTimeTexts)
