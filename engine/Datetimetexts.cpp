@@ -1,5 +1,8 @@
 #include "engine/Datetimetexts.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 constexpr TDateTimeSeconds SecondsPerDay = 86400;
@@ -82,6 +85,25 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
     std::string& kept = Texts[slot->Text];
     kept = std::move(text);
     return kept;
+}
+
+std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds, std::int32_t place)
+{
+    if (place < 0 || place >= Places || seconds == NoDateTime)
+        return Text(seconds);
+    const auto index = static_cast<std::size_t>(place);
+    if (index < PlaceTexts.size() && PlaceTexts[index].Seconds == seconds)
+        return {PlaceTexts[index].Text, PlaceTexts[index].Length};
+    const std::string_view text = Text(seconds);
+    if (text.size() > sizeof TPlace::Text)
+        return text;
+    if (index >= PlaceTexts.size())
+        PlaceTexts.resize(std::min<std::size_t>(std::max(index + 1, PlaceTexts.size() * 2), Places));
+    TPlace& kept = PlaceTexts[index];
+    kept.Seconds = seconds;
+    kept.Length = static_cast<std::uint8_t>(text.size());
+    std::memcpy(kept.Text, text.data(), text.size());
+    return {kept.Text, kept.Length};
 }
 
 TDateTimeTexts::TSlot& TDateTimeTexts::SlotOf(TDateTimeSeconds seconds)

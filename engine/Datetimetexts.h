@@ -39,10 +39,26 @@ public:
     // DateTimeToText of the second, in the current locale; empty for NoDateTime. Good
     // until the NextRefresh after the next.
     std::string_view Text(TDateTimeSeconds seconds);
+    // The same for a value that a given place of the snapshot holds refresh after
+    // refresh (the login time of spid 57, say: place = 2 * spid): the place remembers
+    // its last value and text, so an unchanged value is a copy from memory read in row
+    // order, not a lookup. Good until the next call for the same place.
+    std::string_view Text(TDateTimeSeconds seconds, std::int32_t place);
     // Starts a refresh: the texts the last refresh did not use are made afresh.
     void NextRefresh();
 
 private:
+    // The places of a server's spids (up to 32,767 each) are remembered; texts up to 55
+    // bytes (every usual format) in one cache line each.
+    static constexpr std::int32_t Places = 2 * 32768;
+    struct TPlace
+    {
+        TDateTimeSeconds Seconds = NoDateTime;
+        std::uint8_t Length = 0;
+        char Text[55] = {};
+    };
+    std::vector<TPlace> PlaceTexts;
+
     struct TSlot
     {
         TDateTimeSeconds Seconds = NoDateTime; // NoDateTime: free

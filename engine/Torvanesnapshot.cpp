@@ -185,8 +185,10 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeT
     CopyFixedText(record.cmd, Text(row, Command));
     CopyFixedText(record.program_name, Text(row, ProgramName));
     record.blocked = row.Blocked;
-    CopyFixedText(record.login_time, texts.Text(row.LoginTime));
-    CopyFixedText(record.last_batch, texts.Text(row.LastBatch));
+    // A spid's two times are remembered at its places; a spid no server sends has none.
+    const std::int32_t place = row.Spid >= 0 && row.Spid < 32768 ? 2 * row.Spid : -2;
+    CopyFixedText(record.login_time, texts.Text(row.LoginTime, place));
+    CopyFixedText(record.last_batch, texts.Text(row.LastBatch, place + 1));
     record.cpu_usage = row.Cpu;
     record.memusage = row.Memory;
     record.physical_io = row.PhysicalIo;

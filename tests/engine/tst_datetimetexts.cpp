@@ -13,6 +13,7 @@ private Q_SLOTS:
     void textOfTheSecondIsTheTextOfTheValue_data();
     void textOfTheSecondIsTheTextOfTheValue();
     void textsOutliveTheRefreshAfterTheirLastUse();
+    void placesGiveTheTextOfTheirCurrentValue();
     void secondOfTheDriversParts_data();
     void secondOfTheDriversParts();
 };
@@ -70,6 +71,25 @@ void TestDateTimeTexts::textsOutliveTheRefreshAfterTheirLastUse()
     QCOMPARE(QString::fromStdString(std::string(texts.Text(second))),
              QString::fromStdString(DateTimeToText(45000.5)));
     QLocale::setDefault(QLocale::c());
+}
+
+void TestDateTimeTexts::placesGiveTheTextOfTheirCurrentValue()
+{
+    // A place keeps its text while its value stays and takes the new value's text when
+    // it changes; places outside the remembered range, and texts too long to keep
+    // there, come from the table.
+    QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    TDateTimeTexts texts;
+    const TDateTimeSeconds morning = SecondsOf(45000.25), evening = SecondsOf(45000.75);
+    const auto text = [](TDateTimeSeconds seconds) { return DateTimeToText(seconds / 86400.0); };
+    for (const std::int32_t place : {0, 1, 65535, 65536, -1}) {
+        for (const TDateTimeSeconds value : {morning, morning, evening, NoDateTime, morning}) {
+            texts.NextRefresh();
+            QCOMPARE(std::string(texts.Text(value, place)),
+                     value == NoDateTime ? std::string() : text(value));
+        }
+    }
 }
 
 void TestDateTimeTexts::secondOfTheDriversParts_data()
