@@ -36,11 +36,6 @@ struct TConnectionSlot::TCommandQueue
 
 namespace {
 
-std::optional<double> ParseDateTimeText(std::string_view text)
-{
-    return TextToDateTime(text);
-}
-
 // Runs done on the main thread unless the slot that asked has gone by then.
 void PostResult(const std::shared_ptr<bool>& alive, std::function<void()> done)
 {
@@ -141,8 +136,11 @@ void TConnectionSlot::Connect(TTorvaneOwner* owner, int slotIndex, const std::st
 
 void TConnectionSlot::CreateModels()
 {
-    FDatabases = std::make_unique<TTorvaneProcessDatabases>(ParseDateTimeText);
-    FUsers = std::make_unique<TTorvaneProcessUsers>(ParseDateTimeText);
+    // The summaries compare their rows' last batch texts by value; the monitor thread
+    // knows the values of the texts it made.
+    const TDateTimeTextParser parse = MonitorThread->DateTimeTextParser();
+    FDatabases = std::make_unique<TTorvaneProcessDatabases>(parse);
+    FUsers = std::make_unique<TTorvaneProcessUsers>(parse);
     FUserProcesses = std::make_unique<TTorvaneProcessUserProcesses>();
     FThreads = std::make_unique<TTorvaneProcessThreads>();
     FServerPerformance = std::make_unique<TTorvaneServerPerformance>();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -47,6 +48,32 @@ TDateTimeSeconds SecondsOf(int year, int month, int day, int hour, int minute, i
     return days * SecondsPerDay + ms / 1000;
 }
 
+namespace {
+
+// The value of a second, the inverse of SecondsOf for every second a text can show.
+TDateTime ValueOf(TDateTimeSeconds seconds)
+{
+    // Floor division: the day of a second before the base date is the day before.
+    TDateTimeSeconds days = seconds / SecondsPerDay;
+    TDateTimeSeconds secondOfDay = seconds % SecondsPerDay;
+    if (secondOfDay < 0) {
+        secondOfDay += SecondsPerDay;
+        --days;
+    }
+    return EncodeDateTime(BaseDate().addDays(days),
+                          QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
+}
+
+} // namespace
+
+std::optional<TDateTime> TDateTimeTexts::ValueOfMadeText(std::string_view text) const
+{
+    const auto made = Made.find(text);
+    if (made == Made.end())
+        return std::nullopt;
+    return ValueOf(made->second);
+}
+
 std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
 {
     if (seconds == NoDateTime)
@@ -57,15 +84,12 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
         slot->LastUsed = Refresh;
         return Texts[slot->Text];
     }
-    // Floor division: the day of a second before the base date is the day before.
-    TDateTimeSeconds days = seconds / SecondsPerDay;
-    TDateTimeSeconds secondOfDay = seconds % SecondsPerDay;
-    if (secondOfDay < 0) {
-        secondOfDay += SecondsPerDay;
-        --days;
+    std::string text = DateTimeToText(ValueOf(seconds));
+    try {
+        Made.emplace(text, seconds);
+    } catch (const std::bad_alloc&) {
+        // Not known as made: the text is parsed where its value is needed.
     }
-    std::string text = DateTimeToText(EncodeDateTime(
-        BaseDate().addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000)));
     if (slot->Seconds == NoDateTime) {
         if ((Taken + 1) * 2 > Slots.size()) {
             Rebuild();
@@ -147,4 +171,5 @@ void TDateTimeTexts::Rebuild()
 void TDateTimeTexts::NextRefresh()
 {
     ++Refresh;
+    Made.clear();
 }

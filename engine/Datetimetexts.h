@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // A date-time to the second as its text shows it: whole seconds from 30 December 1899
@@ -46,6 +48,9 @@ public:
     std::string_view Text(TDateTimeSeconds seconds, std::int32_t place);
     // Starts a refresh: the texts the last refresh did not use are made afresh.
     void NextRefresh();
+    // The value of a text made since the last NextRefresh (a time this refresh brought);
+    // nullopt for any other text.
+    std::optional<TDateTime> ValueOfMadeText(std::string_view text) const;
 
 private:
     // The places of a server's spids (up to 32,767 each) are remembered; texts up to 55
@@ -58,6 +63,13 @@ private:
         char Text[55] = {};
     };
     std::vector<TPlace> PlaceTexts;
+
+    struct TTextHash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, TDateTimeSeconds, TTextHash, std::equal_to<>> Made;
 
     struct TSlot
     {

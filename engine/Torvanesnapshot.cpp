@@ -200,6 +200,15 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeT
     CopyFixedText(into.waitresource, Text(row, WaitResource));
 }
 
+TDateTimeTextParser TTorvaneThread::DateTimeTextParser() const
+{
+    return [texts = DateTimeTexts](std::string_view text) {
+        if (const std::optional<TDateTime> made = texts->ValueOfMadeText(text))
+            return made;
+        return TextToDateTime(text);
+    };
+}
+
 void TTorvaneThread::ProcessSnapshot()
 {
     const TProcessSnapshot& snapshot = Snapshot;
@@ -212,10 +221,10 @@ void TTorvaneThread::ProcessSnapshot()
     ServerPerformance->BeginSample();
     ServerTime = counters.ServerTime;
 
-    DateTimeTexts.NextRefresh();
+    DateTimeTexts->NextRefresh();
     TSnapshotRow row;
     for (std::int32_t i = 0; i < snapshot.RowCount(); ++i) {
-        snapshot.GetRow(i, row, DateTimeTexts);
+        snapshot.GetRow(i, row, *DateTimeTexts);
         const ProcessRecord& record = row.Record;
         Users->AddProcess(record);
         Databases->AddProcess(record);

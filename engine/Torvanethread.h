@@ -24,6 +24,7 @@
 #include "engine/Dbaccess.h"
 #include "engine/Torvaneowner.h"
 #include "engine/Torvanesnapshot.h"
+#include "model/Torvaneprocesscategories.h"
 
 #include <atomic>
 #include <cstdint>
@@ -122,6 +123,11 @@ public:
     TTorvaneProcessThreads* Threads = nullptr;
     TTorvaneServerPerformance* ServerPerformance = nullptr;
 
+    // The value of a date-time text of the snapshot, for the summaries' latest activity
+    // (main thread): a text this refresh made is known; any other is parsed. Holds the
+    // texts for as long as the summaries need it.
+    TDateTimeTextParser DateTimeTextParser() const;
+
     TTorvaneOwner* OwnerWindow = nullptr;
     std::int32_t SlotIndex = 0;
     std::atomic<std::int32_t> ResponseTimeMs = 0;
@@ -156,7 +162,8 @@ private:
     std::unique_ptr<QTimer> RefreshTimer; // main thread only
     // Filled by the monitor thread, read by the main thread during the hand-over only.
     TProcessSnapshot Snapshot;
-    TDateTimeTexts DateTimeTexts; // main thread only
+    const std::shared_ptr<TDateTimeTexts> DateTimeTexts =
+        std::make_shared<TDateTimeTexts>(); // main thread only
     TAutoResetEvent WakeEvent;
     std::atomic<std::int32_t> RefreshRequest = 0;
     const std::shared_ptr<TSyncState> Sync;
