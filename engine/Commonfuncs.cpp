@@ -264,13 +264,22 @@ std::string DateTimeToText(TDateTime value, const QLocale& locale)
     const QDate date = DateOf(value);
     if (!date.isValid())
         return {};
-    const QTime full = TimeOf(value);
-    const QTime time(full.hour(), full.minute(), full.second());
-    const TLocaleFormats& formats = FormatsOf(locale);
-    QString text = locale.toString(date, formats.Date);
-    if (time != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(time, formats.Time);
-    return text.toStdString();
+    std::string text = DateToText(date, locale);
+    const QTime time = TimeOf(value);
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0)
+        text += ' ' + TimeOfDayToText(time, locale);
+    return text;
+}
+
+std::string DateToText(const QDate& date, const QLocale& locale)
+{
+    return locale.toString(date, FormatsOf(locale).Date).toStdString();
+}
+
+std::string TimeOfDayToText(const QTime& time, const QLocale& locale)
+{
+    const QTime seconds(time.hour(), time.minute(), time.second());
+    return locale.toString(seconds, FormatsOf(locale).Time).toStdString();
 }
 
 std::optional<TDateTime> TextToDateTime(std::string_view text)

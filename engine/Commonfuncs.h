@@ -38,6 +38,10 @@ QTime TimeOf(TDateTime value);
 // The date-time text of the value, seconds truncated, in the given or current locale.
 std::string DateTimeToText(TDateTime value);
 std::string DateTimeToText(TDateTime value, const QLocale& locale);
+// Its two parts, for a caller that makes many texts of few days: the date's text, and
+// the time's (seconds truncated) that follows it after a blank unless it is midnight.
+std::string DateToText(const QDate& date, const QLocale& locale);
+std::string TimeOfDayToText(const QTime& time, const QLocale& locale);
 
 // Reads a text written by DateTimeToText in the same locale; empty when the text is not
 // one. A text with only a date is that day at 00:00:00.

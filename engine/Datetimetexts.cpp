@@ -84,7 +84,7 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
         slot->LastUsed = Refresh;
         return Texts[slot->Text];
     }
-    std::string text = DateTimeToText(ValueOf(seconds));
+    std::string text = MakeText(seconds);
     try {
         Made.emplace(text, seconds);
     } catch (const std::bad_alloc&) {
@@ -168,8 +168,33 @@ void TDateTimeTexts::Rebuild()
     }
 }
 
+// DateTimeToText of the second, the date's part made once per day.
+std::string TDateTimeTexts::MakeText(TDateTimeSeconds seconds)
+{
+    const TDateTime value = ValueOf(seconds);
+    const QDate date = DateOf(value);
+    if (!date.isValid())
+        return {};
+    auto day = DayTexts.find(date.toJulianDay());
+    if (day == DayTexts.end()) {
+        if (DayTexts.size() >= MaxDayTexts)
+            DayTexts.clear();
+        day = DayTexts.emplace(date.toJulianDay(), DateToText(date, Locale)).first;
+    }
+    std::string text = day->second;
+    const QTime time = TimeOf(value);
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0)
+        text += ' ' + TimeOfDayToText(time, Locale);
+    return text;
+}
+
 void TDateTimeTexts::NextRefresh()
 {
+    // A text made before the locale changed is made afresh, in the locale of the moment.
+    if (const QLocale current; current != Locale) {
+        Locale = current;
+        DayTexts.clear();
+    }
     ++Refresh;
     Made.clear();
 }

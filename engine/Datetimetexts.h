@@ -71,6 +71,11 @@ private:
     };
     std::unordered_map<std::string, TDateTimeSeconds, TTextHash, std::equal_to<>> Made;
 
+    // The texts of the days this locale's texts showed: a refresh's times fall on few.
+    static constexpr std::size_t MaxDayTexts = 4096;
+    QLocale Locale;
+    std::unordered_map<qint64, std::string> DayTexts;
+
     struct TSlot
     {
         TDateTimeSeconds Seconds = NoDateTime; // NoDateTime: free
@@ -78,6 +83,7 @@ private:
         std::uint32_t Text = 0;                // in Texts
     };
 
+    std::string MakeText(TDateTimeSeconds seconds);
     TSlot& SlotOf(TDateTimeSeconds seconds);
     void Rebuild();
 
