@@ -178,8 +178,11 @@ void TestTorvaneProcessUsers::fullTableStillCountsKnownUsers()
 {
     TTorvaneProcessUsers users(ParseTestDateTime, 150);
     TRows rows;
-    for (int i = 0; i < 151; ++i)
-        rows.push_back(TRow(100 + i).Login("u" + std::to_string(1000 + i)).Cpu(1));
+    for (int i = 0; i < 151; ++i) {
+        std::string login(1, 'u');
+        login += std::to_string(1000 + i);
+        rows.push_back(TRow(100 + i).Login(login).Cpu(1));
+    }
     Feed(users, rows);
     QCOMPARE(users.UserCount(), 150);
     // Known users go on being counted; a refresh still ends cleanly.
