@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-TGridRowWriter::TGridRowWriter(TStringGrid& grid) : Update(grid), Grid(grid) {}
+TGridRowWriter::TGridRowWriter(TStringGrid& grid) : Update(grid), Grid(grid), Cols(grid.ColCount()) {}
 
 TGridRowWriter::~TGridRowWriter()
 {
@@ -22,7 +22,7 @@ void TGridRowWriter::NextRow()
 
 void TGridRowWriter::Set(int32_t col, std::string_view text)
 {
-    if (col < Grid.ColCount())
+    if (col < Cols)
         Grid.SetCell(col, Row, text);
 }
 

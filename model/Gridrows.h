@@ -37,6 +37,7 @@ public:
 private:
     TGridUpdate Update;
     TStringGrid& Grid;
+    const int32_t Cols; // a fill changes rows only
     int32_t Row = 0;
 };
 

@@ -24,35 +24,40 @@
 #include <string>
 #include <string_view>
 
+// The fields are in the order the process list fills read them: the numbers and the
+// short texts first, then the names the lists show, and last what only the user filter
+// or nothing but the feed reads. The lists walk tens of thousands of entries of over a
+// kilobyte each and read a few bytes of most fields; kept together, those bytes share
+// fewer cache lines.
 struct ProcessEntry
 {
-    int32_t Spid; // the key
-    char DatabaseName[132];
-    char LoginName[132]; // the identity of the connection that owns the spid
-    char HostName[132];
-    char NtDomain[132];
-    char NtUserName[132];
-    char NetAddress[16];
-    char Command[20];
-    char ProgramName[132];
-    char LoginTime[100];
-    char LastBatch[100];
-    char NetLibrary[16];
-    int64_t Cpu; // all rows of the process
+    int32_t Spid;    // the key
+    int32_t Blocked; // spid of the blocking process, 0 = none
+    int64_t Cpu;     // all rows of the process
     int64_t Memory;
     int64_t PhysicalIo;
     int64_t PreviousCpu;
     int64_t PreviousMemory;
     int64_t PreviousPhysicalIo;
-    int32_t Blocked; // spid of the blocking process, 0 = none
-    int32_t ThreadCount;
-    int32_t OpenTransactions;
-    int32_t WaitTime; // milliseconds
-    char HostProcess[12];
-    uint8_t Seen;
     int64_t BaselineCpu;
     int64_t BaselinePhysicalIo;
+    int32_t ThreadCount;
+    int32_t OpenTransactions;
+    int32_t WaitTime;             // milliseconds
     int32_t FurtherDatabaseCount; // databases of this refresh besides DatabaseName
+    char Command[20];
+    char HostProcess[12];
+    char LoginName[132]; // the identity of the connection that owns the spid
+    char DatabaseName[132];
+    char HostName[132];
+    char ProgramName[132];
+    char LoginTime[100];
+    char LastBatch[100];
+    char NetAddress[16];
+    char NtDomain[132];
+    char NtUserName[132];
+    char NetLibrary[16];
+    uint8_t Seen;
 };
 
 // A database other than its entry's DatabaseName that rows of the process named.
