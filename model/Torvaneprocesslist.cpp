@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 TProcessState ProcessState(const ProcessEntry& entry)
 {
@@ -19,7 +20,11 @@ TProcessState ProcessState(const ProcessEntry& entry)
     if (entry.Cpu != entry.PreviousCpu || entry.PhysicalIo != entry.PreviousPhysicalIo ||
         entry.Memory != entry.PreviousMemory)
         return TProcessState::Active;
-    if (FixedText(entry.Command) == "AWAITING COMMAND")
+    // The text and its terminator compared at once, without measuring the text first: the
+    // lists measure it again for their "Command" cell.
+    static constexpr char Awaiting[] = "AWAITING COMMAND";
+    static_assert(sizeof Awaiting <= sizeof entry.Command);
+    if (std::memcmp(entry.Command, Awaiting, sizeof Awaiting) == 0)
         return TProcessState::Idle;
     return TProcessState::Paused;
 }
@@ -228,15 +233,15 @@ std::string TTorvaneProcessUserProcesses::GetProcessTable() const
     // of lines is written without growing and copying.
     constexpr std::size_t NumbersAndSeparators = 11 + 6 + 3 * 43 + 12;
     std::size_t size = Header.size();
-    for (const ProcessEntry& e : Entries.Buffer()) {
+    WalkEntries<8>(Entries.Buffer(), PrefetchListed, [&size](const ProcessEntry& e) {
         size += NumbersAndSeparators + FixedText(e.LoginName).size() + FixedText(e.DatabaseName).size() +
                 FixedText(e.Command).size() + FixedText(e.ProgramName).size() +
                 FixedText(e.LoginTime).size() + FixedText(e.LastBatch).size();
-    }
+    });
     std::string table;
     table.reserve(size);
     table += Header;
-    for (const ProcessEntry& e : Entries.Buffer()) {
+    WalkEntries<4>(Entries.Buffer(), PrefetchListed, [&table](const ProcessEntry& e) {
         const TCellText spid = TCellText::Decimal(e.Spid);
         const std::string_view fields[] = {
             spid,
@@ -258,7 +263,7 @@ std::string TTorvaneProcessUserProcesses::GetProcessTable() const
         table += '\t';
         table += TCellText::Counter(e.PhysicalIo, e.PhysicalIo - e.PreviousPhysicalIo);
         table += "\r\n";
-    }
+    });
     return table;
 }
 
