@@ -114,13 +114,12 @@ void Prefetch(const void* from, std::size_t size)
 // The leading bytes of a text field: most texts a list shows are short.
 constexpr std::size_t TextHead = 32;
 
-// What a process list row reads of its entry: the numbers and short texts at its start
-// and the head of each name it shows.
+// What a row of the process list or of the alert table reads of its entry: the numbers
+// and short texts at its start and the head of each name it shows.
 void PrefetchListed(const ProcessEntry& e)
 {
     Prefetch(&e, offsetof(ProcessEntry, LoginName) + TextHead);
     Prefetch(e.DatabaseName, TextHead);
-    Prefetch(e.HostName, TextHead);
     Prefetch(e.ProgramName, TextHead);
     Prefetch(e.LoginTime, TextHead);
     Prefetch(e.LastBatch, TextHead);

@@ -25,8 +25,8 @@
 #include <string_view>
 
 // The fields are in the order the process list fills read them: the numbers and the
-// short texts first, then the names the lists show, and last what only the user filter
-// or nothing but the feed reads. The lists walk tens of thousands of entries of over a
+// short texts first, then the names every list shows, and last what only one list, the
+// user filter or nothing but the feed reads. The lists walk tens of thousands of entries of over a
 // kilobyte each and read a few bytes of most fields; kept together, those bytes share
 // fewer cache lines.
 struct ProcessEntry
@@ -49,10 +49,10 @@ struct ProcessEntry
     char HostProcess[12];
     char LoginName[132]; // the identity of the connection that owns the spid
     char DatabaseName[132];
-    char HostName[132];
     char ProgramName[132];
     char LoginTime[100];
     char LastBatch[100];
+    char HostName[132]; // only the database's process list shows it
     char NetAddress[16];
     char NtDomain[132];
     char NtUserName[132];
