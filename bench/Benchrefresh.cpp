@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/resource.h>
 #include <iostream>
 #include <vector>
 
@@ -46,6 +47,13 @@ double WallMs()
         .count();
 }
 
+double MinorFaults()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_minflt);
+}
+
 double Median(std::vector<double> values)
 {
     if (values.empty())
@@ -60,13 +68,16 @@ struct TSamples
     std::vector<double> Wall;
     std::vector<double> Cpu;        // the whole process: the client's own work
     std::vector<double> MainThread; // of it, the main thread's (the hand-over)
+    std::vector<double> Faults;     // pages the process touched for the first time
 
     template <class Work> double Measure(Work work)
     {
         const double cpu = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
         const double mainThread = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+        const double faults = MinorFaults();
         const double wall = WallMs();
         work();
+        Faults.push_back(MinorFaults() - faults);
         Wall.push_back(WallMs() - wall);
         Cpu.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu);
         MainThread.push_back(CpuMs(CLOCK_THREAD_CPUTIME_ID) - mainThread);
@@ -113,6 +124,8 @@ void BM_LaterRefreshVsBareFetch(benchmark::State& state)
     state.counters["torvane_wall_ms"] = torvaneWall;
     state.counters["torvane_cpu_ms"] = torvaneCpu;
     state.counters["torvane_main_thread_ms"] = Median(torvane.MainThread);
+    state.counters["torvane_faults"] = Median(torvane.Faults);
+    state.counters["bare_faults"] = Median(fetch.Faults);
     state.counters["bare_wall_ms"] = bareWall;
     state.counters["bare_cpu_ms"] = bareCpu;
     state.counters["wall_ratio"] = torvaneWall / bareWall;

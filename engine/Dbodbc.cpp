@@ -152,34 +152,40 @@ std::string ToUtf8(const char16_t* text, std::size_t length)
 
 void AppendUtf8(std::string& out, const char16_t* text, std::size_t length)
 {
-    const auto put = [&out](char32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
+    // At most three bytes per unit (a pair of units makes four): written in place into
+    // room made once, then cut to what was written.
+    const std::size_t start = out.size();
+    out.resize(start + length * 3);
+    char* to = out.data() + start;
     for (std::size_t i = 0; i < length; ++i) {
-        const char16_t unit = text[i];
-        if (unit < 0xD800 || unit > 0xDFFF) {
-            put(unit);
-        } else if (unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            put(0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
-            ++i;
+        char32_t c = text[i];
+        if (c < 0x80) {
+            *to++ = static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            if (c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
+                ++i;
+            } else {
+                c = 0xFFFD;
+            }
+        }
+        if (c < 0x800) {
+            *to++ = static_cast<char>(0xC0 | (c >> 6));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *to++ = static_cast<char>(0xE0 | (c >> 12));
+            *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            put(0xFFFD);
+            *to++ = static_cast<char>(0xF0 | (c >> 18));
+            *to++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 SQLSMALLINT ExecuteToFirstColumns(const TOdbcHandle& statement, const std::string& sql)

@@ -1,6 +1,5 @@
 #include "engine/Dbrowstream.h"
 
-#include "engine/Dbconnectionstring.h"
 #include "engine/Dbodbc.h"
 #include "model/Fixedtext.h"
 
@@ -17,15 +16,11 @@ enum class EBinding
     Integer,
     IntegerText,
     Text,
-    WideText,
     DateTime
 };
 
 // Room for any integer written as text, blanks around it included.
 constexpr std::size_t IntegerTextBytes = 64;
-// A byte read past the widest text kept shows whether a character is cut there, so the
-// cut falls where cutting the whole text would.
-constexpr std::size_t LookAheadBytes = 1;
 
 // Rows come from the driver a block at a time, into arrays bound per column: one call
 // into the driver manager and the driver per block instead of per row.
@@ -39,7 +34,7 @@ struct TBoundColumn
     std::size_t ElementBytes = 0;
     std::vector<char> Buffer;       // RowsetSize elements; bound, so it stays in place until Close
     std::vector<SQLLEN> Indicators; // likewise
-    std::string Utf8;               // a wide text of the current row, converted
+    std::string Utf8;               // the text of the current row, converted
 };
 
 // Whether the statement's diagnostics hold an error rather than only warnings (SQLSTATE
@@ -67,7 +62,6 @@ struct TDbRowStream::Impl
     std::unique_lock<std::recursive_mutex> Lock;
     TOdbcHandle Statement;
     std::vector<TBoundColumn> Columns; // sized once per statement: the bound buffers never move
-    bool Utf8Texts = false;
     SQLULEN RowsFetched = 0;
     std::vector<SQLUSMALLINT> RowStatus = std::vector<SQLUSMALLINT>(RowsetSize);
     SQLULEN Current = 0; // row of the block; RowsFetched when none is current
@@ -138,7 +132,6 @@ void TDbRowStream::Open(const std::string& sql)
     d->Lock = std::unique_lock(d->Connection.RequestLock());
     try {
         d->Statement = NewStatement(d->Connection);
-        d->Utf8Texts = IsFreeTdsDriver(d->Connection.Driver());
         d->SetAttribute(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
         d->SetAttribute(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(RowsetSize));
         d->SetAttribute(SQL_ATTR_ROWS_FETCHED_PTR, &d->RowsFetched);
@@ -189,10 +182,7 @@ void TDbRowStream::BindText(int column, std::size_t maxBytes)
 {
     // Every UTF-16 unit makes at least one byte of UTF-8, so maxBytes + 1 units give the
     // bytes that fit and the start of the character that does not.
-    if (d->Utf8Texts)
-        d->Bind(column, EBinding::Text, SQL_C_CHAR, maxBytes + LookAheadBytes + 1, maxBytes);
-    else
-        d->Bind(column, EBinding::WideText, SQL_C_WCHAR, (maxBytes + 2) * sizeof(char16_t), maxBytes);
+    d->Bind(column, EBinding::Text, SQL_C_WCHAR, (maxBytes + 2) * sizeof(char16_t), maxBytes);
 }
 
 void TDbRowStream::BindDateTime(int column)
@@ -253,14 +243,10 @@ std::int64_t TDbRowStream::Integer(int column) const
 
 std::string_view TDbRowStream::Text(int column) const
 {
-    TBoundColumn& bound = d->Bound(column, EBinding::Text, EBinding::WideText);
+    TBoundColumn& bound = d->Bound(column, EBinding::Text);
     const SQLLEN indicator = d->Indicator(bound);
     if (indicator == SQL_NULL_DATA)
         return {};
-    if (bound.Binding == EBinding::Text) {
-        const std::string_view text(d->Element(bound), Impl::Received(indicator, bound.ElementBytes, 1));
-        return text.substr(0, Utf8PrefixLength(text, bound.MaxBytes));
-    }
     bound.Utf8.clear();
     AppendUtf8(bound.Utf8, reinterpret_cast<const char16_t*>(d->Element(bound)),
                Impl::Received(indicator, bound.ElementBytes / sizeof(char16_t), sizeof(char16_t)));

@@ -172,8 +172,9 @@ void TestTorvaneSnapshot::dateTimesBecomeTexts()
 
 void TestTorvaneSnapshot::longTextsAreCutAtACharacterBoundary()
 {
-    // 128 characters of two and of three bytes: the record keeps the whole characters
-    // that fit in its 131 bytes, never half of one.
+    // 128 characters of two and of three bytes, and 64 of four (each a pair of UTF-16
+    // units): the record keeps the whole characters that fit in its 131 bytes, never
+    // half of one.
     sandbox::ProcessSpec spec;
     spec.login = "longnames";
     spec.programName = std::string(128 * 2, ' ');
@@ -181,6 +182,8 @@ void TestTorvaneSnapshot::longTextsAreCutAtACharacterBoundary()
     for (int i = 0; i < 128; ++i) {
         spec.programName.replace(static_cast<std::size_t>(i) * 2, 2, "\u00e9");
         *spec.hostName += "\u20ac";
+        if (i < 64)
+            spec.ntUserName += "\U0001F600";
     }
     const int spid = Sandbox->Simulation().AddProcess(spec);
     QVERIFY(spid > 0);
@@ -188,6 +191,12 @@ void TestTorvaneSnapshot::longTextsAreCutAtACharacterBoundary()
     QCOMPARE(int(read.size()), 1);
     QCOMPARE(QString::fromUtf8(read.front().Record.program_name), QString(65, QChar(0xe9)));
     QCOMPARE(QString::fromUtf8(read.front().Record.hostname), QString(43, QChar(0x20ac)));
+    QCOMPARE(std::string(read.front().Record.nt_username), [] {
+        std::string kept;
+        for (int i = 0; i < 32; ++i)
+            kept += "\U0001F600";
+        return kept;
+    }());
     QVERIFY(Sandbox->Simulation().RemoveProcess(spid));
 }
 
