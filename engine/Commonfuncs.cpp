@@ -3,7 +3,10 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <ctime>
 #include <limits>
 #include <vector>
 
@@ -231,8 +234,26 @@ bool Split(TDateTime value, qint64& days, qint64& msOfDay)
 
 TDateTime CurrentDateTime()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return EncodeDateTime(now.date(), now.time());
+    // The local time as the C library gives it. The time zone is looked up again (a
+    // look at the zone file) at most once a minute rather than at every call, which
+    // costs a refresh of a small server more than the rest of its statistics.
+    static std::atomic<std::int64_t> zoneCheckedAt{std::numeric_limits<std::int64_t>::min()};
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t checked = zoneCheckedAt.load(std::memory_order_relaxed);
+    if (now.tv_sec - 60 >= checked || now.tv_sec < checked) {
+        tzset();
+        zoneCheckedAt.store(now.tv_sec, std::memory_order_relaxed);
+    }
+    tm local{};
+    if (!localtime_r(&now.tv_sec, &local)) {
+        const QDateTime fallback = QDateTime::currentDateTime();
+        return EncodeDateTime(fallback.date(), fallback.time());
+    }
+    // A leap second shows as the last second of its minute.
+    return EncodeDateTime(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
+                          QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59),
+                                static_cast<int>(now.tv_nsec / 1000000)));
 }
 
 TDateTime EncodeDateTime(const QDate& date, const QTime& time)

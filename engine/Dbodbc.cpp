@@ -161,6 +161,9 @@ void AppendUtf8(std::string& out, const char16_t* text, std::size_t length)
         char32_t c = text[i];
         if (c < 0x80) {
             *to++ = static_cast<char>(c);
+            // The names a server holds are mostly ASCII: a run of it is copied here.
+            while (i + 1 < length && text[i + 1] < 0x80)
+                *to++ = static_cast<char>(text[++i]);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDFFF) {

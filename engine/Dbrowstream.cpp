@@ -244,13 +244,23 @@ std::int64_t TDbRowStream::Integer(int column) const
 std::string_view TDbRowStream::Text(int column) const
 {
     TBoundColumn& bound = d->Bound(column, EBinding::Text);
+    bound.Utf8.clear();
+    AppendText(column, bound.Utf8);
+    return bound.Utf8;
+}
+
+std::size_t TDbRowStream::AppendText(int column, std::string& out) const
+{
+    const TBoundColumn& bound = d->Bound(column, EBinding::Text);
     const SQLLEN indicator = d->Indicator(bound);
     if (indicator == SQL_NULL_DATA)
-        return {};
-    bound.Utf8.clear();
-    AppendUtf8(bound.Utf8, reinterpret_cast<const char16_t*>(d->Element(bound)),
+        return 0;
+    const std::size_t start = out.size();
+    AppendUtf8(out, reinterpret_cast<const char16_t*>(d->Element(bound)),
                Impl::Received(indicator, bound.ElementBytes / sizeof(char16_t), sizeof(char16_t)));
-    return std::string_view(bound.Utf8).substr(0, Utf8PrefixLength(bound.Utf8, bound.MaxBytes));
+    const std::size_t kept = Utf8PrefixLength(std::string_view(out).substr(start), bound.MaxBytes);
+    out.resize(start + kept);
+    return kept;
 }
 
 double TDbRowStream::DateTime(int column) const

@@ -53,6 +53,8 @@ public:
     bool IsNull(int column) const;
     std::int64_t Integer(int column) const;
     std::string_view Text(int column) const;
+    // The same text appended to out, without a copy between; returns its length.
+    std::size_t AppendText(int column, std::string& out) const;
     double DateTime(int column) const; // days since 1899-12-30
     // The second of a date-time column as its text shows it; NoDateTime for NULL.
     TDateTimeSeconds DateTimeSeconds(int column) const;

@@ -101,17 +101,26 @@ void TTorvaneServerPerformance::AddSample(std::int32_t responseMs, std::int32_t 
 
 bool TTorvaneServerPerformance::CheckCpuAlert()
 {
-    return CheckAlert(true);
+    return CheckCpuAlert(ReadCpuAlertRule());
 }
 
 bool TTorvaneServerPerformance::CheckResponseAlert()
 {
-    return CheckAlert(false);
+    return CheckResponseAlert(ReadResponseAlertRule());
 }
 
-bool TTorvaneServerPerformance::CheckAlert(bool cpu)
+bool TTorvaneServerPerformance::CheckCpuAlert(const std::optional<TAlertRule>& rule)
 {
-    const std::optional<TAlertRule> rule = cpu ? ReadCpuAlertRule() : ReadResponseAlertRule();
+    return CheckAlert(true, rule);
+}
+
+bool TTorvaneServerPerformance::CheckResponseAlert(const std::optional<TAlertRule>& rule)
+{
+    return CheckAlert(false, rule);
+}
+
+bool TTorvaneServerPerformance::CheckAlert(bool cpu, const std::optional<TAlertRule>& rule)
+{
     if (!rule)
         return false;
     TDateTime& lastAlert = cpu ? FLastCpuAlertTime : FLastResponseAlertTime;
@@ -130,7 +139,11 @@ bool TTorvaneServerPerformance::CheckAlert(bool cpu)
 
 void TTorvaneServerPerformance::WriteLogLine()
 {
-    const std::optional<TLogSettings> settings = ReadLogSettings();
+    WriteLogLine(ReadLogSettings());
+}
+
+void TTorvaneServerPerformance::WriteLogLine(const std::optional<TLogSettings>& settings)
+{
     if (!settings)
         return;
     if (FLogRefreshCounter < settings->RefreshCount) {

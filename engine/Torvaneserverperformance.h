@@ -6,9 +6,11 @@
 
 #include "engine/Commonfuncs.h"
 #include "engine/Torvaneclock.h"
+#include "settings/Torvanesettings.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class TTorvaneServerPerformance
@@ -54,11 +56,15 @@ public:
     // 0 or less examines none) and no alert of this kind was raised in the last hour.
     bool CheckCpuAlert();
     bool CheckResponseAlert();
+    // The same with the rule already read (a refresh reads its settings once).
+    bool CheckCpuAlert(const std::optional<TAlertRule>& rule);
+    bool CheckResponseAlert(const std::optional<TAlertRule>& rule);
 
     // Appends the newest figures to the server's performance log when the settings ask
     // for it. A file that cannot be written loses that line only and is reported once
     // on standard error until a line gets written again.
     void WriteLogLine();
+    void WriteLogLine(const std::optional<TLogSettings>& settings);
 
     // The server's cumulative network and disk counters as the newest sample read them
     // (all 0 before the first); they wrap around at 2^32.
@@ -84,7 +90,7 @@ public:
     bool Disconnected = false;
 
 private:
-    bool CheckAlert(bool cpu);
+    bool CheckAlert(bool cpu, const std::optional<TAlertRule>& rule);
 
     const TClock& FClock;
     std::array<TSeriesHistory, SeriesCount> FHistory{};

@@ -4,6 +4,7 @@
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
 #include "model/Fixedtext.h"
+#include "settings/Torvanesettings.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessthreads.h"
 #include "model/Torvaneprocessuserprocesses.h"
@@ -147,7 +148,7 @@ void TProcessSnapshot::Read(TDbConnection& connection)
             row.LastBatch = stream.DateTimeSeconds(columns.LastBatch);
             row.TextStart = static_cast<std::uint32_t>(Texts.size());
             for (int field = 0; field < TextFieldCount; ++field) {
-                Texts += stream.Text(texts[field]);
+                stream.AppendText(texts[field], Texts);
                 row.TextEnd[field] = static_cast<std::uint16_t>(Texts.size() - row.TextStart);
             }
         } while (stream.Fetch());
@@ -245,16 +246,19 @@ void TTorvaneThread::ProcessSnapshot()
 
     // Sending a mail lets other main-thread work in; a Stop there means the owner is
     // about to destroy the model objects, so nothing of them is touched afterwards.
-    if (ServerPerformance->CheckCpuAlert()) {
+    // Read once for the three; a change saved by the properties dialog counts from the
+    // next refresh on.
+    const TRefreshSettings settings = ReadRefreshSettings();
+    if (ServerPerformance->CheckCpuAlert(settings.CpuAlert)) {
         OwnerWindow->SendCpuAlert(SlotIndex);
         if (Terminated())
             return;
     }
-    if (ServerPerformance->CheckResponseAlert()) {
+    if (ServerPerformance->CheckResponseAlert(settings.ResponseAlert)) {
         OwnerWindow->SendResponseAlert(SlotIndex);
         if (Terminated())
             return;
     }
-    ServerPerformance->WriteLogLine();
+    ServerPerformance->WriteLogLine(settings.Log);
     OwnerWindow->RefreshSlotView(SlotIndex);
 }

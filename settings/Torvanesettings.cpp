@@ -6,19 +6,52 @@ using namespace TorvaneSettings;
 
 namespace
 {
-std::optional<TAlertRule> ReadAlertRule(const TRegistryPaths& paths, const char* flag,
-                                        const char* count, const char* threshold)
+// Readers over a hive loaded once, so that settings read together cost one look at the
+// file: a key that is missing reads as one without values.
+bool HiveBool(const TRegistryHive& hive, const char* key, const char* name)
 {
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+    const TRegistryValue* value = hive.FindValue(QString::fromLatin1(key), QString::fromLatin1(name));
+    return value && value->AsInteger().value_or(0) != 0;
+}
+
+std::optional<std::int32_t> HiveInteger(const TRegistryHive& hive, const char* key, const char* name)
+{
+    const TRegistryValue* value = hive.FindValue(QString::fromLatin1(key), QString::fromLatin1(name));
+    return value ? value->AsInteger() : std::nullopt;
+}
+
+std::optional<TAlertRule> ReadAlertRule(const TRegistryHive& hive, const char* flag, const char* count,
+                                        const char* threshold)
+{
+    if (!HiveBool(hive, RootKey, EmailAlerts) || !HiveBool(hive, AlertsKey, flag))
         return std::nullopt;
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) || !registry.ReadBool(QString::fromLatin1(flag)))
-        return std::nullopt;
-    const auto samples = registry.ReadInteger(QString::fromLatin1(count));
-    const auto limit = registry.ReadInteger(QString::fromLatin1(threshold));
+    const auto samples = HiveInteger(hive, AlertsKey, count);
+    const auto limit = HiveInteger(hive, AlertsKey, threshold);
     if (!samples || !limit)
         return std::nullopt;
     return TAlertRule{*samples, *limit};
+}
+
+std::optional<TAlertRule> ReadCpuAlertRule(const TRegistryHive& hive)
+{
+    return ReadAlertRule(hive, CPUUsage, CPUUsageRefresh, CPUUsageValue);
+}
+
+std::optional<TAlertRule> ReadResponseAlertRule(const TRegistryHive& hive)
+{
+    return ReadAlertRule(hive, ServerResponse, ServerResponseRefresh, ServerResponseValue);
+}
+
+std::optional<TLogSettings> ReadLogSettings(const TRegistryHive& hive)
+{
+    if (!HiveBool(hive, RootKey, Logging))
+        return std::nullopt;
+    const TRegistryValue* directory =
+        hive.FindValue(QString::fromLatin1(LoggingKey), QString::fromLatin1(LoggingDirectory));
+    const std::optional<QString> text = directory ? directory->AsString() : std::nullopt;
+    if (!text)
+        return std::nullopt;
+    return TLogSettings{*text, HiveInteger(hive, LoggingKey, RefreshCount).value_or(DefaultLogRefreshCount)};
 }
 } // namespace
 
@@ -46,12 +79,18 @@ bool ReadDisconnectAlertEnabled(const TRegistryPaths& paths)
 
 std::optional<TAlertRule> ReadCpuAlertRule(const TRegistryPaths& paths)
 {
-    return ReadAlertRule(paths, CPUUsage, CPUUsageRefresh, CPUUsageValue);
+    return ReadCpuAlertRule(LoadHive(TRegistryRoot::LocalMachine, paths).Hive);
 }
 
 std::optional<TAlertRule> ReadResponseAlertRule(const TRegistryPaths& paths)
 {
-    return ReadAlertRule(paths, ServerResponse, ServerResponseRefresh, ServerResponseValue);
+    return ReadResponseAlertRule(LoadHive(TRegistryRoot::LocalMachine, paths).Hive);
+}
+
+TRefreshSettings ReadRefreshSettings(const TRegistryPaths& paths)
+{
+    const TRegistryHive hive = LoadHive(TRegistryRoot::LocalMachine, paths).Hive;
+    return {ReadCpuAlertRule(hive), ReadResponseAlertRule(hive), ReadLogSettings(hive)};
 }
 
 std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
@@ -72,16 +111,7 @@ std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
 
 std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
 {
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(Logging)))
-        return std::nullopt;
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(LoggingKey)))
-        return std::nullopt;
-    const auto directory = registry.ReadString(QString::fromLatin1(LoggingDirectory));
-    if (!directory)
-        return std::nullopt;
-    return TLogSettings{
-        *directory, registry.ReadInteger(QString::fromLatin1(RefreshCount)).value_or(DefaultLogRefreshCount)};
+    return ReadLogSettings(LoadHive(TRegistryRoot::LocalMachine, paths).Hive);
 }
 
 TConnectionSecurity ReadConnectionSecurity(const TRegistryPaths& paths)

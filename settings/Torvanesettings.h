@@ -95,6 +95,16 @@ struct TLogSettings
 // Empty unless "Logging" is present and true and "LoggingDirectory" exists.
 std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
 
+// What a refresh consults once its sample is taken: both alert rules and the log
+// settings, as the three readers above give them, from one reading of the store.
+struct TRefreshSettings
+{
+    std::optional<TAlertRule> CpuAlert;
+    std::optional<TAlertRule> ResponseAlert;
+    std::optional<TLogSettings> Log;
+};
+TRefreshSettings ReadRefreshSettings(const TRegistryPaths& paths = TRegistryPaths::FromEnvironment());
+
 // Whether connections are encrypted, as the "Encrypt" integer stores it.
 enum class EEncrypt : std::int32_t
 {

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void rejectsOtherTexts();
     void runningTime_data();
     void runningTime();
+    void currentDateTimeIsLocal();
 };
 
 void TestCommonFuncs::cleanup()
@@ -214,6 +215,26 @@ void TestCommonFuncs::runningTime()
     const TDateTime start = At(2026, 3, 7, 8, 13, 27);
     const TDateTime now = start + static_cast<double>(seconds) / 86400.0;
     QCOMPARE(QString::fromStdString(RunningTimeText(now, start)), text);
+}
+
+void TestCommonFuncs::currentDateTimeIsLocal()
+{
+    // A zone of its own, half an hour off the whole hours, so neither UTC nor the
+    // machine's zone can pass for it.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "TVN-5:30");
+    tzset();
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    const TDateTime now = CurrentDateTime();
+    const QDateTime expected = utc.addSecs(5 * 3600 + 30 * 60);
+    const double differenceSeconds =
+        (now - EncodeDateTime(expected.date(), expected.time())) * 86400.0;
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
+    tzset();
+    QVERIFY2(differenceSeconds >= -0.001 && differenceSeconds < 2, QByteArray::number(differenceSeconds).constData());
 }
 
 QTEST_GUILESS_MAIN(TestCommonFuncs)

@@ -152,9 +152,14 @@ void TestTorvaneSettings::readers()
         QCOMPARE(smtp->Sender, QString("torvane@example.com"));
         QCOMPARE(smtp->Recipient, QString("dba@example.com"));
     }
-    const auto log = ReadLogSettings(paths);
-    QCOMPARE(log ? log->Directory : QString("-"), logDirectory);
-    QCOMPARE(log ? log->RefreshCount : 0, logRefreshCount);
+    // The refresh's one reading gives what the three readers give.
+    const TRefreshSettings together = ReadRefreshSettings(paths);
+    QCOMPARE(AsPair(together.CpuAlert), cpu);
+    QCOMPARE(AsPair(together.ResponseAlert), response);
+    for (const auto& log : {ReadLogSettings(paths), together.Log}) {
+        QCOMPARE(log ? log->Directory : QString("-"), logDirectory);
+        QCOMPARE(log ? log->RefreshCount : 0, logRefreshCount);
+    }
 }
 
 void TestTorvaneSettings::saveAll_data()
