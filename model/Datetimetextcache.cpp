@@ -1,44 +1,43 @@
 #include "model/Datetimetextcache.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
+
+namespace {
+// Below this many texts the table is never swept.
+constexpr std::size_t SmallestSweep = 256;
+} // namespace
 
 TDateTimeTextCache::TDateTimeTextCache(TDateTimeTextParser parse) : Parse(std::move(parse)) {}
 
 std::optional<double> TDateTimeTextCache::Value(std::string_view text)
 {
-    if (text == LastText)
-        return LastValue;
-    if (const auto known = Current.find(text); known != Current.end()) {
-        Remember(text, known->second);
-        return known->second;
+    if (Last && Last->first == text)
+        return Last->second.Value;
+    if (const auto known = Known.find(text); known != Known.end()) {
+        known->second.LastUsed = Refresh;
+        Last = &*known;
+        return known->second.Value;
     }
-    std::optional<double> value;
-    if (const auto earlier = Previous.find(text); earlier != Previous.end())
-        value = earlier->second;
-    else if (Parse)
-        value = Parse(text);
+    const std::optional<double> value = Parse ? Parse(text) : std::nullopt;
     try {
-        Current.emplace(std::string(text), value);
+        Last = &*Known.emplace(std::string(text), TKnown{value, Refresh}).first;
     } catch (const std::bad_alloc&) {
         // Not remembered: the next row with this text parses it again.
     }
-    Remember(text, value);
     return value;
-}
-
-void TDateTimeTextCache::Remember(std::string_view text, std::optional<double> value)
-{
-    try {
-        LastText.assign(text);
-        LastValue = value;
-    } catch (const std::bad_alloc&) {
-        // The text stays unchanged, and so the pair stays true.
-    }
 }
 
 void TDateTimeTextCache::NextRefresh()
 {
-    Previous.clear();
-    std::swap(Previous, Current);
+    // The last text stays marked as used in the refresh that ends, like every other.
+    if (Last)
+        Last->second.LastUsed = Refresh;
+    ++Refresh;
+    if (Known.size() <= std::max(2 * SizeAfterSweep, SmallestSweep))
+        return;
+    std::erase_if(Known, [this](const TValues::value_type& known) { return known.second.LastUsed + 1 < Refresh; });
+    SizeAfterSweep = Known.size();
+    Last = nullptr;
 }

@@ -3,12 +3,14 @@
 // parsed once rather than once per row and refresh: a locale parse costs microseconds,
 // and an idle process brings the same last_batch text refresh after refresh.
 //
-// The texts of the current and of the previous refresh are kept; older ones are
-// forgotten at NextRefresh, so the memory stays within two snapshots' distinct texts.
+// A known text costs one lookup and no allocation. The texts used in neither the current
+// nor the previous refresh are swept out at NextRefresh once the table has doubled since
+// the last sweep, so the memory stays within a few snapshots' distinct texts.
 
 #include "model/Fixedtext.h"
 #include "model/Torvaneprocesscategories.h"
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -26,21 +28,25 @@ public:
     void NextRefresh();
 
 private:
-    void Remember(std::string_view text, std::optional<double> value);
-
+    struct TKnown
+    {
+        std::optional<double> Value;
+        std::uint32_t LastUsed = 0; // the refresh that last asked for it
+    };
     struct TextHash
     {
         using is_transparent = void;
         std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
-    using TValues = std::unordered_map<std::string, std::optional<double>, TextHash, std::equal_to<>>;
+    using TValues = std::unordered_map<std::string, TKnown, TextHash, std::equal_to<>>;
 
     TDateTimeTextParser Parse;
-    TValues Current;
-    TValues Previous;
-    // Rows in a row often carry the same text (processes active in the same second).
-    std::string LastText;
-    std::optional<double> LastValue;
+    TValues Known;
+    std::uint32_t Refresh = 0;
+    std::size_t SizeAfterSweep = 0;
+    // Rows in a row often carry the same text (processes active in the same second): the
+    // last one asked for, which stays in Known until the next sweep.
+    TValues::value_type* Last = nullptr;
 };
 
 // The latest batch time of a summary entry wins: a text that does not parse only fills

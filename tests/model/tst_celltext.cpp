@@ -13,6 +13,8 @@ class TestCellText : public QObject
 private Q_SLOTS:
     void cutsAtCharacterBoundary_data();
     void cutsAtCharacterBoundary();
+    void sameFixedText_data();
+    void sameFixedText();
     void counterCells_data();
     void counterCells();
     void ntLoginName_data();
@@ -46,6 +48,42 @@ void TestCellText::cutsAtCharacterBoundary()
     std::memset(field, 'X', sizeof field);
     CopyFixedText(field, std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
     QCOMPARE(Q(FixedText(field)), stored);
+}
+
+void TestCellText::sameFixedText_data()
+{
+    // Two arrays of 20 bytes filled with different leftovers ('x' and 'y'), then the
+    // texts copied in with their terminators; no terminator fills the whole width.
+    QTest::addColumn<QByteArray>("a");
+    QTest::addColumn<QByteArray>("b");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("short, alike") << QByteArray("sa") << QByteArray("sa") << true;
+    QTest::newRow("both empty") << QByteArray("") << QByteArray("") << true;
+    QTest::newRow("empty and not") << QByteArray("") << QByteArray("a") << false;
+    QTest::newRow("one a prefix of the other") << QByteArray("abc") << QByteArray("abcd") << false;
+    QTest::newRow("seven bytes, end in the first word") << QByteArray("abcdefg") << QByteArray("abcdefg") << true;
+    QTest::newRow("eight bytes, end in the next word") << QByteArray("abcdefgh") << QByteArray("abcdefgh") << true;
+    QTest::newRow("differ in the second word") << QByteArray("abcdefghij") << QByteArray("abcdefghik") << false;
+    QTest::newRow("alike past two words") << QByteArray("abcdefghijklmnopq") << QByteArray("abcdefghijklmnopq")
+                                          << true;
+    QTest::newRow("whole width, alike") << QByteArray(20, 'z') << QByteArray(20, 'z') << true;
+    QTest::newRow("whole width, last byte differs") << QByteArray(19, 'z') + "1" << QByteArray(19, 'z') + "2"
+                                                    << false;
+    QTest::newRow("non-ASCII byte differs") << QByteArray("m\xC3\xBCller") << QByteArray("m\xC3\xA9ller") << false;
+}
+
+void TestCellText::sameFixedText()
+{
+    QFETCH(QByteArray, a);
+    QFETCH(QByteArray, b);
+    QFETCH(bool, same);
+    char left[20], right[20];
+    std::memset(left, 'x', sizeof left);
+    std::memset(right, 'y', sizeof right);
+    std::memcpy(left, a.constData(), std::min<std::size_t>(sizeof left, static_cast<std::size_t>(a.size()) + 1));
+    std::memcpy(right, b.constData(), std::min<std::size_t>(sizeof right, static_cast<std::size_t>(b.size()) + 1));
+    QCOMPARE(SameFixedText(left, right), same);
+    QCOMPARE(SameFixedText(right, left), same);
 }
 
 void TestCellText::counterCells_data()
