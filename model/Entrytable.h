@@ -13,6 +13,7 @@
 // Order supplies the key: Order::KeyOf(entry) and Order::Compare(key, key) < 0, == 0, > 0.
 
 #include "model/Allocatedbuffer.h"
+#include "model/Prefetch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -133,6 +134,10 @@ private:
         }
         ++Call;
         Hint = position;
+        // The rows come in the same order every refresh: the next search most likely
+        // wants what it found the last time, which a row then reads and writes whole.
+        if (Call < Found.size() && Found[Call] >= 0 && Found[Call] < Entries.Count())
+            PrefetchForWrite(&Entries[Found[Call]], sizeof(Entry));
         return &Entries[position];
     }
 

@@ -7,6 +7,7 @@
 #include "model/Fixedtext.h"
 #include "model/Gridrows.h"
 #include "model/Namecompare.h"
+#include "model/Prefetch.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -100,15 +101,6 @@ void WriteTail(TGridRowWriter& rows, int32_t col, const ProcessEntry& e, bool sh
     rows.Set(col++, TCellText::Decimal(e.OpenTransactions));
     rows.Set(col++, TCellText::Decimal(e.ThreadCount));
     rows.Set(col, FixedText(e.HostProcess));
-}
-
-// Asks for the cache lines that hold bytes [from, from + size) before they are read.
-void Prefetch(const void* from, std::size_t size)
-{
-    constexpr std::uintptr_t Line = 64;
-    const auto start = reinterpret_cast<std::uintptr_t>(from);
-    for (std::uintptr_t line = start & ~(Line - 1); line < start + size; line += Line)
-        __builtin_prefetch(reinterpret_cast<const void*>(line));
 }
 
 // The leading bytes of a text field: most texts a list shows are short.
