@@ -38,6 +38,8 @@ struct TSlotModel
 
     void Feed(const TBenchSnapshot& snapshot)
     {
+        UserProcesses.PrepareForRows(static_cast<int32_t>(snapshot.size()));
+        Threads.PrepareForRows(static_cast<int32_t>(snapshot.size()));
         Users.BeginRefresh();
         Databases.BeginRefresh();
         UserProcesses.BeginRefresh();

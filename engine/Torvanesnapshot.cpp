@@ -215,6 +215,8 @@ void TTorvaneThread::ProcessSnapshot()
     const TProcessSnapshot& snapshot = Snapshot;
     const TProcessSnapshot::TServerCounters& counters = snapshot.Counters();
     ServerPerformance->Disconnected = false;
+    UserProcesses->PrepareForRows(snapshot.RowCount());
+    Threads->PrepareForRows(snapshot.RowCount());
     Users->BeginRefresh();
     Databases->BeginRefresh();
     UserProcesses->BeginRefresh();

@@ -95,6 +95,15 @@ public:
         return BufferValid;
     }
 
+    // Room for `capacity` entries in all (held at the capacity limit), made at once: a
+    // hint, so a block that cannot be had leaves the buffer as it was, still valid.
+    void Prepare(int32_t capacity)
+    {
+        capacity = std::min(capacity, Limit);
+        if (BufferValid && capacity > BufferCapacity)
+            Resize(capacity);
+    }
+
     Entry& operator[](int32_t position) { return Data()[position]; }
     const Entry& operator[](int32_t position) const { return Data()[position]; }
     Entry* begin() { return Data(); }

@@ -79,6 +79,17 @@ public:
         Entries.Append(entry);
     }
 
+    // Room for `entries` entries made before the first refresh, which may create that
+    // many: it then writes each entry once, where it stays, instead of growing the
+    // table step by step, each step into fresh memory. A table that holds entries has
+    // the room of its last refresh and grows as it goes; growing it ahead would move a
+    // block in use for rows that may never come.
+    void Prepare(int32_t entries)
+    {
+        if (Entries.Count() == 0)
+            Entries.Prepare(entries);
+    }
+
     // Ends a refresh: the entries created by this refresh join the key order, then the
     // entries for which drop holds go.
     template <class Predicate> void Sweep(Predicate drop)

@@ -28,6 +28,9 @@ public:
     explicit TTorvaneProcessThreads(int32_t capacityLimit = AllocatedBuffer<ThreadEntry>::NoLimit);
 
     void BeginRefresh() override;
+    // Room for a snapshot of `rows` rows, one thread each, made before its first row:
+    // see TEntryTable::Prepare (the first refresh only).
+    void PrepareForRows(int32_t rows) { Entries.Prepare(rows); }
     void EndRefresh() override;
     void RemoveEntry(int32_t position) override;
 

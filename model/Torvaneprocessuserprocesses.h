@@ -86,6 +86,9 @@ public:
     explicit TTorvaneProcessUserProcesses(int32_t capacityLimit = AllocatedBuffer<ProcessEntry>::NoLimit);
 
     void BeginRefresh() override;
+    // Room for the processes a snapshot of `rows` rows can hold (no more than its rows),
+    // made before the first refresh: see TEntryTable::Prepare.
+    void PrepareForRows(int32_t rows) { Entries.Prepare(rows); }
     void EndRefresh() override;
     void AddProcess(const ProcessRecord& record) override;
     void RemoveEntry(int32_t position) override;

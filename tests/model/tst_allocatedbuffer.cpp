@@ -54,6 +54,7 @@ private Q_SLOTS:
     void insertAndRemoveByPosition_data();
     void insertAndRemoveByPosition();
     void bufferThatCannotGrowKeepsItsEntries();
+    void preparedRoomIsOnlyAHint();
     void bufferWithoutBlockTakesNothing();
     void tableMergesNewKeysAtTheirPlaces();
     void tableKeepsOrderThroughManyRefreshes();
@@ -165,6 +166,33 @@ void TestAllocatedBuffer::bufferThatCannotGrowKeepsItsEntries()
     QCOMPARE(buffer[0].Key, 1);
     buffer.Append(Make(500));
     QCOMPARE(buffer.Count(), 75);
+}
+
+void TestAllocatedBuffer::preparedRoomIsOnlyAHint()
+{
+    // Room made at once, entries kept, and nothing moves while it lasts.
+    AllocatedBuffer<TEntry> buffer;
+    for (int i = 0; i < 10; ++i)
+        buffer.Append(Make(i));
+    buffer.Prepare(100000);
+    QCOMPARE(buffer.Capacity(), 100000);
+    const TEntry* const first = &buffer[0];
+    for (int i = 10; i < 100000; ++i)
+        buffer.Append(Make(i));
+    QCOMPARE(&buffer[0], first);
+    QCOMPARE(buffer[99999].Key, 99999);
+    QCOMPARE(QString::fromLatin1(buffer[5].Text), QStringLiteral("e5"));
+    buffer.Prepare(50); // never shrinks
+    QCOMPARE(buffer.Capacity(), 100000);
+
+    // Beyond the capacity limit: held at the limit, and the buffer stays valid.
+    AllocatedBuffer<TEntry> limited(160);
+    limited.Prepare(1000);
+    QVERIFY(limited.Valid());
+    QCOMPARE(limited.Capacity(), 160);
+    for (int i = 0; i < 160; ++i)
+        limited.Append(Make(i));
+    QCOMPARE(limited.Count(), 160);
 }
 
 void TestAllocatedBuffer::bufferWithoutBlockTakesNothing()
