@@ -31,8 +31,15 @@ std::vector<TBenchSnapshot> Snapshots(const benchmark::State& state)
 // The four model objects of one server slot, fed as the refresh cycle feeds them.
 struct TSlotModel
 {
-    TTorvaneProcessUsers Users{[](std::string_view text) { return TextToDateTime(text); }};
-    TTorvaneProcessDatabases Databases{[](std::string_view text) { return TextToDateTime(text); }};
+    // Parsing as the refresh does: the value of a text it made, else the locale's.
+    static std::optional<double> Parse(std::string_view text)
+    {
+        if (const auto made = MadeBenchDateTimeValue(text))
+            return made;
+        return TextToDateTime(text);
+    }
+    TTorvaneProcessUsers Users{Parse};
+    TTorvaneProcessDatabases Databases{Parse};
     TTorvaneProcessUserProcesses UserProcesses;
     TTorvaneProcessThreads Threads;
 

@@ -10,6 +10,27 @@
 
 namespace {
 
+struct TTextHash
+{
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// The texts the snapshots' date-times were written as, with their values.
+std::unordered_map<std::string, double, TTextHash, std::equal_to<>>& MadeTexts()
+{
+    static std::unordered_map<std::string, double, TTextHash, std::equal_to<>> texts;
+    return texts;
+}
+
+std::string MadeText(double value)
+{
+    std::string text = DateTimeToText(value);
+    MadeTexts().emplace(text, value);
+    return text;
+}
+
+
 constexpr int SystemProcesses = 50;
 constexpr double OneSecond = 1.0 / 86400.0;
 
@@ -134,8 +155,8 @@ private:
                                                : Commands[0]);
         CopyFixedText(r.program_name, system ? "" : Programs[process.Program]);
         r.blocked = process.Working && process.Spid % 97 == 0 ? process.Spid - 1 : 0;
-        CopyFixedText(r.login_time, DateTimeToText(process.LoginTime));
-        CopyFixedText(r.last_batch, DateTimeToText(process.LastBatch));
+        CopyFixedText(r.login_time, MadeText(process.LoginTime));
+        CopyFixedText(r.last_batch, MadeText(process.LastBatch));
         r.cpu_usage = ecid == 0 ? process.Cpu : process.Cpu / 3 + ecid;
         r.memusage = process.Memory;
         r.physical_io = process.PhysicalIo;
@@ -165,4 +186,10 @@ std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes, bool for
     for (int i = 0; i < refreshes; ++i)
         snapshots.push_back(server.Next());
     return snapshots;
+}
+
+std::optional<double> MadeBenchDateTimeValue(std::string_view text)
+{
+    const auto made = MadeTexts().find(text);
+    return made == MadeTexts().end() ? std::nullopt : std::optional<double>(made->second);
 }

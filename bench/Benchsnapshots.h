@@ -5,6 +5,8 @@
 
 #include "model/Processrecord.h"
 
+#include <optional>
+#include <string_view>
 #include <vector>
 
 struct TBenchRow
@@ -20,3 +22,8 @@ using TBenchSnapshot = std::vector<TBenchRow>;
 // logins, hosts, Windows domains and users and the databases are Cyrillic and German
 // names, which the model folds through ICU rather than its ASCII path.
 std::vector<TBenchSnapshot> MakeBenchSnapshots(int rows, int refreshes, bool foreignNames = false);
+
+// The value of a date-time text the snapshots were made with, as a refresh finds the
+// value of a text it made (one lookup); nullopt for any other text, which a refresh
+// would parse in the locale.
+std::optional<double> MadeBenchDateTimeValue(std::string_view text);
