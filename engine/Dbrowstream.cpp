@@ -34,7 +34,6 @@ struct TBoundColumn
     std::size_t ElementBytes = 0;
     std::vector<char> Buffer;       // RowsetSize elements; bound, so it stays in place until Close
     std::vector<SQLLEN> Indicators; // likewise
-    std::string Utf8;               // the text of the current row, converted
 };
 
 // Whether the statement's diagnostics hold an error rather than only warnings (SQLSTATE
@@ -239,14 +238,6 @@ std::int64_t TDbRowStream::Integer(int column) const
     SQLBIGINT value = 0;
     std::memcpy(&value, d->Element(bound), sizeof value);
     return value;
-}
-
-std::string_view TDbRowStream::Text(int column) const
-{
-    TBoundColumn& bound = d->Bound(column, EBinding::Text);
-    bound.Utf8.clear();
-    AppendText(column, bound.Utf8);
-    return bound.Utf8;
 }
 
 std::size_t TDbRowStream::AppendText(int column, std::string& out) const

@@ -48,12 +48,10 @@ public:
     // Moves to the next row; false after the last. Throws EDbError.
     bool Fetch();
 
-    // The current row's bound values: NULL reads as 0 or as an empty text. A text is good
-    // until the next Fetch.
+    // The current row's bound values: NULL reads as 0 or as an empty text.
     bool IsNull(int column) const;
     std::int64_t Integer(int column) const;
-    std::string_view Text(int column) const;
-    // The same text appended to out, without a copy between; returns its length.
+    // The text is appended to out, cut as bound; returns the bytes appended.
     std::size_t AppendText(int column, std::string& out) const;
     double DateTime(int column) const; // days since 1899-12-30
     // The second of a date-time column as its text shows it; NoDateTime for NULL.

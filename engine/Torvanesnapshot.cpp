@@ -4,11 +4,11 @@
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
 #include "model/Fixedtext.h"
-#include "settings/Torvanesettings.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessthreads.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
+#include "settings/Torvanesettings.h"
 
 const char* const ProcessSnapshotSql =
     "SELECT spid as spid,\r\n"

@@ -148,7 +148,7 @@ private:
         // The rows come in the same order every refresh: the next search most likely
         // wants what it found the last time, which a row then reads and writes whole.
         if (Call < Found.size() && Found[Call] >= 0 && Found[Call] < Entries.Count())
-            PrefetchForWrite(&Entries[Found[Call]], sizeof(Entry));
+            Prefetch<true>(&Entries[Found[Call]], sizeof(Entry));
         return &Entries[position];
     }
 

@@ -1,6 +1,6 @@
 #include "settings/Torvanesettings.h"
 
-#include "settings/Registry.h"
+#include "settings/Registryfiles.h"
 
 using namespace TorvaneSettings;
 
@@ -18,6 +18,17 @@ std::optional<std::int32_t> HiveInteger(const TRegistryHive& hive, const char* k
 {
     const TRegistryValue* value = hive.FindValue(QString::fromLatin1(key), QString::fromLatin1(name));
     return value ? value->AsInteger() : std::nullopt;
+}
+
+std::optional<QString> HiveString(const TRegistryHive& hive, const char* key, const char* name)
+{
+    const TRegistryValue* value = hive.FindValue(QString::fromLatin1(key), QString::fromLatin1(name));
+    return value ? value->AsString() : std::nullopt;
+}
+
+TRegistryHive MachineHive(const TRegistryPaths& paths)
+{
+    return LoadHive(TRegistryRoot::LocalMachine, paths).Hive;
 }
 
 std::optional<TAlertRule> ReadAlertRule(const TRegistryHive& hive, const char* flag, const char* count,
@@ -46,86 +57,73 @@ std::optional<TLogSettings> ReadLogSettings(const TRegistryHive& hive)
 {
     if (!HiveBool(hive, RootKey, Logging))
         return std::nullopt;
-    const TRegistryValue* directory =
-        hive.FindValue(QString::fromLatin1(LoggingKey), QString::fromLatin1(LoggingDirectory));
-    const std::optional<QString> text = directory ? directory->AsString() : std::nullopt;
-    if (!text)
+    const std::optional<QString> directory = HiveString(hive, LoggingKey, LoggingDirectory);
+    if (!directory)
         return std::nullopt;
-    return TLogSettings{*text, HiveInteger(hive, LoggingKey, RefreshCount).value_or(DefaultLogRefreshCount)};
+    return TLogSettings{*directory,
+                        HiveInteger(hive, LoggingKey, RefreshCount).value_or(DefaultLogRefreshCount)};
 }
 } // namespace
 
 std::optional<std::int32_t> ReadRefreshInterval(const TRegistryPaths& paths)
 {
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)))
-        return std::nullopt;
-    return registry.ReadInteger(QString::fromLatin1(RefreshInterval));
+    return HiveInteger(MachineHive(paths), RootKey, RefreshInterval);
 }
 
 bool ReadEmailAlertsEnabled(const TRegistryPaths& paths)
 {
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts));
+    return HiveBool(MachineHive(paths), RootKey, EmailAlerts);
 }
 
 bool ReadDisconnectAlertEnabled(const TRegistryPaths& paths)
 {
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    return registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) && registry.ReadBool(QString::fromLatin1(EmailAlerts)) &&
-           registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)) &&
-           registry.ReadBool(QString::fromLatin1(ServerDisconnect));
+    const TRegistryHive hive = MachineHive(paths);
+    return HiveBool(hive, RootKey, EmailAlerts) && HiveBool(hive, AlertsKey, ServerDisconnect);
 }
 
 std::optional<TAlertRule> ReadCpuAlertRule(const TRegistryPaths& paths)
 {
-    return ReadCpuAlertRule(LoadHive(TRegistryRoot::LocalMachine, paths).Hive);
+    return ReadCpuAlertRule(MachineHive(paths));
 }
 
 std::optional<TAlertRule> ReadResponseAlertRule(const TRegistryPaths& paths)
 {
-    return ReadResponseAlertRule(LoadHive(TRegistryRoot::LocalMachine, paths).Hive);
+    return ReadResponseAlertRule(MachineHive(paths));
 }
 
 TRefreshSettings ReadRefreshSettings(const TRegistryPaths& paths)
 {
-    const TRegistryHive hive = LoadHive(TRegistryRoot::LocalMachine, paths).Hive;
+    const TRegistryHive hive = MachineHive(paths);
     return {ReadCpuAlertRule(hive), ReadResponseAlertRule(hive), ReadLogSettings(hive)};
 }
 
 std::optional<TSmtpSettings> ReadSmtpSettings(const TRegistryPaths& paths)
 {
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)) || !registry.ReadBool(QString::fromLatin1(EmailAlerts)))
+    const TRegistryHive hive = MachineHive(paths);
+    if (!HiveBool(hive, RootKey, EmailAlerts))
         return std::nullopt;
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(AlertsKey)))
-        return std::nullopt;
-    const auto host = registry.ReadString(QString::fromLatin1(SMTPHost));
-    const auto sender = registry.ReadString(QString::fromLatin1(SMTPSender));
-    const auto recipient = registry.ReadString(QString::fromLatin1(AlertEmails));
+    const auto host = HiveString(hive, AlertsKey, SMTPHost);
+    const auto sender = HiveString(hive, AlertsKey, SMTPSender);
+    const auto recipient = HiveString(hive, AlertsKey, AlertEmails);
     if (!host || !sender || !recipient)
         return std::nullopt;
-    return TSmtpSettings{*host, registry.ReadString(QString::fromLatin1(SMTPUser)).value_or(QString()),
-                         *sender, *recipient};
+    return TSmtpSettings{*host, HiveString(hive, AlertsKey, SMTPUser).value_or(QString()), *sender, *recipient};
 }
 
 std::optional<TLogSettings> ReadLogSettings(const TRegistryPaths& paths)
 {
-    return ReadLogSettings(LoadHive(TRegistryRoot::LocalMachine, paths).Hive);
+    return ReadLogSettings(MachineHive(paths));
 }
 
 TConnectionSecurity ReadConnectionSecurity(const TRegistryPaths& paths)
 {
+    const TRegistryHive hive = MachineHive(paths);
     TConnectionSecurity security;
-    TRegistry registry(TRegistryRoot::LocalMachine, paths);
-    if (!registry.OpenKeyReadOnly(QString::fromLatin1(RootKey)))
-        return security;
-    if (const auto encrypt = registry.ReadInteger(QString::fromLatin1(Encrypt));
-        encrypt && *encrypt >= 0 && *encrypt <= 2)
+    if (const auto encrypt = HiveInteger(hive, RootKey, Encrypt); encrypt && *encrypt >= 0 && *encrypt <= 2)
         security.Encrypt = static_cast<EEncrypt>(*encrypt);
-    if (registry.ValueExists(QString::fromLatin1(TrustServerCertificate)))
-        security.TrustServerCertificate = registry.ReadBool(QString::fromLatin1(TrustServerCertificate));
-    security.CAFile = registry.ReadString(QString::fromLatin1(CAFile)).value_or(QString());
+    if (hive.FindValue(QString::fromLatin1(RootKey), QString::fromLatin1(TrustServerCertificate)))
+        security.TrustServerCertificate = HiveBool(hive, RootKey, TrustServerCertificate);
+    security.CAFile = HiveString(hive, RootKey, CAFile).value_or(QString());
     return security;
 }
 
