@@ -3,21 +3,30 @@
 // AllocatedBuffer, followed during a refresh by the entries its rows created.
 //
 // A row finds its entry by binary search. A new key does not move the table at once: its
-// entry is appended behind the sorted entries, in arrival order, with a small index of
-// the new entries by key (so later rows of the same key find it), and joins the table in
+// entry is appended behind the sorted entries, in arrival order, and joins the table in
 // one merge when the refresh ends, together with the removal of the entries no row
 // mapped to. Between refreshes the table is one sorted array, the same as inserting every
 // new entry at its place. Every entry is written where it stays, once: filling a table
 // is linear in its entries, even when the first refresh creates tens of thousands.
 //
-// Order supplies the key: Order::KeyOf(entry) and Order::Compare(key, key) < 0, == 0, > 0.
+// Later rows of a new key find its entry among the new ones: while the new keys came in
+// key order (a server sends its rows by spid) by binary search of them, else through a
+// hash index of the new entries, made when a search first needs it. A first refresh of
+// a summary by name thus costs a hash probe per row, not a search through entries
+// spread over megabytes.
+//
+// Order supplies the key: Order::KeyOf(entry), Order::Compare(key, key) < 0, == 0, > 0,
+// and Order::Hash(key), equal for keys that compare equal.
 
 #include "model/Allocatedbuffer.h"
 #include "model/Prefetch.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <numeric>
 #include <vector>
 
 template <class Entry, class Order> class TEntryTable
@@ -44,10 +53,7 @@ public:
         if (found != end && Order::Compare(Order::KeyOf(*found), key) == 0)
             return Remember(static_cast<int32_t>(found - Entries.begin()));
         ++Call;
-        const auto pending = PendingPosition(key);
-        if (pending != AddedOrder.end() && Order::Compare(Order::KeyOf(Added(*pending)), key) == 0)
-            return &Added(*pending);
-        return nullptr;
+        return FindAdded(key);
     }
 
     // The entry that Find would most likely find next, when matches(entry) shows that it
@@ -62,6 +68,12 @@ public:
             if (position >= 0 && position < sorted && matches(static_cast<const Entry&>(Entries[position])))
                 return Remember(position);
         }
+        // A new entry of this refresh that the search before found or made (a process's
+        // worker threads follow it).
+        if (LastAdded >= 0 && matches(static_cast<const Entry&>(Added(LastAdded)))) {
+            ++Call;
+            return &Added(LastAdded);
+        }
         return nullptr;
     }
 
@@ -71,12 +83,11 @@ public:
     {
         if (!Entries.Valid() || !MakeRoom())
             return;
-        try {
-            AddedOrder.insert(PendingPosition(Order::KeyOf(entry)), static_cast<int32_t>(AddedOrder.size()));
-        } catch (const std::bad_alloc&) {
-            return; // not recorded, as when the table itself cannot grow
-        }
+        if (AddedCount > 0 && AddedInOrder &&
+            Order::Compare(Order::KeyOf(Added(AddedCount - 1)), Order::KeyOf(entry)) > 0)
+            AddedInOrder = false;
         Entries.Append(entry);
+        LastAdded = AddedCount++;
     }
 
     // Room for `entries` entries made before the first refresh, which may create that
@@ -103,13 +114,19 @@ public:
     void MergeAdded()
     {
         const int32_t sorted = Sorted();
-        if (sorted < Entries.Count()) {
-            SortAdded();
+        if (AddedCount > 0) {
+            if (!AddedInOrder)
+                SortAdded();
             const Entry* const data = Entries.begin();
             if (sorted > 0 && Order::Compare(Order::KeyOf(data[sorted]), Order::KeyOf(data[sorted - 1])) < 0)
                 MergeSortedRuns(sorted);
         }
-        AddedOrder.clear();
+        AddedCount = 0;
+        AddedInOrder = true;
+        LastAdded = -1;
+        if (Indexed > 0)
+            std::fill(Slots.begin(), Slots.end(), 0); // free whenever nothing is indexed
+        Indexed = 0;
         Call = 0;
     }
 
@@ -153,17 +170,84 @@ private:
     }
 
     // Entries 0 .. Sorted() - 1 are in key order; the rest are this refresh's new ones.
-    int32_t Sorted() const { return Entries.Count() - static_cast<int32_t>(AddedOrder.size()); }
+    int32_t Sorted() const { return Entries.Count() - AddedCount; }
     // The entry this refresh created as its index'th.
     Entry& Added(int32_t index) { return Entries[Sorted() + index]; }
 
-    template <class Key> std::vector<int32_t>::iterator PendingPosition(const Key& key)
+    template <class Key> Entry* FindAdded(const Key& key)
     {
-        // A server sends its rows by spid: the first refresh's new keys mostly come last.
-        if (AddedOrder.empty() || EntryBefore(Added(AddedOrder.back()), key))
-            return AddedOrder.end();
-        return std::lower_bound(AddedOrder.begin(), AddedOrder.end(), key,
-                                [this](int32_t index, const Key& k) { return EntryBefore(Added(index), k); });
+        if (AddedCount == 0)
+            return nullptr;
+        const int order = Order::Compare(Order::KeyOf(Added(AddedCount - 1)), key);
+        if (order == 0)
+            return Noted(AddedCount - 1);
+        if (AddedInOrder) {
+            // A server sends its rows by spid: the first refresh's new keys mostly come last.
+            if (order < 0)
+                return nullptr;
+            Entry* const begin = &Added(0);
+            Entry* const end = begin + AddedCount;
+            Entry* const found = std::lower_bound(begin, end, key, EntryBefore<Key>);
+            return found != end && Order::Compare(Order::KeyOf(*found), key) == 0
+                       ? Noted(static_cast<int32_t>(found - begin))
+                       : nullptr;
+        }
+        if (!IndexAdded()) {
+            // No room for the index: the new entries one by one.
+            for (int32_t index = 0; index < AddedCount; ++index) {
+                if (Order::Compare(Order::KeyOf(Added(index)), key) == 0)
+                    return Noted(index);
+            }
+            return nullptr;
+        }
+        for (std::size_t slot = SlotOf(Order::Hash(key));; slot = (slot + 1) & (Slots.size() - 1)) {
+            const int32_t index = Slots[slot] - 1;
+            if (index < 0)
+                return nullptr;
+            if (Order::Compare(Order::KeyOf(Added(index)), key) == 0)
+                return Noted(index);
+        }
+    }
+
+    Entry* Noted(int32_t index)
+    {
+        LastAdded = index;
+        return &Added(index);
+    }
+
+    // The slot a hash starts its probe at: its bits mixed, the top ones taken.
+    std::size_t SlotOf(std::size_t hash) const
+    {
+        return static_cast<std::size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ull) >> SlotShift);
+    }
+
+    // Brings the hash index up to every new entry, at most half full. False when it
+    // cannot have the memory it needs.
+    bool IndexAdded()
+    {
+        if (Indexed == AddedCount)
+            return true;
+        if (std::size_t{2} * static_cast<std::size_t>(AddedCount) >= Slots.size()) {
+            std::size_t size = 64;
+            while (size < std::size_t{4} * static_cast<std::size_t>(AddedCount))
+                size *= 2;
+            try {
+                Slots.assign(size, 0);
+            } catch (const std::bad_alloc&) {
+                Slots.clear();
+                Indexed = 0;
+                return false;
+            }
+            SlotShift = 64 - std::countr_zero(size);
+            Indexed = 0;
+        }
+        for (; Indexed < AddedCount; ++Indexed) {
+            std::size_t slot = SlotOf(Order::Hash(Order::KeyOf(Added(Indexed))));
+            while (Slots[slot] != 0)
+                slot = (slot + 1) & (Slots.size() - 1);
+            Slots[slot] = Indexed + 1;
+        }
+        return true;
     }
 
     // Room for one more entry. The block grows by half its entries at a time (in the
@@ -177,26 +261,42 @@ private:
         return Entries.Reserve(std::clamp(Entries.CapacityLimit() - count, 1, ahead));
     }
 
-    // Puts the created entries behind the sorted ones into key order, moving each once:
-    // the position that AddedOrder names for it is followed round its cycle.
+    static bool Before(const Entry& a, const Entry& b)
+    {
+        return Order::Compare(Order::KeyOf(a), Order::KeyOf(b)) < 0;
+    }
+
+    // Puts the created entries behind the sorted ones into key order. Their order is
+    // found on their indexes, and then each entry moves once, round the cycle of
+    // positions the order makes; without memory for the indexes, the entries are sorted
+    // in place.
     void SortAdded()
     {
-        const auto added = static_cast<int32_t>(AddedOrder.size());
-        std::vector<bool> placed;
-        for (int32_t start = 0; start < added; ++start) {
-            if (AddedOrder[start] == start || (!placed.empty() && placed[start]))
+        std::vector<int32_t> order;
+        try {
+            order.resize(static_cast<std::size_t>(AddedCount));
+        } catch (const std::bad_alloc&) {
+            std::sort(&Added(0), &Added(0) + AddedCount, Before);
+            return;
+        }
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(), [this](int32_t a, int32_t b) { return Before(Added(a), Added(b)); });
+        // Position `to` takes the entry created as order[to]; a placed position is marked
+        // as its own.
+        for (int32_t start = 0; start < AddedCount; ++start) {
+            if (order[start] == start)
                 continue;
-            if (placed.empty())
-                placed.assign(static_cast<std::size_t>(added), false);
             Entry held;
             std::memcpy(&held, &Added(start), sizeof(Entry));
             int32_t to = start;
-            for (int32_t from = AddedOrder[to]; from != start; to = from, from = AddedOrder[to]) {
+            while (order[to] != start) {
+                const int32_t from = order[to];
                 std::memcpy(&Added(to), &Added(from), sizeof(Entry));
-                placed[to] = true;
+                order[to] = to;
+                to = from;
             }
             std::memcpy(&Added(to), &held, sizeof(Entry));
-            placed[to] = true;
+            order[to] = to;
         }
     }
 
@@ -204,15 +304,17 @@ private:
     // aside and the table's entries after its first key each move once.
     void MergeSortedRuns(int32_t sorted)
     {
-        std::inplace_merge(Entries.begin(), Entries.begin() + sorted, Entries.end(),
-                           [](const Entry& a, const Entry& b) {
-                               return Order::Compare(Order::KeyOf(a), Order::KeyOf(b)) < 0;
-                           });
+        std::inplace_merge(Entries.begin(), Entries.begin() + sorted, Entries.end(), Before);
     }
 
     AllocatedBuffer<Entry> Entries;
-    std::vector<int32_t> AddedOrder; // the entries created this refresh, behind the sorted ones, by key
-    int32_t Hint = 0;                // position of the entry found last
-    std::vector<int32_t> Found;      // the position each search of the last refresh found
-    std::size_t Call = 0;            // searches so far in this refresh
+    int32_t AddedCount = 0;      // entries created this refresh, behind the sorted ones
+    bool AddedInOrder = true;    // each created with a key after the one created before
+    int32_t LastAdded = -1;      // the created entry the last search found or made
+    std::vector<int32_t> Slots;  // hash index of the created entries: index + 1, 0 free
+    int SlotShift = 64;          // 64 - log2(Slots.size())
+    int32_t Indexed = 0;         // created entries in Slots
+    int32_t Hint = 0;            // position of the entry found last
+    std::vector<int32_t> Found;  // the position each search of the last refresh found
+    std::size_t Call = 0;        // searches so far in this refresh
 };

@@ -14,6 +14,7 @@
 #include "model/Stringgrid.h"
 #include "model/Torvaneprocesscategories.h"
 
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -74,6 +75,8 @@ private:
     {
         static NameKey KeyOf(const DatabaseEntry& entry) { return {entry.FoldedName, entry.DatabaseName}; }
         static int Compare(const NameKey& a, const NameKey& b);
+        // Keys alike compare alike in their exact names as well.
+        static std::size_t Hash(const NameKey& key) { return std::hash<std::string_view>{}(key.Name); }
     };
 
     // The entry of the row's database by its key, created if there is none.

@@ -59,6 +59,11 @@ private:
     {
         static ThreadKey KeyOf(const ThreadEntry& entry) { return {entry.Spid, entry.Ecid}; }
         static int Compare(ThreadKey a, ThreadKey b);
+        static std::size_t Hash(ThreadKey key)
+        {
+            return static_cast<std::size_t>(static_cast<uint64_t>(static_cast<uint32_t>(key.Spid)) << 32 |
+                                            static_cast<uint32_t>(key.Ecid));
+        }
     };
 
     TEntryTable<ThreadEntry, KeyOrder> Entries;

@@ -21,6 +21,7 @@
 #include "model/Stringgrid.h"
 #include "model/Torvaneprocesscategories.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -136,6 +137,7 @@ private:
     {
         static int32_t KeyOf(const ProcessEntry& entry) { return entry.Spid; }
         static int Compare(int32_t a, int32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+        static std::size_t Hash(int32_t spid) { return static_cast<uint32_t>(spid); }
     };
     struct FurtherKey
     {
@@ -146,6 +148,10 @@ private:
     {
         static FurtherKey KeyOf(const FurtherDatabase& entry);
         static int Compare(const FurtherKey& a, const FurtherKey& b);
+        static std::size_t Hash(const FurtherKey& key)
+        {
+            return std::hash<std::string_view>{}(key.DatabaseName) ^ static_cast<uint32_t>(key.Spid);
+        }
     };
 
     void NoteDatabase(ProcessEntry& entry, const ProcessRecord& record);

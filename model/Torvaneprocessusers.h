@@ -12,6 +12,7 @@
 #include "model/Stringgrid.h"
 #include "model/Torvaneprocesscategories.h"
 
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -86,6 +87,7 @@ private:
     {
         static std::string_view KeyOf(const UserEntry& entry) { return {entry.Key.Names, entry.Key.Length}; }
         static int Compare(std::string_view a, std::string_view b) { return CompareFoldedNames(a, b); }
+        static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
     };
 
     TEntryTable<UserEntry, KeyOrder> Entries;

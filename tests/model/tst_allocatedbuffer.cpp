@@ -39,6 +39,8 @@ struct TKeyOrder
 {
     static int32_t KeyOf(const TEntry& entry) { return entry.Key; }
     static int Compare(int32_t a, int32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+    // Few hash values, so that new keys collide in the table's index.
+    static std::size_t Hash(int32_t key) { return static_cast<std::size_t>(key % 7); }
 };
 
 } // namespace
@@ -223,23 +225,35 @@ void TestAllocatedBuffer::tableMergesNewKeysAtTheirPlaces()
 
 void TestAllocatedBuffer::tableKeepsOrderThroughManyRefreshes()
 {
-    // Keys arriving in any order, some new and some gone each refresh: the table holds
-    // exactly the keys of the last refresh, in order, each entry with its own text.
+    // Keys arriving in any order (in every third refresh in key order), some new and
+    // some gone each refresh: each row finds the entry of its key, also one its refresh
+    // created, and the table holds exactly the keys of the last refresh, in order, each
+    // entry with its own text.
     TEntryTable<TEntry, TKeyOrder> table(AllocatedBuffer<TEntry>::NoLimit);
     std::mt19937 random(7);
+    std::set<int32_t> held;
     for (int refresh = 0; refresh < 20; ++refresh) {
         std::vector<int32_t> keys(refresh == 0 ? 3000 : 400);
         for (int32_t& key : keys)
             key = std::uniform_int_distribution<int32_t>(0, 5000)(random);
+        if (refresh % 3 == 1)
+            std::sort(keys.begin(), keys.end());
         std::set<int32_t> seen;
         for (const int32_t key : keys) {
-            if (seen.insert(key).second && !table.Find(key))
+            const TEntry* const found = table.Find(key);
+            QCOMPARE(found != nullptr, seen.contains(key) || held.contains(key));
+            if (found)
+                QCOMPARE(found->Key, key);
+            else
                 table.Add(Make(key));
+            seen.insert(key);
         }
+        QVERIFY(table.Find(5001) == nullptr);
         table.Sweep([&seen](const TEntry& e) { return !seen.contains(e.Key); });
         QCOMPARE(Keys(table.Buffer()), std::vector<int32_t>(seen.begin(), seen.end()));
         for (const TEntry& entry : table.Buffer())
             QCOMPARE(QString::fromLatin1(entry.Text), QStringLiteral("e%1").arg(entry.Key));
+        held = seen;
     }
 }
 
