@@ -43,6 +43,18 @@ public:
 
     void Append(const Entry& entry) { InsertAt(entry, EntryCount); }
 
+    // A new last entry with every byte zero (a plain record's Entry{}), for the caller
+    // to fill where it stays; nullptr when the buffer cannot take it.
+    Entry* AppendZeroed()
+    {
+        if (!Reserve(1))
+            return nullptr;
+        Entry* const entry = Data() + EntryCount;
+        std::memset(static_cast<void*>(entry), 0, sizeof(Entry));
+        ++EntryCount;
+        return entry;
+    }
+
     // 0 <= position <= Count; entries from position onward move one place up.
     void InsertAt(const Entry& entry, int32_t position)
     {

@@ -77,17 +77,26 @@ public:
         return nullptr;
     }
 
-    // A new entry whose key Find did not find; it joins the table's order at Sweep.
-    // Dropped when the table cannot take more entries (it is then not valid for good).
-    void Add(const Entry& entry)
+    // A new entry for a key Find did not find, made where it stays: make(entry) fills
+    // in the zeroed entry, its key included. It joins the table's order at Sweep.
+    // nullptr, and nothing made, when the table cannot take more entries (it is then
+    // not valid for good).
+    template <class Make> Entry* Emplace(Make make)
     {
         if (!Entries.Valid() || !MakeRoom())
-            return;
-        if (AddedCount > 0 && AddedInOrder &&
-            Order::Compare(Order::KeyOf(Added(AddedCount - 1)), Order::KeyOf(entry)) > 0)
+            return nullptr;
+        Entry* const entry = Entries.AppendZeroed();
+        make(*entry);
+        if (AddedCount > 0 && AddedInOrder && Order::Compare(Order::KeyOf(entry[-1]), Order::KeyOf(*entry)) > 0)
             AddedInOrder = false;
-        Entries.Append(entry);
         LastAdded = AddedCount++;
+        return entry;
+    }
+
+    // Emplace of an entry made elsewhere.
+    void Add(const Entry& entry)
+    {
+        Emplace([&entry](Entry& made) { std::memcpy(static_cast<void*>(&made), &entry, sizeof(Entry)); });
     }
 
     // Room for `entries` entries made before the first refresh, which may create that

@@ -75,15 +75,13 @@ DatabaseEntry* TTorvaneProcessDatabases::FindOrAdd(const ProcessRecord& record)
     char folded[FoldedNameSize];
     Folds.Fold(FixedText(name), folded);
     const NameKey key{folded, name};
-    DatabaseEntry* entry = Entries.Find(key);
-    if (!entry) {
-        DatabaseEntry created{};
+    if (DatabaseEntry* const entry = Entries.Find(key))
+        return entry;
+    // nullptr when the table cannot take another database
+    return Entries.Emplace([&](DatabaseEntry& created) {
         CopyFixedText(created.DatabaseName, name);
         CopyFixedText(created.FoldedName, std::string_view(folded));
-        Entries.Add(created);
-        entry = Entries.Find(key); // nullptr when the table could not take it
-    }
-    return entry;
+    });
 }
 
 void TTorvaneProcessDatabases::EndRefresh()

@@ -41,11 +41,11 @@ void TTorvaneProcessThreads::AddThread(int32_t spid, int32_t ecid, int64_t cpuUs
         take(*found);
         return;
     }
-    ThreadEntry created{};
-    created.Spid = spid;
-    created.Ecid = ecid;
-    take(created);
-    Entries.Add(created);
+    Entries.Emplace([&](ThreadEntry& created) {
+        created.Spid = spid;
+        created.Ecid = ecid;
+        take(created);
+    });
 }
 
 void TTorvaneProcessThreads::EndRefresh()

@@ -88,13 +88,13 @@ void TTorvaneProcessUserProcesses::AddProcess(const ProcessRecord& record)
 {
     ProcessEntry* const entry = Entries.Find(record.spid);
     if (!entry) {
-        ProcessEntry created{};
-        created.Spid = record.spid;
-        TakeIdentity(created, record);
-        TakeFirstRow(created, record);
-        created.Cpu = record.cpu_usage;
-        created.ThreadCount = 1;
-        Entries.Add(created);
+        Entries.Emplace([&record](ProcessEntry& created) {
+            created.Spid = record.spid;
+            TakeIdentity(created, record);
+            TakeFirstRow(created, record);
+            created.Cpu = record.cpu_usage;
+            created.ThreadCount = 1;
+        });
         return;
     }
     if (!SameIdentity(*entry, record)) {
@@ -129,11 +129,11 @@ void TTorvaneProcessUserProcesses::NoteDatabase(ProcessEntry& entry, const Proce
         known->Seen = 1;
         return;
     }
-    FurtherDatabase added{};
-    added.Spid = record.spid;
-    CopyFixedText(added.DatabaseName, name);
-    added.Seen = 1;
-    FurtherDatabases.Add(added);
+    FurtherDatabases.Emplace([&](FurtherDatabase& added) {
+        added.Spid = record.spid;
+        CopyFixedText(added.DatabaseName, name);
+        added.Seen = 1;
+    });
 }
 
 void TTorvaneProcessUserProcesses::EndRefresh()

@@ -80,23 +80,23 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
         entry->Seen = 1;
         return;
     }
-    UserEntry created{};
-    CopyFixedText(created.LoginName, record.loginame);
-    CopyFixedText(created.HostName, record.hostname);
-    CopyFixedText(created.NtDomain, record.nt_domain);
-    CopyFixedText(created.NtUserName, record.nt_username);
-    CopyFixedText(created.NetAddress, record.net_address);
-    CopyFixedText(created.NetLibrary, record.net_library);
-    TakeLatestActivity(created, record.last_batch, DateTimeValues);
-    created.ProcessCount = process ? 1 : 0;
-    created.Cpu = record.cpu_usage;
-    created.Memory = process ? record.memusage : 0;
-    created.PhysicalIo = process ? record.physical_io : 0;
-    created.BlockedSum = record.blocked;
-    created.Seen = 1;
-    std::memcpy(created.Key.Names, key.Names, key.Length);
-    created.Key.Length = key.Length;
-    Entries.Add(created);
+    Entries.Emplace([&](UserEntry& created) {
+        CopyFixedText(created.LoginName, record.loginame);
+        CopyFixedText(created.HostName, record.hostname);
+        CopyFixedText(created.NtDomain, record.nt_domain);
+        CopyFixedText(created.NtUserName, record.nt_username);
+        CopyFixedText(created.NetAddress, record.net_address);
+        CopyFixedText(created.NetLibrary, record.net_library);
+        TakeLatestActivity(created, record.last_batch, DateTimeValues);
+        created.ProcessCount = process ? 1 : 0;
+        created.Cpu = record.cpu_usage;
+        created.Memory = process ? record.memusage : 0;
+        created.PhysicalIo = process ? record.physical_io : 0;
+        created.BlockedSum = record.blocked;
+        created.Seen = 1;
+        std::memcpy(created.Key.Names, key.Names, key.Length);
+        created.Key.Length = key.Length;
+    });
 }
 
 void TTorvaneProcessUsers::EndRefresh()
