@@ -43,6 +43,27 @@ struct TSlotModel
     TTorvaneProcessUserProcesses UserProcesses;
     TTorvaneProcessThreads Threads;
 
+    // The memory of the process and thread tables for a first refresh, as the monitor
+    // thread makes it ready before it hands the snapshot over.
+    struct TRooms
+    {
+        TTorvaneProcessUserProcesses::TRoom Processes;
+        TTorvaneProcessThreads::TRoom Threads;
+    };
+    static TRooms MakeRooms(const TBenchSnapshot& snapshot)
+    {
+        int32_t processes = 0;
+        for (std::size_t i = 0; i < snapshot.size(); ++i)
+            processes += i == 0 || snapshot[i].Record.spid != snapshot[i - 1].Record.spid;
+        return {TTorvaneProcessUserProcesses::MakeRoom(processes),
+                TTorvaneProcessThreads::MakeRoom(static_cast<int32_t>(snapshot.size()))};
+    }
+    void TakeRooms(TRooms rooms)
+    {
+        UserProcesses.PrepareRoom(std::move(rooms.Processes));
+        Threads.PrepareRoom(std::move(rooms.Threads));
+    }
+
     void Feed(const TBenchSnapshot& snapshot)
     {
         UserProcesses.PrepareForRows(static_cast<int32_t>(snapshot.size()));
@@ -93,21 +114,39 @@ void BM_FeedLaterRefreshForeignNames(benchmark::State& state)
     FeedLaterRefreshes(state, MakeBenchSnapshots(static_cast<int>(state.range(0)), Refreshes, true));
 }
 
+// The first refresh on the main thread: its process and thread tables take the rooms the
+// monitor thread made (BM_MakeFirstRefreshRooms); with prepared = 0 they make their own,
+// as a table does whose room was not made ahead. Only the feed counts: a slot's model is
+// made when it connects and goes when it disconnects, not in a refresh.
 void BM_FeedFirstRefresh(benchmark::State& state)
 {
-    // Only the feed counts: a slot's model is made when it connects and goes when it
-    // disconnects, not in a refresh.
     const auto snapshots = Snapshots(state);
+    const bool prepared = state.range(1) != 0;
     std::unique_ptr<TSlotModel> model;
     for (auto _ : state) {
         state.PauseTiming();
         model.reset();
         model = std::make_unique<TSlotModel>();
+        if (prepared)
+            model->TakeRooms(TSlotModel::MakeRooms(snapshots[0]));
         state.ResumeTiming();
         model->Feed(snapshots[0]);
         benchmark::DoNotOptimize(model->Threads.Count());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// The monitor thread's share of a first refresh: the tables' memory made ready.
+void BM_MakeFirstRefreshRooms(benchmark::State& state)
+{
+    const auto snapshots = Snapshots(state);
+    for (auto _ : state) {
+        auto rooms = TSlotModel::MakeRooms(snapshots[0]);
+        benchmark::DoNotOptimize(rooms.Processes.Capacity());
+        state.PauseTiming();
+        rooms = {};
+        state.ResumeTiming();
+    }
 }
 
 // Every grid of the four views, as a redraw of the connection frame fills them: the
@@ -169,7 +208,11 @@ void Sizes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_FeedLaterRefresh)->Apply(Sizes);
 BENCHMARK(BM_FeedLaterRefreshForeignNames)->Apply(Sizes);
-BENCHMARK(BM_FeedFirstRefresh)->Apply(Sizes);
+BENCHMARK(BM_FeedFirstRefresh)
+    ->ArgsProduct({{1000, 10000, 32767}, {1, 0}})
+    ->ArgNames({"", "prepared"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MakeFirstRefreshRooms)->Apply(Sizes);
 BENCHMARK(BM_FillAllGrids)->Apply(Sizes);
 BENCHMARK(BM_ProcessTable)->Apply(Sizes);
 

@@ -158,6 +158,14 @@ void TProcessSnapshot::Read(TDbConnection& connection)
     }
 }
 
+std::int32_t TProcessSnapshot::ProcessCount() const
+{
+    std::int32_t processes = 0;
+    for (std::size_t i = 0; i < Rows.size(); ++i)
+        processes += i == 0 || Rows[i].Spid != Rows[i - 1].Spid;
+    return processes;
+}
+
 void TProcessSnapshot::Clear()
 {
     ServerCounters = {};
@@ -215,6 +223,8 @@ void TTorvaneThread::ProcessSnapshot()
     const TProcessSnapshot& snapshot = Snapshot;
     const TProcessSnapshot::TServerCounters& counters = snapshot.Counters();
     ServerPerformance->Disconnected = false;
+    UserProcesses->PrepareRoom(std::move(ProcessRoom));
+    Threads->PrepareRoom(std::move(ThreadRoom));
     UserProcesses->PrepareForRows(snapshot.RowCount());
     Threads->PrepareForRows(snapshot.RowCount());
     Users->BeginRefresh();

@@ -52,6 +52,9 @@ public:
 
     const TServerCounters& Counters() const { return ServerCounters; }
     std::int32_t RowCount() const { return static_cast<std::int32_t>(Rows.size()); }
+    // The processes among the rows: as the server sends them, by spid, each process's
+    // rows one after the other (rows in another order count more, never fewer).
+    std::int32_t ProcessCount() const;
 
     // Row `row` as the aggregations take it: the texts copied into the record, NULL texts
     // empty, the date-times as texts (empty for NULL) made through `texts`.

@@ -256,6 +256,11 @@ void TTorvaneThread::RunRefresh()
         if (Terminated())
             return;
         Snapshot.Read(*Connection);
+        if (!RoomsMade) {
+            RoomsMade = true;
+            ProcessRoom = TTorvaneProcessUserProcesses::MakeRoom(Snapshot.ProcessCount());
+            ThreadRoom = TTorvaneProcessThreads::MakeRoom(Snapshot.RowCount());
+        }
     } catch (const EDbError&) {
         FailRefresh();
         return;

@@ -25,6 +25,8 @@
 #include "engine/Torvaneowner.h"
 #include "engine/Torvanesnapshot.h"
 #include "model/Torvaneprocesscategories.h"
+#include "model/Torvaneprocessthreads.h"
+#include "model/Torvaneprocessuserprocesses.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,8 +37,6 @@
 
 class QTimer;
 class TTorvaneProcessDatabases;
-class TTorvaneProcessThreads;
-class TTorvaneProcessUserProcesses;
 class TTorvaneProcessUsers;
 class TTorvaneServerPerformance;
 
@@ -162,6 +162,13 @@ private:
     std::unique_ptr<QTimer> RefreshTimer; // main thread only
     // Filled by the monitor thread, read by the main thread during the hand-over only.
     TProcessSnapshot Snapshot;
+    // The memory of the process and thread tables that the first snapshot fills, made
+    // ready by the monitor thread (a first refresh of tens of thousands of rows writes
+    // tens of megabytes of fresh pages, which the main thread need not wait for). Handed
+    // over like the snapshot.
+    TTorvaneProcessUserProcesses::TRoom ProcessRoom;
+    TTorvaneProcessThreads::TRoom ThreadRoom;
+    bool RoomsMade = false; // monitor thread only
     const std::shared_ptr<TDateTimeTexts> DateTimeTexts =
         std::make_shared<TDateTimeTexts>(); // main thread only
     TAutoResetEvent WakeEvent;

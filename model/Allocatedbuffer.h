@@ -14,12 +14,25 @@
 #include <limits>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 #include <sys/mman.h>
 
 template <class Entry> class AllocatedBuffer
 {
     static_assert(std::is_trivially_copyable_v<Entry>, "entries are copied bytewise");
+
+    struct FreeBlock
+    {
+        std::size_t MappedLength = 0; // 0: from malloc
+        void operator()(void* block) const
+        {
+            if (MappedLength)
+                munmap(block, MappedLength);
+            else
+                std::free(block);
+        }
+    };
 
 public:
     static constexpr int32_t InitialCapacity = 150;
@@ -107,6 +120,65 @@ public:
         return BufferValid;
     }
 
+    // A block for a buffer's first `capacity` entries, its pages already in memory: made
+    // ahead on a thread of its own (Ready), so that the buffer that takes it (Prepare)
+    // writes no fresh page when it first fills. Empty (nothing made) for a block small
+    // enough for the heap, or when the memory cannot be had. Freed unless taken.
+    class Room
+    {
+    public:
+        Room() = default;
+        Room(Room&& other) noexcept { *this = std::move(other); }
+        Room& operator=(Room&& other) noexcept
+        {
+            std::swap(Block, other.Block);
+            std::swap(RoomCapacity, other.RoomCapacity);
+            return *this;
+        }
+        bool Empty() const { return !Block; }
+        int32_t Capacity() const { return RoomCapacity; }
+
+    private:
+        friend class AllocatedBuffer;
+        std::unique_ptr<void, FreeBlock> Block;
+        int32_t RoomCapacity = 0;
+    };
+
+    static Room Ready(int32_t capacity)
+    {
+        Room room;
+        const std::size_t bytes = Bytes(std::max(capacity, 0));
+        if (bytes < MappedBytes)
+            return room;
+        const std::size_t length = Reservation(bytes, NoLimit);
+        void* const block = MapAligned(length);
+        if (block == MAP_FAILED)
+            return room;
+        room.Block = std::unique_ptr<void, FreeBlock>(block, FreeBlock{length});
+        madvise(block, length, MADV_HUGEPAGE);
+        // Written pages are what the entries need; a kernel without the call has its
+        // pages touched one by one.
+        const std::size_t used = HugeRounded(bytes);
+        if (madvise(block, used, MADV_POPULATE_WRITE) != 0) {
+            for (std::size_t page = 0; page < used; page += 4096)
+                static_cast<volatile char*>(block)[page] = 0;
+        }
+        room.RoomCapacity = capacity;
+        return room;
+    }
+
+    // Takes a room made by Ready into a buffer that is valid and holds no entry yet,
+    // when the room is larger than the block and within the capacity limit; else the
+    // buffer stays as it was and the room is freed.
+    void Prepare(Room room)
+    {
+        if (room.Empty() || !BufferValid || EntryCount != 0 || room.RoomCapacity <= BufferCapacity ||
+            room.RoomCapacity > Limit)
+            return;
+        Block = std::move(room.Block);
+        BufferCapacity = room.RoomCapacity;
+    }
+
     // Room for `capacity` entries in all (held at the capacity limit), made at once: a
     // hint, so a block that cannot be had leaves the buffer as it was, still valid.
     void Prepare(int32_t capacity)
@@ -135,17 +207,6 @@ private:
     static constexpr std::size_t HugePage = std::size_t{2} << 20;
     static constexpr std::size_t MinimumReservation = std::size_t{64} << 20;
 
-    struct FreeBlock
-    {
-        std::size_t MappedLength = 0; // 0: from malloc
-        void operator()(void* block) const
-        {
-            if (MappedLength)
-                munmap(block, MappedLength);
-            else
-                std::free(block);
-        }
-    };
 
     static std::size_t Bytes(int32_t entries) { return static_cast<std::size_t>(entries) * sizeof(Entry); }
     Entry* Data() const { return static_cast<Entry*>(Block.get()); }
@@ -154,11 +215,11 @@ private:
 
     // Address space for a block of `bytes` to grow in: four times as much, at least
     // MinimumReservation, never much beyond the capacity limit.
-    std::size_t Reservation(std::size_t bytes) const
+    static std::size_t Reservation(std::size_t bytes, int32_t limit)
     {
         std::size_t length = std::max(bytes * 4, MinimumReservation);
-        if (Limit != NoLimit)
-            length = std::min(length, Bytes(Limit));
+        if (limit != NoLimit)
+            length = std::min(length, Bytes(limit));
         return HugeRounded(std::max(length, bytes));
     }
 
@@ -197,7 +258,7 @@ private:
             // exact fit is tried when a large reservation cannot be had.
             void* grown = MAP_FAILED;
             std::size_t length = 0;
-            for (const std::size_t tried : {Reservation(bytes), HugeRounded(bytes)}) {
+            for (const std::size_t tried : {Reservation(bytes, Limit), HugeRounded(bytes)}) {
                 length = tried;
                 grown = mapped ? mremap(Block.get(), mapped, length, MREMAP_MAYMOVE) : MapAligned(length);
                 if (grown != MAP_FAILED)

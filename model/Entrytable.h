@@ -109,6 +109,12 @@ public:
         if (Entries.Count() == 0)
             Entries.Prepare(entries);
     }
+    // The same with room made ahead on another thread (AllocatedBuffer::Ready).
+    void Prepare(typename AllocatedBuffer<Entry>::Room room)
+    {
+        if (Entries.Count() == 0)
+            Entries.Prepare(std::move(room));
+    }
 
     // Ends a refresh: the entries created by this refresh join the key order, then the
     // entries for which drop holds go.

@@ -31,6 +31,11 @@ public:
     // Room for a snapshot of `rows` rows, one thread each, made before its first row:
     // see TEntryTable::Prepare (the first refresh only).
     void PrepareForRows(int32_t rows) { Entries.Prepare(rows); }
+    // The same with room made ahead, off the main thread, by MakeRoom(rows): its pages
+    // are then in memory before the first refresh writes them.
+    using TRoom = AllocatedBuffer<ThreadEntry>::Room;
+    static TRoom MakeRoom(int32_t rows) { return AllocatedBuffer<ThreadEntry>::Ready(rows); }
+    void PrepareRoom(TRoom room) { Entries.Prepare(std::move(room)); }
     void EndRefresh() override;
     void RemoveEntry(int32_t position) override;
 

@@ -90,6 +90,11 @@ public:
     // Room for the processes a snapshot of `rows` rows can hold (no more than its rows),
     // made before the first refresh: see TEntryTable::Prepare.
     void PrepareForRows(int32_t rows) { Entries.Prepare(rows); }
+    // The same with room made ahead, off the main thread, by MakeRoom(processes): its
+    // pages are then in memory before the first refresh writes them.
+    using TRoom = AllocatedBuffer<ProcessEntry>::Room;
+    static TRoom MakeRoom(int32_t processes) { return AllocatedBuffer<ProcessEntry>::Ready(processes); }
+    void PrepareRoom(TRoom room) { Entries.Prepare(std::move(room)); }
     void EndRefresh() override;
     void AddProcess(const ProcessRecord& record) override;
     void RemoveEntry(int32_t position) override;

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void insertAndRemoveByPosition();
     void bufferThatCannotGrowKeepsItsEntries();
     void preparedRoomIsOnlyAHint();
+    void roomMadeAheadIsTakenOnlyByAnEmptyBuffer();
     void bufferWithoutBlockTakesNothing();
     void tableMergesNewKeysAtTheirPlaces();
     void tableKeepsOrderThroughManyRefreshes();
@@ -195,6 +196,51 @@ void TestAllocatedBuffer::preparedRoomIsOnlyAHint()
     for (int i = 0; i < 160; ++i)
         limited.Append(Make(i));
     QCOMPARE(limited.Count(), 160);
+}
+
+void TestAllocatedBuffer::roomMadeAheadIsTakenOnlyByAnEmptyBuffer()
+{
+    // Entries of 1 KB, so that 8,000 make a mapped block and 1,000 do not.
+    struct TWide
+    {
+        int32_t Key;
+        char Text[1020];
+    };
+    using TBuffer = AllocatedBuffer<TWide>;
+    const auto make = [](int32_t key) {
+        TWide entry{};
+        entry.Key = key;
+        std::snprintf(entry.Text, sizeof entry.Text, "w%d", key);
+        return entry;
+    };
+
+    // An empty buffer takes the room whole, and its entries then stay in place in it.
+    TBuffer buffer;
+    buffer.Prepare(TBuffer::Ready(8000));
+    QVERIFY(buffer.Valid());
+    QCOMPARE(buffer.Capacity(), 8000);
+    for (int i = 0; i < 8000; ++i)
+        buffer.Append(make(i));
+    const TWide* const first = &buffer[0];
+    QCOMPARE(buffer[7999].Key, 7999);
+    QCOMPARE(QString::fromLatin1(buffer[123].Text), QStringLiteral("w123"));
+    buffer.Append(make(8000)); // and it grows on from there
+    QCOMPARE(&buffer[0], first);
+    QCOMPARE(buffer[8000].Key, 8000);
+
+    // Left alone: a buffer that holds entries, one whose limit the room passes; and a
+    // room too small to be mapped is none.
+    TBuffer holding;
+    holding.Append(make(7));
+    holding.Prepare(TBuffer::Ready(8000));
+    QCOMPARE(holding.Capacity(), TBuffer::InitialCapacity);
+    QCOMPARE(holding[0].Key, 7);
+    TBuffer limited(1000);
+    limited.Prepare(TBuffer::Ready(8000));
+    QCOMPARE(limited.Capacity(), TBuffer::InitialCapacity);
+    QVERIFY(limited.Valid());
+    QVERIFY(TBuffer::Ready(1000).Empty());
+    QVERIFY(!TBuffer::Ready(8000).Empty());
 }
 
 void TestAllocatedBuffer::bufferWithoutBlockTakesNothing()
