@@ -68,7 +68,7 @@ void TestCommonFuncs::roundTrip_data()
     };
     for (const char* locale : Locales) {
         for (const auto& v : values)
-            QTest::addRow("%s, %s", locale, v.Name) << QString(locale) << v.Value;
+            QTest::newRow(QByteArray(locale).append(", ").append(v.Name).constData()) << QString(locale) << v.Value;
     }
 }
 
