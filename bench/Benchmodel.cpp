@@ -136,6 +136,22 @@ void BM_FeedFirstRefresh(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+void BM_FeedSecondRefresh(benchmark::State& state)
+{
+    const auto snapshots = Snapshots(state);
+    std::unique_ptr<TSlotModel> model;
+    for (auto _ : state) {
+        state.PauseTiming();
+        model.reset();
+        model = std::make_unique<TSlotModel>();
+        model->TakeRooms(TSlotModel::MakeRooms(snapshots[0]));
+        model->Feed(snapshots[0]);
+        state.ResumeTiming();
+        model->Feed(snapshots[1]);
+    }
+}
+BENCHMARK(BM_FeedSecondRefresh)->Arg(1000)->Arg(10000)->Arg(32767)->Unit(benchmark::kMillisecond);
+
 // The monitor thread's share of a first refresh: the tables' memory made ready.
 void BM_MakeFirstRefreshRooms(benchmark::State& state)
 {

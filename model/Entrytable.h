@@ -52,8 +52,11 @@ public:
         Entry* const found = std::lower_bound(Entries.begin(), end, key, EntryBefore<Key>);
         if (found != end && Order::Compare(Order::KeyOf(*found), key) == 0)
             return Remember(static_cast<int32_t>(found - Entries.begin()));
-        ++Call;
-        return FindAdded(key);
+        const std::size_t call = Call++;
+        Entry* const added = FindAdded(key);
+        Note(call, added ? AddedMark(LastAdded) : -1);
+        MissCall = added ? NoCall : call;
+        return added;
     }
 
     // The entry that Find would most likely find next, when matches(entry) shows that it
@@ -71,7 +74,7 @@ public:
         // A new entry of this refresh that the search before found or made (a process's
         // worker threads follow it).
         if (LastAdded >= 0 && matches(static_cast<const Entry&>(Added(LastAdded)))) {
-            ++Call;
+            Note(Call++, AddedMark(LastAdded));
             return &Added(LastAdded);
         }
         return nullptr;
@@ -90,6 +93,9 @@ public:
         if (AddedCount > 0 && AddedInOrder && Order::Compare(Order::KeyOf(entry[-1]), Order::KeyOf(*entry)) > 0)
             AddedInOrder = false;
         LastAdded = AddedCount++;
+        if (MissCall != NoCall)
+            Note(MissCall, AddedMark(LastAdded)); // the search that did not find it
+        MissCall = NoCall;
         return entry;
     }
 
@@ -130,12 +136,26 @@ public:
     {
         const int32_t sorted = Sorted();
         if (AddedCount > 0) {
+            std::vector<int32_t> rank;
             if (!AddedInOrder)
-                SortAdded();
+                SortAdded(rank);
             const Entry* const data = Entries.begin();
-            if (sorted > 0 && Order::Compare(Order::KeyOf(data[sorted]), Order::KeyOf(data[sorted - 1])) < 0)
+            const bool merged =
+                sorted > 0 && Order::Compare(Order::KeyOf(data[sorted]), Order::KeyOf(data[sorted - 1])) < 0;
+            if (merged)
                 MergeSortedRuns(sorted);
+            // The searches that found or made a new entry note where it now is, so that
+            // the next refresh has its guesses from the first on. Where new entries went
+            // in between the table's, their places are not worked out.
+            for (int32_t& found : Found) {
+                if (found <= AddedMark(0)) {
+                    const int32_t index = AddedMark(0) - found;
+                    found = merged || (!AddedInOrder && rank.empty()) ? -1
+                                                                        : sorted + (AddedInOrder ? index : rank[index]);
+                }
+            }
         }
+        MissCall = NoCall;
         AddedCount = 0;
         AddedInOrder = true;
         LastAdded = -1;
@@ -164,17 +184,27 @@ private:
         return Order::Compare(Order::KeyOf(entry), key) < 0;
     }
 
-    // Notes the position a search found, as the search of its turn and as the last.
-    Entry* Remember(int32_t position)
+    // What the search of turn `call` found: a position in the table, AddedMark of a new
+    // entry, or -1 for nothing.
+    void Note(std::size_t call, int32_t found)
     {
+        if (call < Found.size()) {
+            Found[call] = found;
+            return;
+        }
         try {
-            if (Call < Found.size())
-                Found[Call] = position;
-            else
-                Found.push_back(position);
+            Found.resize(call, -1); // turns whose note failed have no guess
+            Found.push_back(found);
         } catch (const std::bad_alloc&) {
             // Only a guess is lost.
         }
+    }
+    static constexpr int32_t AddedMark(int32_t index) { return -2 - index; }
+
+    // Notes the position a search found, as the search of its turn and as the last.
+    Entry* Remember(int32_t position)
+    {
+        Note(Call, position);
         ++Call;
         Hint = position;
         // The rows come in the same order every refresh: the next search most likely
@@ -285,7 +315,9 @@ private:
     // found on their indexes, and then each entry moves once, round the cycle of
     // positions the order makes; without memory for the indexes, the entries are sorted
     // in place.
-    void SortAdded()
+    // rank[index] becomes the place in the order of the entry created as index'th (left
+    // empty without memory for it).
+    void SortAdded(std::vector<int32_t>& rank)
     {
         std::vector<int32_t> order;
         try {
@@ -296,6 +328,13 @@ private:
         }
         std::iota(order.begin(), order.end(), 0);
         std::sort(order.begin(), order.end(), [this](int32_t a, int32_t b) { return Before(Added(a), Added(b)); });
+        try {
+            rank.resize(order.size());
+            for (int32_t place = 0; place < AddedCount; ++place)
+                rank[order[place]] = place;
+        } catch (const std::bad_alloc&) {
+            rank.clear();
+        }
         // Position `to` takes the entry created as order[to]; a placed position is marked
         // as its own.
         for (int32_t start = 0; start < AddedCount; ++start) {
@@ -332,4 +371,6 @@ private:
     int32_t Hint = 0;            // position of the entry found last
     std::vector<int32_t> Found;  // the position each search of the last refresh found
     std::size_t Call = 0;        // searches so far in this refresh
+    static constexpr std::size_t NoCall = static_cast<std::size_t>(-1);
+    std::size_t MissCall = NoCall; // the last search, when it found nothing
 };
