@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace
@@ -301,6 +303,105 @@ std::string TimeOfDayToText(const QTime& time, const QLocale& locale)
 {
     const QTime seconds(time.hour(), time.minute(), time.second());
     return locale.toString(seconds, FormatsOf(locale).Time).toStdString();
+}
+
+TTimeOfDayWriter::TTimeOfDayWriter(const QLocale& locale)
+{
+    if (locale.zeroDigit() != QStringLiteral("0") || !Parse(FormatsOf(locale).Time))
+        return;
+    const QString texts[2] = {locale.amText(), locale.pmText()};
+    for (int half = 0; half < 2; ++half) {
+        DayHalves[0][half] = texts[half].toUpper().toStdString();
+        DayHalves[1][half] = texts[half].toLower().toStdString();
+    }
+    // Every hour, with one- and two-digit minutes and seconds: a field read wrong, a
+    // twelve-hour clock or an AM/PM text unlike Qt's shows in one of them.
+    Checked = true;
+    for (int hour = 0; hour < 24 && Checked; ++hour) {
+        for (const auto& [minute, second] : {std::pair{0, 0}, std::pair{7, 5}, std::pair{59, 59}}) {
+            std::string text;
+            Append(text, hour, minute, second);
+            if (text != TimeOfDayToText(QTime(hour, minute, second), locale)) {
+                Checked = false;
+                break;
+            }
+        }
+    }
+}
+
+// The fields of a QTime format; false for one this writer does not know.
+bool TTimeOfDayWriter::Parse(const QString& format)
+{
+    const auto literal = [this](const QString& text) {
+        if (Parts.empty() || Parts.back().Field != EField::Literal)
+            Parts.push_back({EField::Literal, {}});
+        Parts.back().Text += text.toStdString();
+    };
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\'')) {
+            // Quoted text; two quotes are one quote, inside quotes or out.
+            if (i + 1 < format.size() && format[i + 1] == QLatin1Char('\'')) {
+                literal(QStringLiteral("'"));
+                i += 2;
+                continue;
+            }
+            const qsizetype end = format.indexOf(QLatin1Char('\''), i + 1);
+            if (end < 0)
+                return false;
+            literal(format.mid(i + 1, end - i - 1));
+            i = end + 1;
+            continue;
+        }
+        if (c.unicode() >= 0x80 || !c.isLetter()) {
+            literal(QString(c));
+            ++i;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format[i + run] == c)
+            ++run;
+        const char letter = static_cast<char>(c.unicode());
+        if (letter == 'A' || letter == 'a') {
+            const bool upper = letter == 'A';
+            if (run > 1)
+                return false;
+            Parts.push_back({EField::DayHalf, {}, Minute, false, upper});
+            TwelveHour = true;
+            i += i + 1 < format.size() && format[i + 1] == QLatin1Char(upper ? 'P' : 'p') ? 2 : 1;
+            continue;
+        }
+        const char* const numbers = "hHms";
+        const char* const number = std::strchr(numbers, letter);
+        if (!number || run > 2)
+            return false;
+        Parts.push_back({EField::Number, {}, static_cast<ENumber>(number - numbers), run == 2});
+        i += run;
+    }
+    return true;
+}
+
+void TTimeOfDayWriter::Append(std::string& text, int hour, int minute, int second) const
+{
+    const auto number = [&text](int value, bool two) {
+        if (two || value >= 10)
+            text += static_cast<char>('0' + value / 10);
+        text += static_cast<char>('0' + value % 10);
+    };
+    const int values[] = {TwelveHour ? (hour % 12 == 0 ? 12 : hour % 12) : hour, hour, minute, second};
+    for (const TPart& part : Parts) {
+        switch (part.Field) {
+        case EField::Literal:
+            text += part.Text;
+            break;
+        case EField::Number:
+            number(values[part.Number], part.TwoDigits);
+            break;
+        case EField::DayHalf:
+            text += DayHalves[part.Upper ? 0 : 1][hour < 12 ? 0 : 1];
+            break;
+        }
+    }
 }
 
 std::optional<TDateTime> TextToDateTime(std::string_view text)

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using TDateTime = double;
 
@@ -42,6 +43,48 @@ std::string DateTimeToText(TDateTime value, const QLocale& locale);
 // the time's (seconds truncated) that follows it after a blank unless it is midnight.
 std::string DateToText(const QDate& date, const QLocale& locale);
 std::string TimeOfDayToText(const QTime& time, const QLocale& locale);
+
+// Writes TimeOfDayToText's texts of one locale without Qt's formatter, where that can
+// be done exactly: a format of plain hour, minute, second and AM/PM fields and literal
+// text, in ASCII digits, whose texts for times in every hour were checked against Qt's
+// when it was made. For any other locale Usable() is false: use TimeOfDayToText.
+class TTimeOfDayWriter
+{
+public:
+    explicit TTimeOfDayWriter(const QLocale& locale);
+    bool Usable() const { return Checked; }
+    // Appends the text of hour:minute:second (0-23, 0-59, 0-59).
+    void Append(std::string& text, int hour, int minute, int second) const;
+
+private:
+    enum class EField
+    {
+        Literal,
+        Number,
+        DayHalf,
+    };
+    enum ENumber
+    {
+        ClockHour, // 1-12 beside an AM/PM field, else 0-23
+        Hour24,
+        Minute,
+        Second,
+    };
+    struct TPart
+    {
+        EField Field;
+        std::string Text = {};    // of a literal
+        ENumber Number = Minute;  // of a number
+        bool TwoDigits = false;   // of a number
+        bool Upper = false;       // of an AM/PM field
+    };
+    bool Parse(const QString& format);
+
+    std::vector<TPart> Parts;
+    bool TwelveHour = false;
+    std::string DayHalves[2][2]; // [upper, lower][AM, PM]
+    bool Checked = false;
+};
 
 // Reads a text written by DateTimeToText in the same locale; empty when the text is not
 // one. A text with only a date is that day at 00:00:00.

@@ -183,8 +183,18 @@ std::string TDateTimeTexts::MakeText(TDateTimeSeconds seconds)
     }
     std::string text = day->second;
     const QTime time = TimeOf(value);
-    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0)
-        text += ' ' + TimeOfDayToText(time, Locale);
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
+        // A first refresh makes a text for nearly every row's two times; Qt's formatter
+        // asks the system locale for every one of them.
+        if (!TimeWriter)
+            TimeWriter.emplace(Locale);
+        if (TimeWriter->Usable()) {
+            text += ' ';
+            TimeWriter->Append(text, time.hour(), time.minute(), time.second());
+        } else {
+            text += ' ' + TimeOfDayToText(time, Locale);
+        }
+    }
     return text;
 }
 
@@ -194,6 +204,7 @@ void TDateTimeTexts::NextRefresh()
     if (const QLocale current; current != Locale) {
         Locale = current;
         DayTexts.clear();
+        TimeWriter.reset();
     }
     ++Refresh;
     Made.clear();

@@ -75,6 +75,7 @@ private:
     static constexpr std::size_t MaxDayTexts = 4096;
     QLocale Locale;
     std::unordered_map<qint64, std::string> DayTexts;
+    std::optional<TTimeOfDayWriter> TimeWriter; // of Locale, made at its first text
 
     struct TSlot
     {

@@ -32,6 +32,7 @@ private Q_SLOTS:
     void roundTrip();
     void everyLocale_data();
     void everyLocale();
+    void timeOfDayWriterWritesQtsTexts();
     void texts_data();
     void texts();
     void rejectsOtherTexts_data();
@@ -99,6 +100,36 @@ void TestCommonFuncs::everyLocale_data()
                       qPrintable(QLocale::territoryToCode(locale.territory())))
             << locale;
     }
+}
+
+void TestCommonFuncs::timeOfDayWriterWritesQtsTexts()
+{
+    // Where the writer takes a locale on, it writes what Qt writes, at any time of day;
+    // the usual locales it does take on.
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    int usable = 0;
+    for (const QLocale& locale : locales) {
+        const TTimeOfDayWriter writer(locale);
+        if (!writer.Usable())
+            continue;
+        ++usable;
+        for (int hour = 0; hour < 24; ++hour) {
+            for (const int minute : {0, 1, 9, 10, 30, 59}) {
+                for (const int second : {0, 5, 59}) {
+                    std::string text;
+                    writer.Append(text, hour, minute, second);
+                    const std::string qt = TimeOfDayToText(QTime(hour, minute, second), locale);
+                    QVERIFY2(text == qt, qPrintable(locale.name() + QStringLiteral(": ") +
+                                                   QString::fromStdString(text) + QStringLiteral(" / ") +
+                                                   QString::fromStdString(qt)));
+                }
+            }
+        }
+    }
+    for (const char* name : {"C", "en_US", "de_DE", "en_GB", "fr_FR"})
+        QVERIFY2(TTimeOfDayWriter(QLocale(QLatin1String(name))).Usable(), name);
+    qInfo("time-of-day writer usable for %d of %d locales", usable, static_cast<int>(locales.size()));
 }
 
 void TestCommonFuncs::everyLocale()
