@@ -1,28 +1,11 @@
 #include "model/Torvaneprocessuserprocesses.h"
 
 #include "model/Fixedtext.h"
+#include "model/Processidentity.h"
 
 #include <cstring>
 
 namespace {
-
-bool SameIdentity(const ProcessEntry& entry, const ProcessRecord& record)
-{
-    return SameFixedText(entry.LoginName, record.loginame) &&
-           SameFixedText(entry.HostName, record.hostname) &&
-           SameFixedText(entry.NtDomain, record.nt_domain) &&
-           SameFixedText(entry.NtUserName, record.nt_username) &&
-           SameFixedText(entry.NetAddress, record.net_address);
-}
-
-void TakeIdentity(ProcessEntry& entry, const ProcessRecord& record)
-{
-    CopyFixedText(entry.LoginName, record.loginame);
-    CopyFixedText(entry.HostName, record.hostname);
-    CopyFixedText(entry.NtDomain, record.nt_domain);
-    CopyFixedText(entry.NtUserName, record.nt_username);
-    CopyFixedText(entry.NetAddress, record.net_address);
-}
 
 // The single values of a process come from its first row of the snapshot.
 void TakeFirstRow(ProcessEntry& entry, const ProcessRecord& record)

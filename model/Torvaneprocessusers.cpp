@@ -3,6 +3,7 @@
 #include "model/Celltext.h"
 #include "model/Fixedtext.h"
 #include "model/Gridrows.h"
+#include "model/Processidentity.h"
 
 #include <cstring>
 #include <utility>
@@ -55,13 +56,8 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
     // A row mostly belongs to the user of the row before it or of its place in the last
     // refresh; an entry whose texts are the row's own has the row's key, which then need
     // not be folded.
-    UserEntry* entry = Entries.FindLikely([&record](const UserEntry& likely) {
-        return SameFixedText(likely.LoginName, record.loginame) &&
-               SameFixedText(likely.HostName, record.hostname) &&
-               SameFixedText(likely.NtUserName, record.nt_username) &&
-               SameFixedText(likely.NtDomain, record.nt_domain) &&
-               SameFixedText(likely.NetAddress, record.net_address);
-    });
+    UserEntry* entry =
+        Entries.FindLikely([&record](const UserEntry& likely) { return SameIdentity(likely, record); });
     UserKey key;
     if (!entry) {
         BuildUserKey(key, record, Folds);
@@ -81,11 +77,7 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
         return;
     }
     Entries.Emplace([&](UserEntry& created) {
-        CopyFixedText(created.LoginName, record.loginame);
-        CopyFixedText(created.HostName, record.hostname);
-        CopyFixedText(created.NtDomain, record.nt_domain);
-        CopyFixedText(created.NtUserName, record.nt_username);
-        CopyFixedText(created.NetAddress, record.net_address);
+        TakeIdentity(created, record);
         CopyFixedText(created.NetLibrary, record.net_library);
         TakeLatestActivity(created, record.last_batch, DateTimeValues);
         created.ProcessCount = process ? 1 : 0;
