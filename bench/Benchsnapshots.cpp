@@ -157,6 +157,7 @@ private:
         r.blocked = process.Working && process.Spid % 97 == 0 ? process.Spid - 1 : 0;
         CopyFixedText(r.login_time, MadeText(process.LoginTime));
         CopyFixedText(r.last_batch, MadeText(process.LastBatch));
+        r.last_batch_value = process.LastBatch;
         r.cpu_usage = ecid == 0 ? process.Cpu : process.Cpu / 3 + ecid;
         r.memusage = process.Memory;
         r.physical_io = process.PhysicalIo;

@@ -48,10 +48,7 @@ TDateTimeSeconds SecondsOf(int year, int month, int day, int hour, int minute, i
     return days * SecondsPerDay + ms / 1000;
 }
 
-namespace {
-
-// The value of a second, the inverse of SecondsOf for every second a text can show.
-TDateTime ValueOf(TDateTimeSeconds seconds)
+TDateTime ValueOfSeconds(TDateTimeSeconds seconds)
 {
     // Floor division: the day of a second before the base date is the day before.
     TDateTimeSeconds days = seconds / SecondsPerDay;
@@ -60,18 +57,10 @@ TDateTime ValueOf(TDateTimeSeconds seconds)
         secondOfDay += SecondsPerDay;
         --days;
     }
-    return EncodeDateTime(BaseDate().addDays(days),
-                          QTime::fromMSecsSinceStartOfDay(static_cast<int>(secondOfDay) * 1000));
-}
-
-} // namespace
-
-std::optional<TDateTime> TDateTimeTexts::ValueOfMadeText(std::string_view text) const
-{
-    const auto made = Made.find(text);
-    if (made == Made.end())
-        return std::nullopt;
-    return ValueOf(made->second);
+    // As EncodeDateTime computes it from the date and time, without building them.
+    const double day = static_cast<double>(days);
+    const double fraction = static_cast<double>(secondOfDay * 1000) / (SecondsPerDay * 1000.0);
+    return day >= 0 ? day + fraction : day - fraction;
 }
 
 std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
@@ -83,12 +72,6 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
     if (fresh) {
         slot->LastUsed = Refresh;
         return Texts[slot->Text];
-    }
-    std::string text = MakeText(seconds);
-    try {
-        Made.emplace(text, seconds);
-    } catch (const std::bad_alloc&) {
-        // Not known as made: the text is parsed where its value is needed.
     }
     if (slot->Seconds == NoDateTime) {
         if ((Taken + 1) * 2 > Slots.size()) {
@@ -107,8 +90,15 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
     }
     slot->LastUsed = Refresh;
     std::string& kept = Texts[slot->Text];
-    kept = std::move(text);
+    MakeText(seconds, kept);
     return kept;
+}
+
+void TDateTimeTexts::PreparePlaces(std::int32_t highestPlace)
+{
+    const auto size = static_cast<std::size_t>(std::clamp(highestPlace + 1, 0, Places));
+    if (size > PlaceTexts.size())
+        PlaceTexts.resize(size);
 }
 
 std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds, std::int32_t place)
@@ -169,19 +159,20 @@ void TDateTimeTexts::Rebuild()
 }
 
 // DateTimeToText of the second, the date's part made once per day.
-std::string TDateTimeTexts::MakeText(TDateTimeSeconds seconds)
+void TDateTimeTexts::MakeText(TDateTimeSeconds seconds, std::string& text)
 {
-    const TDateTime value = ValueOf(seconds);
+    text.clear();
+    const TDateTime value = ValueOfSeconds(seconds);
     const QDate date = DateOf(value);
     if (!date.isValid())
-        return {};
+        return;
     auto day = DayTexts.find(date.toJulianDay());
     if (day == DayTexts.end()) {
         if (DayTexts.size() >= MaxDayTexts)
             DayTexts.clear();
         day = DayTexts.emplace(date.toJulianDay(), DateToText(date, Locale)).first;
     }
-    std::string text = day->second;
+    text += day->second;
     const QTime time = TimeOf(value);
     if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
         // A first refresh makes a text for nearly every row's two times; Qt's formatter
@@ -195,7 +186,6 @@ std::string TDateTimeTexts::MakeText(TDateTimeSeconds seconds)
             text += ' ' + TimeOfDayToText(time, Locale);
         }
     }
-    return text;
 }
 
 void TDateTimeTexts::NextRefresh()
@@ -207,5 +197,4 @@ void TDateTimeTexts::NextRefresh()
         TimeWriter.reset();
     }
     ++Refresh;
-    Made.clear();
 }

@@ -29,6 +29,8 @@ inline constexpr TDateTimeSeconds NoDateTime = std::numeric_limits<TDateTimeSeco
 
 // The second DateTimeToText(value) shows; thread-safe.
 TDateTimeSeconds SecondsOf(TDateTime value);
+// The value of a second: the inverse of SecondsOf for every second it gives. Thread-safe.
+TDateTime ValueOfSeconds(TDateTimeSeconds seconds);
 // The same of a calendar date and time of day as a driver sends them (fraction in
 // nanoseconds, rounded to the millisecond as a TDateTime holds it), without the
 // detour through TDateTime; NoDateTime for a date that does not exist. Thread-safe.
@@ -46,11 +48,11 @@ public:
     // its last value and text, so an unchanged value is a copy from memory read in row
     // order, not a lookup. Good until the next call for the same place.
     std::string_view Text(TDateTimeSeconds seconds, std::int32_t place);
+    // Makes room at once for places up to `highestPlace`: a first refresh meets every
+    // spid's places, and would otherwise copy the table each time it doubled.
+    void PreparePlaces(std::int32_t highestPlace);
     // Starts a refresh: the texts the last refresh did not use are made afresh.
     void NextRefresh();
-    // The value of a text made since the last NextRefresh (a time this refresh brought);
-    // nullopt for any other text.
-    std::optional<TDateTime> ValueOfMadeText(std::string_view text) const;
 
 private:
     // The places of a server's spids (up to 32,767 each) are remembered; texts up to 55
@@ -63,13 +65,6 @@ private:
         char Text[55] = {};
     };
     std::vector<TPlace> PlaceTexts;
-
-    struct TTextHash
-    {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-    };
-    std::unordered_map<std::string, TDateTimeSeconds, TTextHash, std::equal_to<>> Made;
 
     // The texts of the days this locale's texts showed: a refresh's times fall on few.
     static constexpr std::size_t MaxDayTexts = 4096;
@@ -84,7 +79,8 @@ private:
         std::uint32_t Text = 0;                // in Texts
     };
 
-    std::string MakeText(TDateTimeSeconds seconds);
+    // Writes the text into `text`, whose room it reuses.
+    void MakeText(TDateTimeSeconds seconds, std::string& text);
     TSlot& SlotOf(TDateTimeSeconds seconds);
     void Rebuild();
 

@@ -10,6 +10,9 @@
 #include "model/Torvaneprocessusers.h"
 #include "settings/Torvanesettings.h"
 
+#include <algorithm>
+#include <limits>
+
 const char* const ProcessSnapshotSql =
     "SELECT spid as spid,\r\n"
     "       ecid as ecid,\r\n"
@@ -137,6 +140,7 @@ void TProcessSnapshot::Read(TDbConnection& connection)
         do {
             TRow& row = Rows.emplace_back();
             row.Spid = int32(columns.Spid);
+            MaxSpid = std::max(MaxSpid, row.Spid);
             row.Ecid = int32(columns.Ecid);
             row.Blocked = int32(columns.Blocked);
             row.OpenTran = int32(columns.OpenTran);
@@ -171,6 +175,7 @@ void TProcessSnapshot::Clear()
     ServerCounters = {};
     Rows.clear();
     Texts.clear();
+    MaxSpid = 0;
 }
 
 std::string_view TProcessSnapshot::Text(const TRow& row, ETextField field) const
@@ -198,6 +203,8 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeT
     const std::int32_t place = row.Spid >= 0 && row.Spid < 32768 ? 2 * row.Spid : -2;
     CopyFixedText(record.login_time, texts.Text(row.LoginTime, place));
     CopyFixedText(record.last_batch, texts.Text(row.LastBatch, place + 1));
+    record.last_batch_value =
+        row.LastBatch == NoDateTime ? std::numeric_limits<double>::quiet_NaN() : ValueOfSeconds(row.LastBatch);
     record.cpu_usage = row.Cpu;
     record.memusage = row.Memory;
     record.physical_io = row.PhysicalIo;
@@ -211,11 +218,7 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeT
 
 TDateTimeTextParser TTorvaneThread::DateTimeTextParser() const
 {
-    return [texts = DateTimeTexts](std::string_view text) {
-        if (const std::optional<TDateTime> made = texts->ValueOfMadeText(text))
-            return made;
-        return TextToDateTime(text);
-    };
+    return [](std::string_view text) { return TextToDateTime(text); };
 }
 
 void TTorvaneThread::ProcessSnapshot()
@@ -235,6 +238,8 @@ void TTorvaneThread::ProcessSnapshot()
     ServerTime = counters.ServerTime;
 
     DateTimeTexts->NextRefresh();
+    // A spid's two times have the places 2 * spid and 2 * spid + 1.
+    DateTimeTexts->PreparePlaces(2 * std::min(snapshot.HighestSpid(), 32767) + 1);
     TSnapshotRow row;
     for (std::int32_t i = 0; i < snapshot.RowCount(); ++i) {
         snapshot.GetRow(i, row, *DateTimeTexts);

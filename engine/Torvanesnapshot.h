@@ -55,6 +55,8 @@ public:
     // The processes among the rows: as the server sends them, by spid, each process's
     // rows one after the other (rows in another order count more, never fewer).
     std::int32_t ProcessCount() const;
+    // The highest spid among the rows (0 without rows).
+    std::int32_t HighestSpid() const { return MaxSpid; }
 
     // Row `row` as the aggregations take it: the texts copied into the record, NULL texts
     // empty, the date-times as texts (empty for NULL) made through `texts`.
@@ -100,4 +102,5 @@ private:
     TServerCounters ServerCounters;
     std::vector<TRow> Rows;
     std::string Texts;
+    std::int32_t MaxSpid = 0;
 };

@@ -8,8 +8,10 @@
 // the last sweep, so the memory stays within a few snapshots' distinct texts.
 
 #include "model/Fixedtext.h"
+#include "model/Processrecord.h"
 #include "model/Torvaneprocesscategories.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -51,15 +53,18 @@ private:
 
 // The latest batch time of a summary entry wins: a text that does not parse only fills
 // an empty LatestActivity; one that parses also displaces an earlier or unparsable one.
+// The record's value stands for its text where the reader gave one.
 // Entry is a summary entry with LatestActivity, LatestActivityParsed, LatestActivityValue.
 template <typename Entry>
-void TakeLatestActivity(Entry& entry, const char* lastBatch, TDateTimeTextCache& values)
+void TakeLatestActivity(Entry& entry, const ProcessRecord& record, TDateTimeTextCache& values)
 {
+    const char* lastBatch = record.last_batch;
     const bool empty = entry.LatestActivity[0] == '\0';
     if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
         return;
     const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
-    const std::optional<double> value = values.Value(text);
+    const std::optional<double> value =
+        std::isnan(record.last_batch_value) ? values.Value(text) : std::optional<double>(record.last_batch_value);
     if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))
         return;
     CopyFixedText(entry.LatestActivity, text);

@@ -5,6 +5,7 @@
 // AddProcess of the user summary, the database summary and the user processes.
 
 #include <cstdint>
+#include <limits>
 
 struct ProcessRecord
 {
@@ -21,6 +22,9 @@ struct ProcessRecord
     int32_t blocked = 0;       // spid of the blocking process, 0 = not blocked
     char login_time[100] = {}; // date-time texts in the user's format
     char last_batch[100] = {};
+    // last_batch's value, where the reader made the text from one: the summaries then
+    // compare values without reading the text back. NaN where only the text is known.
+    double last_batch_value = std::numeric_limits<double>::quiet_NaN();
     int64_t cpu_usage = 0;
     int64_t memusage = 0;
     int64_t physical_io = 0;

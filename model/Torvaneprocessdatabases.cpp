@@ -65,7 +65,7 @@ void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
     }
     entry->BlockedSum += record.blocked;
     entry->Seen = 1;
-    TakeLatestActivity(*entry, record.last_batch, DateTimeValues);
+    TakeLatestActivity(*entry, record, DateTimeValues);
 }
 
 DatabaseEntry* TTorvaneProcessDatabases::FindOrAdd(const ProcessRecord& record)

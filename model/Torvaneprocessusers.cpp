@@ -69,7 +69,7 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
             ++entry->ProcessCount;
             entry->PhysicalIo += record.physical_io;
             entry->Memory += record.memusage;
-            TakeLatestActivity(*entry, record.last_batch, DateTimeValues);
+            TakeLatestActivity(*entry, record, DateTimeValues);
         }
         entry->Cpu += record.cpu_usage;
         entry->BlockedSum += record.blocked;
@@ -79,7 +79,7 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
     Entries.Emplace([&](UserEntry& created) {
         TakeIdentity(created, record);
         CopyFixedText(created.NetLibrary, record.net_library);
-        TakeLatestActivity(created, record.last_batch, DateTimeValues);
+        TakeLatestActivity(created, record, DateTimeValues);
         created.ProcessCount = process ? 1 : 0;
         created.Cpu = record.cpu_usage;
         created.Memory = process ? record.memusage : 0;

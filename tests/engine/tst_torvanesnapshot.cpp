@@ -15,6 +15,7 @@
 
 #include <QtTest>
 
+#include <cmath>
 #include <map>
 
 using TFields = std::map<QString, QString>;
@@ -34,6 +35,7 @@ TFields FieldsOf(const TSnapshotRow& row)
         {"cmd", text(r.cmd)},                        {"program_name", text(r.program_name)},
         {"blocked", QString::number(r.blocked)},     {"login_time", text(r.login_time)},
         {"last_batch", text(r.last_batch)},          {"cpu_usage", QString::number(r.cpu_usage)},
+        {"last_batch_value", std::isnan(r.last_batch_value) ? QString() : QString::number(r.last_batch_value)},
         {"memusage", QString::number(r.memusage)},   {"physical_io", QString::number(r.physical_io)},
         {"open_tran", QString::number(r.open_tran)}, {"waittime", QString::number(r.waittime)},
         {"net_library", text(r.net_library)},        {"hostprocess", text(r.hostprocess)},
@@ -131,7 +133,7 @@ void TestTorvaneSnapshot::rowValues_data()
         << TFields{{"blocked", "54"}, {"open_tran", "2"}, {"lastwaittype", "LCK_M_X"},
                    {"waitresource", "KEY: 6:72057594038321152 (8194443284a0)"}, {"cmd", "UPDATE"}};
     QTest::newRow("NULL host and dates") << 58 << 1
-        << TFields{{"hostname", ""}, {"login_time", ""}, {"last_batch", ""}, {"loginame", "reportuser"}};
+        << TFields{{"hostname", ""}, {"login_time", ""}, {"last_batch", ""}, {"last_batch_value", ""}, {"loginame", "reportuser"}};
     QTest::newRow("database id without a name") << 60 << 1 << TFields{{"databasename", ""}, {"hostname", "WEB01"}};
     QTest::newRow("NULL login") << 64 << 1 << TFields{{"loginame", ""}, {"hostname", "NOLOGIN"}};
     QTest::newRow("another monitor's program name") << 63 << 1 << TFields{{"program_name", "VelquinMonitor"}};
@@ -165,6 +167,8 @@ void TestTorvaneSnapshot::dateTimesBecomeTexts()
     const auto loginTime = TextToDateTime(read.front().Record.login_time);
     const auto lastBatch = TextToDateTime(read.front().Record.last_batch);
     QVERIFY2(loginTime && lastBatch, read.front().Record.login_time);
+    // The summaries compare the value the text stands for.
+    QCOMPARE(read.front().Record.last_batch_value, *lastBatch);
     const double now = CurrentDateTime();
     QVERIFY(std::abs((now - *loginTime) * 86400 - 600) < 120);
     QVERIFY(std::abs((now - *lastBatch) * 86400 - 5) < 120);

@@ -34,6 +34,12 @@ public:
     TRow& Program(std::string_view v) { return Text(R.program_name, v); }
     TRow& LoginTime(std::string_view v) { return Text(R.login_time, v); }
     TRow& LastBatch(std::string_view v) { return Text(R.last_batch, v); }
+    // A batch time as the snapshot gives it: the text with the value it stands for.
+    TRow& LastBatch(std::string_view v, double value)
+    {
+        R.last_batch_value = value;
+        return Text(R.last_batch, v);
+    }
     TRow& Library(std::string_view v) { return Text(R.net_library, v); }
     TRow& HostProcess(std::string_view v) { return Text(R.hostprocess, v); }
     TRow& Blocked(int32_t v)
