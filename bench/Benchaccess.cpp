@@ -44,13 +44,14 @@ void BM_SnapshotFetch(benchmark::State& state)
 BENCHMARK(BM_SnapshotFetch)->Arg(1000)->Arg(10000)->Arg(32767)->Unit(benchmark::kMillisecond);
 
 // The monitor thread's read of the snapshot: streamed with bound columns into the
-// compact snapshot the hand-over gives the model.
+// compact snapshot the hand-over gives the model, the texts of its times made.
 void BM_SnapshotRead(benchmark::State& state)
 {
     TServerAndConnection server(static_cast<int>(state.range(0)));
     TProcessSnapshot snapshot;
+    TDateTimeTexts texts;
     for (auto _ : state) {
-        snapshot.Read(server.Connection);
+        snapshot.Read(server.Connection, texts);
         benchmark::DoNotOptimize(snapshot.RowCount());
     }
     state.SetItemsProcessed(state.iterations() * snapshot.RowCount());

@@ -94,26 +94,25 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
     return kept;
 }
 
-void TDateTimeTexts::PreparePlaces(std::int32_t highestPlace)
-{
-    const auto size = static_cast<std::size_t>(std::clamp(highestPlace + 1, 0, Places));
-    if (size > PlaceTexts.size())
-        PlaceTexts.resize(size);
-}
 
 std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds, std::int32_t place)
 {
     if (place < 0 || place >= Places || seconds == NoDateTime)
         return Text(seconds);
-    const auto index = static_cast<std::size_t>(place);
-    if (index < PlaceTexts.size() && PlaceTexts[index].Seconds == seconds)
-        return {PlaceTexts[index].Text, PlaceTexts[index].Length};
+    const auto block = static_cast<std::size_t>(place / PlacesPerBlock);
+    if (block < PlaceBlocks.size() && PlaceBlocks[block]) {
+        const TPlace& known = PlaceBlocks[block][place % PlacesPerBlock];
+        if (known.Seconds == seconds)
+            return {known.Text, known.Length};
+    }
     const std::string_view text = Text(seconds);
     if (text.size() > sizeof TPlace::Text)
         return text;
-    if (index >= PlaceTexts.size())
-        PlaceTexts.resize(std::min<std::size_t>(std::max(index + 1, PlaceTexts.size() * 2), Places));
-    TPlace& kept = PlaceTexts[index];
+    if (block >= PlaceBlocks.size())
+        PlaceBlocks.resize(block + 1);
+    if (!PlaceBlocks[block])
+        PlaceBlocks[block] = std::make_unique<TPlace[]>(PlacesPerBlock);
+    TPlace& kept = PlaceBlocks[block][place % PlacesPerBlock];
     kept.Seconds = seconds;
     kept.Length = static_cast<std::uint8_t>(text.size());
     std::memcpy(kept.Text, text.data(), text.size());

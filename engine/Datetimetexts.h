@@ -7,15 +7,18 @@
 // within a few snapshots' distinct values. Every row looks up two values: the table is
 // open-addressed and flat, so a lookup is a hash and mostly one probe.
 //
-// The snapshot carries these times as whole seconds (a text shows no more) until a
-// text is needed. The texts follow the program's locale, so they are made on the main
-// thread, where every other date-time text is made.
+// The driver's times become whole seconds (a text shows no more) and their texts are
+// made as the monitor thread reads the snapshot, so that a first refresh, which meets
+// every time anew, costs the main thread no formatting. The texts follow the program's
+// locale (the default locale, fixed before any monitor thread starts); one table per
+// monitor thread, used by that thread alone.
 
 #include "engine/Commonfuncs.h"
 
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,23 +51,23 @@ public:
     // its last value and text, so an unchanged value is a copy from memory read in row
     // order, not a lookup. Good until the next call for the same place.
     std::string_view Text(TDateTimeSeconds seconds, std::int32_t place);
-    // Makes room at once for places up to `highestPlace`: a first refresh meets every
-    // spid's places, and would otherwise copy the table each time it doubled.
-    void PreparePlaces(std::int32_t highestPlace);
     // Starts a refresh: the texts the last refresh did not use are made afresh.
     void NextRefresh();
 
 private:
     // The places of a server's spids (up to 32,767 each) are remembered; texts up to 55
-    // bytes (every usual format) in one cache line each.
+    // bytes (every usual format) in one cache line each. They are kept in blocks made
+    // when a place in them is first used, so a server's places take memory for the spids
+    // it has, and none is ever copied.
     static constexpr std::int32_t Places = 2 * 32768;
+    static constexpr std::int32_t PlacesPerBlock = 1024;
     struct TPlace
     {
         TDateTimeSeconds Seconds = NoDateTime;
         std::uint8_t Length = 0;
         char Text[55] = {};
     };
-    std::vector<TPlace> PlaceTexts;
+    std::vector<std::unique_ptr<TPlace[]>> PlaceBlocks;
 
     // The texts of the days this locale's texts showed: a refresh's times fall on few.
     static constexpr std::size_t MaxDayTexts = 4096;

@@ -111,9 +111,10 @@ struct TSnapshotColumns
 
 } // namespace
 
-void TProcessSnapshot::Read(TDbConnection& connection)
+void TProcessSnapshot::Read(TDbConnection& connection, TDateTimeTexts& texts)
 {
     Clear();
+    texts.NextRefresh();
     try {
         TDbRowStream stream(connection);
         stream.Open(ProcessSnapshotSql);
@@ -133,14 +134,13 @@ void TProcessSnapshot::Read(TDbConnection& connection)
         ServerCounters.TotalWrite = int32(columns.TotalWrite);
         ServerCounters.TotalErrors = int32(columns.TotalErrors);
         ServerCounters.ServerTime = stream.DateTime(columns.ServerTime);
-        const int texts[TextFieldCount] = {columns.DatabaseName, columns.LoginName,    columns.HostName,
-                                           columns.NtDomain,     columns.NtUserName,   columns.NetAddress,
-                                           columns.Command,      columns.ProgramName,  columns.NetLibrary,
-                                           columns.HostProcess,  columns.LastWaitType, columns.WaitResource};
+        const int textColumns[LoginTime] = {columns.DatabaseName, columns.LoginName,    columns.HostName,
+                                            columns.NtDomain,     columns.NtUserName,   columns.NetAddress,
+                                            columns.Command,      columns.ProgramName,  columns.NetLibrary,
+                                            columns.HostProcess,  columns.LastWaitType, columns.WaitResource};
         do {
             TRow& row = Rows.emplace_back();
             row.Spid = int32(columns.Spid);
-            MaxSpid = std::max(MaxSpid, row.Spid);
             row.Ecid = int32(columns.Ecid);
             row.Blocked = int32(columns.Blocked);
             row.OpenTran = int32(columns.OpenTran);
@@ -151,10 +151,11 @@ void TProcessSnapshot::Read(TDbConnection& connection)
             row.LoginTime = stream.DateTimeSeconds(columns.LoginTime);
             row.LastBatch = stream.DateTimeSeconds(columns.LastBatch);
             row.TextStart = static_cast<std::uint32_t>(Texts.size());
-            for (int field = 0; field < TextFieldCount; ++field) {
-                stream.AppendText(texts[field], Texts);
+            for (int field = 0; field < LoginTime; ++field) {
+                stream.AppendText(textColumns[field], Texts);
                 row.TextEnd[field] = static_cast<std::uint16_t>(Texts.size() - row.TextStart);
             }
+            AppendTimeTexts(row, texts);
         } while (stream.Fetch());
     } catch (...) {
         Clear();
@@ -175,7 +176,19 @@ void TProcessSnapshot::Clear()
     ServerCounters = {};
     Rows.clear();
     Texts.clear();
-    MaxSpid = 0;
+}
+
+void TProcessSnapshot::AppendTimeTexts(TRow& row, TDateTimeTexts& texts)
+{
+    // A spid's two times are remembered at its places; a spid no server sends has none.
+    const std::int32_t place = row.Spid >= 0 && row.Spid < 32768 ? 2 * row.Spid : -2;
+    const auto append = [&](ETextField field, TDateTimeSeconds seconds, std::size_t width, std::int32_t at) {
+        const std::string_view text = texts.Text(seconds, at);
+        Texts.append(text.substr(0, Utf8PrefixLength(text, width - 1)));
+        row.TextEnd[field] = static_cast<std::uint16_t>(Texts.size() - row.TextStart);
+    };
+    append(LoginTime, row.LoginTime, sizeof ProcessRecord::login_time, place);
+    append(LastBatch, row.LastBatch, sizeof ProcessRecord::last_batch, place + 1);
 }
 
 std::string_view TProcessSnapshot::Text(const TRow& row, ETextField field) const
@@ -184,7 +197,7 @@ std::string_view TProcessSnapshot::Text(const TRow& row, ETextField field) const
     return std::string_view(Texts).substr(row.TextStart + begin, row.TextEnd[field] - begin);
 }
 
-void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeTexts& texts) const
+void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into) const
 {
     const TRow& row = Rows[static_cast<std::size_t>(index)];
     ProcessRecord& record = into.Record;
@@ -199,10 +212,8 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into, TDateTimeT
     CopyFixedText(record.cmd, Text(row, Command));
     CopyFixedText(record.program_name, Text(row, ProgramName));
     record.blocked = row.Blocked;
-    // A spid's two times are remembered at its places; a spid no server sends has none.
-    const std::int32_t place = row.Spid >= 0 && row.Spid < 32768 ? 2 * row.Spid : -2;
-    CopyFixedText(record.login_time, texts.Text(row.LoginTime, place));
-    CopyFixedText(record.last_batch, texts.Text(row.LastBatch, place + 1));
+    CopyFixedText(record.login_time, Text(row, LoginTime));
+    CopyFixedText(record.last_batch, Text(row, LastBatch));
     record.last_batch_value =
         row.LastBatch == NoDateTime ? std::numeric_limits<double>::quiet_NaN() : ValueOfSeconds(row.LastBatch);
     record.cpu_usage = row.Cpu;
@@ -237,12 +248,9 @@ void TTorvaneThread::ProcessSnapshot()
     ServerPerformance->BeginSample();
     ServerTime = counters.ServerTime;
 
-    DateTimeTexts->NextRefresh();
-    // A spid's two times have the places 2 * spid and 2 * spid + 1.
-    DateTimeTexts->PreparePlaces(2 * std::min(snapshot.HighestSpid(), 32767) + 1);
     TSnapshotRow row;
     for (std::int32_t i = 0; i < snapshot.RowCount(); ++i) {
-        snapshot.GetRow(i, row, *DateTimeTexts);
+        snapshot.GetRow(i, row);
         const ProcessRecord& record = row.Record;
         Users->AddProcess(record);
         Databases->AddProcess(record);

@@ -26,9 +26,10 @@ struct TSnapshotRow
 // it, so that a failure while reading changes nothing. It keeps only what the model
 // takes: the server-wide counters of the first row, and for every row its numbers and
 // its texts, cut to their record widths at a character boundary and packed one after the
-// other; the two date-times stay numbers until the feed needs their texts. The monitor
-// thread keeps one and refills it every refresh, so a refresh allocates only when its
-// snapshot is the largest yet.
+// other, the texts of its two date-times among them, made as the rows are read (a first
+// refresh meets every process's times for the first time: the monitor thread makes
+// their texts, not the main thread). The monitor thread keeps one and refills it every
+// refresh, so a refresh allocates only when its snapshot is the largest yet.
 class TProcessSnapshot
 {
 public:
@@ -46,21 +47,19 @@ public:
     };
 
     // Runs the snapshot query over the connection and reads every row, holding the
-    // connection until the last. Throws EDbError and is then empty; a snapshot without
+    // connection until the last, and makes the texts of the rows' date-times through
+    // `texts` (a refresh of them). Throws EDbError and is then empty; a snapshot without
     // rows is an error too (the monitor's own connection is always a row).
-    void Read(TDbConnection& connection);
+    void Read(TDbConnection& connection, TDateTimeTexts& texts);
 
     const TServerCounters& Counters() const { return ServerCounters; }
     std::int32_t RowCount() const { return static_cast<std::int32_t>(Rows.size()); }
     // The processes among the rows: as the server sends them, by spid, each process's
     // rows one after the other (rows in another order count more, never fewer).
     std::int32_t ProcessCount() const;
-    // The highest spid among the rows (0 without rows).
-    std::int32_t HighestSpid() const { return MaxSpid; }
-
     // Row `row` as the aggregations take it: the texts copied into the record, NULL texts
-    // empty, the date-times as texts (empty for NULL) made through `texts`.
-    void GetRow(std::int32_t row, TSnapshotRow& into, TDateTimeTexts& texts) const;
+    // empty, the date-times as texts (empty for NULL) and last_batch's value.
+    void GetRow(std::int32_t row, TSnapshotRow& into) const;
 
 private:
     enum ETextField
@@ -77,6 +76,8 @@ private:
         HostProcess,
         LastWaitType,
         WaitResource,
+        LoginTime, // made from the values after the row is read
+        LastBatch,
         TextFieldCount
     };
 
@@ -98,9 +99,9 @@ private:
 
     std::string_view Text(const TRow& row, ETextField field) const;
     void Clear();
+    void AppendTimeTexts(TRow& row, TDateTimeTexts& texts);
 
     TServerCounters ServerCounters;
     std::vector<TRow> Rows;
     std::string Texts;
-    std::int32_t MaxSpid = 0;
 };

@@ -255,7 +255,7 @@ void TTorvaneThread::RunRefresh()
         // A thread being stopped spares the server the snapshot and ends sooner.
         if (Terminated())
             return;
-        Snapshot.Read(*Connection);
+        Snapshot.Read(*Connection, DateTimeTexts);
         if (!RoomsMade) {
             RoomsMade = true;
             ProcessRoom = TTorvaneProcessUserProcesses::MakeRoom(Snapshot.ProcessCount());

@@ -123,9 +123,8 @@ public:
     TTorvaneProcessThreads* Threads = nullptr;
     TTorvaneServerPerformance* ServerPerformance = nullptr;
 
-    // The value of a date-time text of the snapshot, for the summaries' latest activity
-    // (main thread): a text this refresh made is known; any other is parsed. Holds the
-    // texts for as long as the summaries need it.
+    // The value of a date-time text, for the summaries' latest activity where a record
+    // brings the text alone (the snapshot's records bring the value too).
     TDateTimeTextParser DateTimeTextParser() const;
 
     TTorvaneOwner* OwnerWindow = nullptr;
@@ -169,8 +168,7 @@ private:
     TTorvaneProcessUserProcesses::TRoom ProcessRoom;
     TTorvaneProcessThreads::TRoom ThreadRoom;
     bool RoomsMade = false; // monitor thread only
-    const std::shared_ptr<TDateTimeTexts> DateTimeTexts =
-        std::make_shared<TDateTimeTexts>(); // main thread only
+    TDateTimeTexts DateTimeTexts; // monitor thread only
     TAutoResetEvent WakeEvent;
     std::atomic<std::int32_t> RefreshRequest = 0;
     const std::shared_ptr<TSyncState> Sync;

@@ -103,12 +103,12 @@ void TestTorvaneSnapshot::sqlTextLayout()
 std::vector<TSnapshotRow> TestTorvaneSnapshot::ReadRows(int spid)
 {
     TProcessSnapshot snapshot;
-    snapshot.Read(*Connection);
     TDateTimeTexts texts;
+    snapshot.Read(*Connection, texts);
     std::vector<TSnapshotRow> rows;
     for (int32_t i = 0; i < snapshot.RowCount(); ++i) {
         TSnapshotRow row;
-        snapshot.GetRow(i, row, texts);
+        snapshot.GetRow(i, row);
         if (row.Record.spid == spid)
             rows.push_back(row);
     }
