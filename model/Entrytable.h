@@ -56,6 +56,8 @@ public:
         Entry* const added = FindAdded(key);
         Note(call, added ? AddedMark(LastAdded) : -1);
         MissCall = added ? NoCall : call;
+        if (added)
+            KeepRecent(AddedMark(LastAdded));
         return added;
     }
 
@@ -65,6 +67,7 @@ public:
     // (nothing noted) when the likely entries do not match; Find then searches.
     template <class Matches> Entry* FindLikely(Matches matches)
     {
+        RecentSlot = NoRecent;
         const int32_t sorted = Sorted();
         const int32_t last = Call < Found.size() ? Found[Call] : -1;
         for (const int32_t position : {last, Hint, Hint + 1}) {
@@ -77,6 +80,37 @@ public:
             Note(Call++, AddedMark(LastAdded));
             return &Added(LastAdded);
         }
+        return nullptr;
+    }
+
+    // FindLikely, and then the entry that the last search of this refresh with the same
+    // row hash found or made, where the guesses from the last refresh are missing (a
+    // first refresh) or wrong. For rows whose key costs more to make than their texts
+    // to hash: rowHash() gives any hash of the texts matches compares, equal for equal
+    // texts (asked for only when the guesses miss). After a miss, the search that follows
+    // (Find, then Emplace for a new key) is remembered under the hash.
+    template <class Matches, class RowHash> Entry* FindLikely(Matches matches, RowHash rowHash)
+    {
+        if (Entry* const likely = FindLikely(matches))
+            return likely;
+        if (Recent.empty()) {
+            try {
+                Recent.assign(RecentSlots, NoRecentEntry);
+            } catch (const std::bad_alloc&) {
+                return nullptr; // only a shortcut is lost
+            }
+        }
+        RecentUsed = true;
+        const std::size_t slot = rowHash() & (RecentSlots - 1);
+        const int32_t recent = Recent[slot];
+        if (recent >= 0 && recent < Sorted() && matches(static_cast<const Entry&>(Entries[recent])))
+            return Remember(recent);
+        if (const int32_t index = AddedMark(0) - recent;
+            recent <= AddedMark(0) && index < AddedCount && matches(static_cast<const Entry&>(Added(index)))) {
+            Note(Call++, recent);
+            return Noted(index);
+        }
+        RecentSlot = slot;
         return nullptr;
     }
 
@@ -96,6 +130,7 @@ public:
         if (MissCall != NoCall)
             Note(MissCall, AddedMark(LastAdded)); // the search that did not find it
         MissCall = NoCall;
+        KeepRecent(AddedMark(LastAdded));
         return entry;
     }
 
@@ -159,6 +194,10 @@ public:
         AddedCount = 0;
         AddedInOrder = true;
         LastAdded = -1;
+        RecentSlot = NoRecent;
+        if (RecentUsed)
+            std::fill(Recent.begin(), Recent.end(), NoRecentEntry); // places change in the merge
+        RecentUsed = false;
         if (Indexed > 0)
             std::fill(Slots.begin(), Slots.end(), 0); // free whenever nothing is indexed
         Indexed = 0;
@@ -204,6 +243,7 @@ private:
     // Notes the position a search found, as the search of its turn and as the last.
     Entry* Remember(int32_t position)
     {
+        KeepRecent(position);
         Note(Call, position);
         ++Call;
         Hint = position;
@@ -252,6 +292,14 @@ private:
             if (Order::Compare(Order::KeyOf(Added(index)), key) == 0)
                 return Noted(index);
         }
+    }
+
+    // What the search after a FindLikely miss found or made, under that row's hash.
+    void KeepRecent(int32_t found)
+    {
+        if (RecentSlot != NoRecent)
+            Recent[RecentSlot] = found;
+        RecentSlot = NoRecent;
     }
 
     Entry* Noted(int32_t index)
@@ -373,4 +421,12 @@ private:
     std::size_t Call = 0;        // searches so far in this refresh
     static constexpr std::size_t NoCall = static_cast<std::size_t>(-1);
     std::size_t MissCall = NoCall; // the last search, when it found nothing
+    // What the last search of this refresh for a row hash found: a position, AddedMark
+    // of a new entry, or NoRecentEntry; one slot per hash (16 KB, made at first use).
+    static constexpr std::size_t RecentSlots = 4096;
+    static constexpr int32_t NoRecentEntry = -1;
+    static constexpr std::size_t NoRecent = static_cast<std::size_t>(-1);
+    std::vector<int32_t> Recent;
+    std::size_t RecentSlot = NoRecent; // where the search after a FindLikely miss goes
+    bool RecentUsed = false;
 };

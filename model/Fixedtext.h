@@ -4,6 +4,7 @@
 // last character boundary that fits, so a stored text is always valid UTF-8 when its
 // source was.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -52,6 +53,39 @@ template <std::size_t N> bool SameFixedText(const char (&a)[N], const char (&b)[
             return true;
     }
     return true;
+}
+
+// A hash of the text's first 16 bytes (its bytes before the terminator only, so that
+// what a reused array holds behind its text does not count), mixed into `hash`: cheap
+// enough for every row, for shortcuts that then compare the texts. FinishHash makes a
+// hash of one or more texts whose every bit depends on every byte.
+template <std::size_t N> std::uint64_t HashFixedTextHead(const char (&text)[N], std::uint64_t hash)
+{
+    static_assert(N >= 8);
+    constexpr std::uint64_t Mix = 0x9E3779B97F4A7C15ULL;
+    for (std::size_t i = 0; i < 16 && i + 8 <= N; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text + i, 8);
+        // The lowest flagged byte is the first zero byte (flags above it may be false).
+        const std::uint64_t zeros = (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
+        if (zeros) {
+            const int bytes = std::countr_zero(zeros) / 8; // before the terminator
+            word &= bytes == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * bytes);
+            return std::rotl((hash ^ word ^ (i + bytes)) * Mix, 27);
+        }
+        hash = std::rotl((hash ^ word) * Mix, 27);
+    }
+    return hash;
+}
+
+inline std::size_t FinishHash(std::uint64_t hash)
+{
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDULL;
+    hash ^= hash >> 33;
+    hash *= 0xC4CEB9FE1A85EC53ULL;
+    hash ^= hash >> 33;
+    return static_cast<std::size_t>(hash);
 }
 
 // The text stored in a fixed array (up to its terminator, never past the array).

@@ -47,9 +47,9 @@ void TTorvaneProcessDatabases::BeginRefresh()
 void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
 {
     // The entry of the exact name is the row's (the key is the name and its folded form).
-    DatabaseEntry* entry = Entries.FindLikely([&record](const DatabaseEntry& likely) {
-        return SameFixedText(likely.DatabaseName, record.databasename);
-    });
+    DatabaseEntry* entry = Entries.FindLikely(
+        [&record](const DatabaseEntry& likely) { return SameFixedText(likely.DatabaseName, record.databasename); },
+        [&record] { return FinishHash(HashFixedTextHead(record.databasename, 0)); });
     if (!entry)
         entry = FindOrAdd(record);
     if (!entry)

@@ -23,6 +23,17 @@ void BuildUserKey(UserKey& key, const ProcessRecord& record, TNameFolder& folds)
     key.Length = static_cast<uint16_t>(length);
 }
 
+// A hash of the texts SameIdentity compares.
+std::size_t IdentityHash(const ProcessRecord& record)
+{
+    std::uint64_t hash = HashFixedTextHead(record.loginame, 0);
+    hash = HashFixedTextHead(record.hostname, hash);
+    hash = HashFixedTextHead(record.nt_domain, hash);
+    hash = HashFixedTextHead(record.nt_username, hash);
+    hash = HashFixedTextHead(record.net_address, hash);
+    return FinishHash(hash);
+}
+
 } // namespace
 
 TTorvaneProcessUsers::TTorvaneProcessUsers(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
@@ -56,8 +67,8 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
     // A row mostly belongs to the user of the row before it or of its place in the last
     // refresh; an entry whose texts are the row's own has the row's key, which then need
     // not be folded.
-    UserEntry* entry =
-        Entries.FindLikely([&record](const UserEntry& likely) { return SameIdentity(likely, record); });
+    UserEntry* entry = Entries.FindLikely([&record](const UserEntry& likely) { return SameIdentity(likely, record); },
+                                          [&record] { return IdentityHash(record); });
     UserKey key;
     if (!entry) {
         BuildUserKey(key, record, Folds);
