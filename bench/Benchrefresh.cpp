@@ -7,7 +7,9 @@
 //   first, at 1,000, 10,000 and 32,767 processes: wall and client CPU time of each, their
 //   medians and the ratios;
 // - the main thread's CPU time per refresh of a 2,000- and a 32,767-process server, and
-//   that of its first refresh (one sample), which fills empty tables;
+//   that of the program's first refresh (one sample), which fills empty tables;
+// - the main thread's CPU time for a server's first refresh, in a program that has
+//   refreshed before (a fresh monitor per sample);
 // - the peak memory of a program monitoring one server of 32,767 processes, and one
 //   monitoring 25 servers of 2,000 (each measured in a fresh run of this program).
 
