@@ -123,6 +123,8 @@ public:
         if (!Entries.Valid() || !MakeRoom())
             return nullptr;
         Entry* const entry = Entries.AppendZeroed();
+        if (!entry)
+            return nullptr; // MakeRoom made room; not reached
         make(*entry);
         if (AddedCount > 0 && AddedInOrder && Order::Compare(Order::KeyOf(entry[-1]), Order::KeyOf(*entry)) > 0)
             AddedInOrder = false;

@@ -55,6 +55,29 @@ template <std::size_t N> bool SameFixedText(const char (&a)[N], const char (&b)[
     return true;
 }
 
+// The text's first 16 bytes as two words, its bytes from the terminator on zero (what a
+// reused array holds behind its text does not count). True when the text ends within
+// them, so that two heads that are alike and end within are alike texts.
+template <std::size_t N> bool FixedTextHead(const char (&text)[N], std::uint64_t* head)
+{
+    static_assert(N >= 16);
+    for (std::size_t i = 0; i < 2; ++i) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text + 8 * i, 8);
+        // The lowest flagged byte is the first zero byte (flags above it may be false).
+        const std::uint64_t zeros = (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
+        if (zeros) {
+            const int bytes = std::countr_zero(zeros) / 8; // before the terminator
+            head[i] = bytes == 0 ? 0 : word & (~std::uint64_t{0} >> (64 - 8 * bytes));
+            if (i == 0)
+                head[1] = 0;
+            return true;
+        }
+        head[i] = word;
+    }
+    return false;
+}
+
 // A hash of the text's first 16 bytes (its bytes before the terminator only, so that
 // what a reused array holds behind its text does not count), mixed into `hash`: cheap
 // enough for every row, for shortcuts that then compare the texts. FinishHash makes a

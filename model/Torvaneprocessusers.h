@@ -26,25 +26,37 @@ struct UserKey
     char Names[4 * FoldedNameSize];
 };
 
+// The first 16 bytes of each identity text that SameIdentity compares (login, host, NT
+// domain, NT user, net address; FixedTextHead), and which of them end within: most
+// identities are told apart, and found alike, from these 80 bytes alone.
+struct UserIdentityHeads
+{
+    uint64_t Words[10];
+    uint8_t Whole; // bit n: text n ends within its head
+};
+
 struct UserEntry
 {
-    char LoginName[132]; // identity texts as the row that created the entry wrote them
+    // First, with the counters every row adds to: a row's search and update mostly read
+    // and write these two or three cache lines only.
+    UserIdentityHeads Heads;
+    uint8_t Seen;
+    int32_t ProcessCount; // rows with ecid 0
+    int32_t BlockedSum;   // sum of blocked over all rows; non-zero = some thread waits
+    int64_t Cpu;          // all rows
+    int64_t Memory;       // rows with ecid 0
+    int64_t PhysicalIo;   // rows with ecid 0
+    char LoginName[132];  // identity texts as the row that created the entry wrote them
     char HostName[132];
     char NtDomain[132];
     char NtUserName[132];
     char NetAddress[16];
     char NetLibrary[16];
     char LatestActivity[100]; // latest last_batch text of this refresh
-    int32_t ProcessCount;     // rows with ecid 0
-    int64_t Cpu;              // all rows
-    int64_t Memory;           // rows with ecid 0
-    int64_t PhysicalIo;       // rows with ecid 0
     int32_t PreviousProcessCount;
     int64_t PreviousCpu;
     int64_t PreviousMemory;
     int64_t PreviousPhysicalIo;
-    int32_t BlockedSum; // sum of blocked over all rows; non-zero = some thread waits
-    uint8_t Seen;
     UserKey Key;
     int64_t BaselineCpu;
     int64_t BaselinePhysicalIo;

@@ -109,6 +109,13 @@ void TestTorvaneProcessUsers::summarisesUsers_data()
         << TRows{TRow(51).LastBatch("2026-01-01 10:00:00", 46023.0), TRow(52).LastBatch("2020-01-01 00:00:01", 46024.0),
                  TRow(53).LastBatch("tomorrow", 46022.0)}
         << QStringList{"I\tsa\tws1\t3 (3)\t2020-01-01 00:00:01\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"} << 1 << 3;
+    QTest::newRow("names alike in their first 16 bytes stay apart")
+        << TRows{}
+        << TRows{TRow(51).Login("reporting_service_a"), TRow(52).Login("reporting_service_b"),
+                 TRow(53).Login("reporting_service_a")}
+        << QStringList{"I\treporting_service_a\tws1\t2 (2)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t",
+                       "I\treporting_service_b\tws1\t1 (1)\t\t0 (0)\t0 (0)\t0 (0)\t0\t\t\t"}
+        << 2 << 3;
     QTest::newRow("two blocked processes: locked, blockers summed")
         << TRows{} << TRows{TRow(53).Blocked(51), TRow(54).Blocked(52)}
         << QStringList{"L\tsa\tws1\t2 (2)\t\t0 (0)\t0 (0)\t0 (0)\t103\t\t\t"} << 1 << 2;
