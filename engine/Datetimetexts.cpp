@@ -94,7 +94,6 @@ std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds)
     return kept;
 }
 
-
 std::string_view TDateTimeTexts::Text(TDateTimeSeconds seconds, std::int32_t place)
 {
     if (place < 0 || place >= Places || seconds == NoDateTime)

@@ -10,7 +10,6 @@
 #include "model/Torvaneprocessusers.h"
 #include "settings/Torvanesettings.h"
 
-#include <algorithm>
 #include <limits>
 
 const char* const ProcessSnapshotSql =

@@ -78,31 +78,13 @@ template <std::size_t N> bool FixedTextHead(const char (&text)[N], std::uint64_t
     return false;
 }
 
-// A hash of the text's first 16 bytes (its bytes before the terminator only, so that
-// what a reused array holds behind its text does not count), mixed into `hash`: cheap
-// enough for every row, for shortcuts that then compare the texts. FinishHash makes a
-// hash of one or more texts whose every bit depends on every byte.
-template <std::size_t N> std::uint64_t HashFixedTextHead(const char (&text)[N], std::uint64_t hash)
+// A hash of words (such as FixedTextHead's) whose every bit depends on every byte:
+// cheap enough for every row, for shortcuts that then compare the texts.
+inline std::size_t HashWords(const std::uint64_t* words, std::size_t count)
 {
-    static_assert(N >= 8);
-    constexpr std::uint64_t Mix = 0x9E3779B97F4A7C15ULL;
-    for (std::size_t i = 0; i < 16 && i + 8 <= N; i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text + i, 8);
-        // The lowest flagged byte is the first zero byte (flags above it may be false).
-        const std::uint64_t zeros = (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
-        if (zeros) {
-            const int bytes = std::countr_zero(zeros) / 8; // before the terminator
-            word &= bytes == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * bytes);
-            return std::rotl((hash ^ word ^ (i + bytes)) * Mix, 27);
-        }
-        hash = std::rotl((hash ^ word) * Mix, 27);
-    }
-    return hash;
-}
-
-inline std::size_t FinishHash(std::uint64_t hash)
-{
+    std::uint64_t hash = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        hash = std::rotl((hash ^ words[i]) * 0x9E3779B97F4A7C15ULL, 27);
     hash ^= hash >> 33;
     hash *= 0xFF51AFD7ED558CCDULL;
     hash ^= hash >> 33;

@@ -49,7 +49,11 @@ void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
     // The entry of the exact name is the row's (the key is the name and its folded form).
     DatabaseEntry* entry = Entries.FindLikely(
         [&record](const DatabaseEntry& likely) { return SameFixedText(likely.DatabaseName, record.databasename); },
-        [&record] { return FinishHash(HashFixedTextHead(record.databasename, 0)); });
+        [&record] {
+            std::uint64_t head[2];
+            FixedTextHead(record.databasename, head);
+            return HashWords(head, 2);
+        });
     if (!entry)
         entry = FindOrAdd(record);
     if (!entry)

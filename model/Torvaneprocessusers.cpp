@@ -5,8 +5,8 @@
 #include "model/Gridrows.h"
 #include "model/Processidentity.h"
 
-#include <bit>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -55,14 +55,6 @@ bool SameIdentity(const UserEntry& entry, const UserIdentityHeads& heads, const 
            same(4, entry.NetAddress, record.net_address);
 }
 
-std::size_t IdentityHash(const UserIdentityHeads& heads)
-{
-    std::uint64_t hash = 0;
-    for (const std::uint64_t word : heads.Words)
-        hash = std::rotl((hash ^ word) * 0x9E3779B97F4A7C15ULL, 27);
-    return FinishHash(hash);
-}
-
 } // namespace
 
 TTorvaneProcessUsers::TTorvaneProcessUsers(TDateTimeTextParser parseDateTime, int32_t capacityLimit)
@@ -99,7 +91,7 @@ void TTorvaneProcessUsers::AddProcess(const ProcessRecord& record)
     const UserIdentityHeads heads = IdentityHeads(record);
     UserEntry* entry =
         Entries.FindLikely([&](const UserEntry& likely) { return SameIdentity(likely, heads, record); },
-                           [&heads] { return IdentityHash(heads); });
+                           [&heads] { return HashWords(heads.Words, std::size(heads.Words)); });
     UserKey key;
     if (!entry) {
         BuildUserKey(key, record, Folds);
