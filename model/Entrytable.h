@@ -83,35 +83,42 @@ public:
         return nullptr;
     }
 
-    // FindLikely, and then the entry that the last search of this refresh with the same
-    // row hash found or made, where the guesses from the last refresh are missing (a
-    // first refresh) or wrong. For rows whose key costs more to make than their texts
-    // to hash: rowHash() gives any hash of the texts matches compares, equal for equal
-    // texts (asked for only when the guesses miss). After a miss, the search that follows
+    // FindLikely, and then the entry that a search of this refresh with the same row hash
+    // found or made, where the guesses from the last refresh are missing (a first
+    // refresh) or wrong. For rows whose key costs more to make than their texts to hash:
+    // rowHash() gives any hash of the texts matches compares, equal for equal texts
+    // (asked for only when the guesses miss). After a miss, the search that follows
     // (Find, then Emplace for a new key) is remembered under the hash.
     template <class Matches, class RowHash> Entry* FindLikely(Matches matches, RowHash rowHash)
     {
         if (Entry* const likely = FindLikely(matches))
             return likely;
-        if (Recent.empty()) {
-            try {
-                Recent.assign(RecentSlots, NoRecentEntry);
-            } catch (const std::bad_alloc&) {
-                return nullptr; // only a shortcut is lost
+        if ((Recent.empty() && !MakeRecent(RecentFirstSlots)) ||
+            std::size_t{4} * static_cast<std::size_t>(RecentCount) > std::size_t{3} * Recent.size())
+            return nullptr; // no memory for it: only a shortcut is lost
+        const uint64_t hash = rowHash();
+        const uint32_t tag = static_cast<uint32_t>(hash ^ (hash >> 32));
+        std::size_t alike = 0; // slots of the same tag tried
+        for (std::size_t slot = RecentSlotOf(tag);; slot = (slot + 1) & (Recent.size() - 1)) {
+            const TRecent recent = Recent[slot];
+            if (recent.Found == NoRecentEntry) {
+                RecentSlot = slot;
+                RecentTag = tag;
+                return nullptr;
             }
+            if (recent.Tag != tag)
+                continue;
+            if (recent.Found >= 0) {
+                if (recent.Found < Sorted() && matches(static_cast<const Entry&>(Entries[recent.Found])))
+                    return Remember(recent.Found);
+            } else if (const int32_t index = AddedMark(0) - recent.Found;
+                       index < AddedCount && matches(static_cast<const Entry&>(Added(index)))) {
+                Note(Call++, recent.Found);
+                return Noted(index);
+            }
+            if (++alike == RecentAlike)
+                return nullptr; // texts alike in what their hash reads: the search finds it
         }
-        RecentUsed = true;
-        const std::size_t slot = rowHash() & (RecentSlots - 1);
-        const int32_t recent = Recent[slot];
-        if (recent >= 0 && recent < Sorted() && matches(static_cast<const Entry&>(Entries[recent])))
-            return Remember(recent);
-        if (const int32_t index = AddedMark(0) - recent;
-            recent <= AddedMark(0) && index < AddedCount && matches(static_cast<const Entry&>(Added(index)))) {
-            Note(Call++, recent);
-            return Noted(index);
-        }
-        RecentSlot = slot;
-        return nullptr;
     }
 
     // A new entry for a key Find did not find, made where it stays: make(entry) fills
@@ -197,9 +204,9 @@ public:
         AddedInOrder = true;
         LastAdded = -1;
         RecentSlot = NoRecent;
-        if (RecentUsed)
-            std::fill(Recent.begin(), Recent.end(), NoRecentEntry); // places change in the merge
-        RecentUsed = false;
+        if (RecentCount > 0)
+            std::fill(Recent.begin(), Recent.end(), TRecent{0, NoRecentEntry}); // places change in the merge
+        RecentCount = 0;
         if (Indexed > 0)
             std::fill(Slots.begin(), Slots.end(), 0); // free whenever nothing is indexed
         Indexed = 0;
@@ -296,12 +303,46 @@ private:
         }
     }
 
-    // What the search after a FindLikely miss found or made, under that row's hash.
+    // What the search after a FindLikely miss found or made, under that row's hash, in
+    // the free slot where the miss ended.
     void KeepRecent(int32_t found)
     {
-        if (RecentSlot != NoRecent)
-            Recent[RecentSlot] = found;
+        if (RecentSlot == NoRecent)
+            return;
+        Recent[RecentSlot] = {RecentTag, found};
         RecentSlot = NoRecent;
+        if (std::size_t{2} * static_cast<std::size_t>(++RecentCount) > Recent.size())
+            MakeRecent(2 * Recent.size()); // else it fills up to three quarters
+    }
+
+    std::size_t RecentSlotOf(uint32_t tag) const
+    {
+        return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15ull) >> RecentShift);
+    }
+
+    // The row hashes' memory with `slots` slots, holding what the smaller one held.
+    // False when it cannot have the memory; the old one is then kept.
+    bool MakeRecent(std::size_t slots)
+    {
+        std::vector<TRecent> held;
+        try {
+            held.assign(slots, TRecent{0, NoRecentEntry});
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        held.swap(Recent);
+        RecentShift = 64 - std::countr_zero(slots);
+        RecentCount = 0;
+        for (const TRecent& recent : held) {
+            if (recent.Found == NoRecentEntry)
+                continue;
+            std::size_t slot = RecentSlotOf(recent.Tag);
+            while (Recent[slot].Found != NoRecentEntry)
+                slot = (slot + 1) & (Recent.size() - 1);
+            Recent[slot] = recent;
+            ++RecentCount;
+        }
+        return true;
     }
 
     Entry* Noted(int32_t index)
@@ -423,12 +464,23 @@ private:
     std::size_t Call = 0;        // searches so far in this refresh
     static constexpr std::size_t NoCall = static_cast<std::size_t>(-1);
     std::size_t MissCall = NoCall; // the last search, when it found nothing
-    // What the last search of this refresh for a row hash found: a position, AddedMark
-    // of a new entry, or NoRecentEntry; one slot per hash (16 KB, made at first use).
-    static constexpr std::size_t RecentSlots = 4096;
+    // What the searches of this refresh found for row hashes: a position, AddedMark of a
+    // new entry, or NoRecentEntry for a free slot; under a tag of the hash, in an open
+    // table at most half full (three quarters when it could not grow), made at first
+    // use. A search tries at most RecentAlike entries of its tag: rows whose texts hash
+    // alike (names alike in their heads) cannot make every search long.
+    struct TRecent
+    {
+        uint32_t Tag;
+        int32_t Found;
+    };
+    static constexpr std::size_t RecentFirstSlots = 1024;
+    static constexpr std::size_t RecentAlike = 8;
     static constexpr int32_t NoRecentEntry = -1;
     static constexpr std::size_t NoRecent = static_cast<std::size_t>(-1);
-    std::vector<int32_t> Recent;
-    std::size_t RecentSlot = NoRecent; // where the search after a FindLikely miss goes
-    bool RecentUsed = false;
+    std::vector<TRecent> Recent;
+    int RecentShift = 64;              // 64 - log2(Recent.size())
+    int32_t RecentCount = 0;           // slots in use
+    std::size_t RecentSlot = NoRecent; // the free slot where the last FindLikely missed
+    uint32_t RecentTag = 0;            // and the tag it missed with
 };

@@ -272,22 +272,27 @@ void TestAllocatedBuffer::tableMergesNewKeysAtTheirPlaces()
 
 void TestAllocatedBuffer::tableRemembersTheEntryOfARowHash()
 {
-    // Rows of 300 keys, each three times in random order, in refreshes whose guesses
-    // miss (the order changes every refresh): a row after the first of its key finds its
-    // entry by its row hash, new or merged, and the searches stay right where hashes
-    // collide (a hash of 16 values) and where an entry goes.
+    // A row hash with its bits mixed, as a hash of texts has them.
+    const auto Mixed = [](int32_t key) {
+        return static_cast<std::size_t>(static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull >> 17);
+    };
+    // Rows of 3,000 keys (a large server's users), each three times in random order, in
+    // refreshes whose guesses miss (the order changes every refresh): a row after the
+    // first of its key finds its entry by its row hash, new or merged, however many keys
+    // there are, and the searches stay right where hashes collide (a hash of 16 values)
+    // and where an entry goes.
     TEntryTable<TEntry, TKeyOrder> table(AllocatedBuffer<TEntry>::NoLimit);
     std::mt19937 random(11);
     for (int refresh = 0; refresh < 6; ++refresh) {
         const bool colliding = refresh % 3 == 2;
         std::vector<int32_t> keys;
-        for (int32_t key = 0; key < 300; ++key)
+        for (int32_t key = 0; key < 3000; ++key)
             keys.insert(keys.end(), 3, key * 7 + refresh % 2); // half the keys change each refresh
         std::shuffle(keys.begin(), keys.end(), random);
         std::set<int32_t> seen;
         for (const int32_t key : keys) {
             const auto matches = [key](const TEntry& e) { return e.Key == key; };
-            TEntry* found = table.FindLikely(matches, [&] { return std::size_t(colliding ? key % 16 : key); });
+            TEntry* found = table.FindLikely(matches, [&] { return colliding ? std::size_t(key % 16) : Mixed(key); });
             if (!colliding)
                 QCOMPARE(found != nullptr, seen.contains(key));
             if (!found)
