@@ -7,6 +7,8 @@
 // the buffer turns not Valid for good: it takes in no new entries, while the entries it
 // holds stay intact, readable and removable.
 
+#include "model/Prefetch.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -65,6 +67,11 @@ public:
         Entry* const entry = Data() + EntryCount;
         std::memset(static_cast<void*>(entry), 0, sizeof(Entry));
         ++EntryCount;
+        // A table that fills many entries in a row (a first refresh) writes the next
+        // ones soon: their lines are asked for now, two entries ahead, instead of each
+        // store waiting for its line while the rows' other work waits behind it.
+        if (EntryCount + 1 < BufferCapacity)
+            Prefetch<true>(entry + 2, sizeof(Entry));
         return entry;
     }
 
