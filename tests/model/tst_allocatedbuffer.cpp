@@ -273,7 +273,7 @@ void TestAllocatedBuffer::tableMergesNewKeysAtTheirPlaces()
 void TestAllocatedBuffer::tableRemembersTheEntryOfARowHash()
 {
     // A row hash with its bits mixed, as a hash of texts has them.
-    const auto Mixed = [](int32_t key) {
+    const auto mixed = [](int32_t key) {
         return static_cast<std::size_t>(static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull >> 17);
     };
     // Rows of 3,000 keys (a large server's users), each three times in random order, in
@@ -292,7 +292,7 @@ void TestAllocatedBuffer::tableRemembersTheEntryOfARowHash()
         std::set<int32_t> seen;
         for (const int32_t key : keys) {
             const auto matches = [key](const TEntry& e) { return e.Key == key; };
-            TEntry* found = table.FindLikely(matches, [&] { return colliding ? std::size_t(key % 16) : Mixed(key); });
+            TEntry* found = table.FindLikely(matches, [&] { return colliding ? std::size_t(key % 16) : mixed(key); });
             if (!colliding)
                 QCOMPARE(found != nullptr, seen.contains(key));
             if (!found)
