@@ -5,8 +5,9 @@
 namespace {
 
 // The alert's whole dialogue on the mail thread; an empty text when the mail was sent.
-QString SendAlert(TQuorSMTP& client, const TAlertMail& mail, int timeOut)
+QString SendAlert(TQuorSMTP& client, const TAlertMail& mail, int timeOut, int mailTimeOut)
 {
+    client.SetDeadline(TSmtpSocket::DeadlineIn(mailTimeOut));
     // A client that a failed alert left connected starts over.
     if (client.Connected()) {
         try {
@@ -47,27 +48,35 @@ QString SendAlert(TQuorSMTP& client, const TAlertMail& mail, int timeOut)
 
 } // namespace
 
-TAlertMailer::TAlertMailer(int timeOutMs, QObject* parent)
-    : QObject(parent), FTimeOut(timeOutMs), FThread(QueueBound)
+TAlertMailer::TAlertMailer(int timeOutMs, int mailTimeOutMs, QObject* parent)
+    : QObject(parent), FTimeOut(timeOutMs), FMailTimeOut(mailTimeOutMs)
 {
 }
 
 void TAlertMailer::Send(const TAlertMail& mail)
 {
+    // Idle senders of other mail servers are ended here, never from their own reports.
+    std::erase_if(FSenders, [&](const auto& entry) { return entry.second.Pending == 0 && entry.first != mail.Host; });
+    TSender& sender = FSenders[mail.Host];
+    if (!sender.Thread)
+        sender.Thread = std::make_unique<TSmtpThread>(QueueBound);
     const int timeOut = FTimeOut;
-    const bool queued = FThread.Post([this, mail, timeOut](TQuorSMTP& client) -> TSmtpThread::TResult {
-        const QString failure = SendAlert(client, mail, timeOut);
+    const int mailTimeOut = FMailTimeOut;
+    const bool queued = sender.Thread->Post([this, mail, timeOut, mailTimeOut](TQuorSMTP& client) -> TSmtpThread::TResult {
+        const QString failure = SendAlert(client, mail, timeOut, mailTimeOut);
         return [this, mail, failure] {
             --FPending;
+            --FSenders[mail.Host].Pending;
             if (failure.isEmpty())
-                Q_EMIT MailSent(mail.Subject);
+                Q_EMIT MailSent(mail.Description + QStringLiteral(" sent to ") + mail.Recipient);
             else
                 Q_EMIT MailFailed(mail.Description + QStringLiteral(" not sent: ") + failure);
         };
     });
-    if (queued)
+    if (queued) {
         ++FPending;
-    else
+        ++sender.Pending;
+    } else
         Q_EMIT MailFailed(mail.Description +
                           QStringLiteral(" not sent: %1 alert mails are already waiting").arg(QueueBound));
 }

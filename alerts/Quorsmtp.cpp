@@ -10,32 +10,59 @@
 namespace {
 
 // "host:port" and "[v6address]:port" name their port; a bare host (an IPv6 address
-// included) takes defaultPort. Empty when the port is not a number from 1 to 65535.
-std::optional<std::pair<QString, std::uint16_t>> SplitHostPort(const QString& text, std::uint16_t defaultPort)
+// included) takes defaultPort. A colon without a port, or a port that is not a number
+// from 1 to 65535, fails with what is wrong rather than falling back to some port.
+std::pair<QString, std::uint16_t> SplitHostPort(const QString& text, std::uint16_t defaultPort)
 {
     QString host = text.trimmed();
     QString port;
     if (host.startsWith(u'[')) {
         const qsizetype close = host.indexOf(u']');
-        if (close < 0)
-            return std::nullopt;
-        if (host.size() > close + 1) {
-            if (host[close + 1] != u':')
-                return std::nullopt;
+        if (close < 0 || (host.size() > close + 1 && host[close + 1] != u':'))
+            throw ESmtpSocketError(QStringLiteral("The SMTP host \"%1\" is not an address in brackets "
+                                                  "with an optional \":port\"").arg(text));
+        if (host.size() > close + 1)
             port = host.mid(close + 2);
-        }
         host = host.mid(1, close - 1);
-    } else if (host.count(u':') == 1) {
-        port = host.section(u':', 1);
-        host = host.section(u':', 0, 0);
-    }
-    if (port.isNull())
+    } else if (const qsizetype colon = host.indexOf(u':'); colon >= 0 && host.count(u':') == 1) {
+        port = host.mid(colon + 1);
+        host.truncate(colon);
+    } else {
         return std::pair(host, defaultPort);
+    }
+    if (port.isEmpty())
+        throw ESmtpSocketError(QStringLiteral("The SMTP host \"%1\" names no port after its colon").arg(text));
     bool number = false;
     const uint value = port.toUInt(&number);
     if (!number || value == 0 || value > 65535)
-        return std::nullopt;
+        throw ESmtpSocketError(
+            QStringLiteral("The SMTP host \"%1\" names port \"%2\": a port is a number from 1 to 65535")
+                .arg(text, port));
     return std::pair(host, static_cast<std::uint16_t>(value));
+}
+
+// The code of a reply line "NNN text", "NNN-text" or "NNN"; -1 for anything else.
+int ReplyLineCode(const QByteArray& line)
+{
+    if (line.size() < 3 || line[0] < '2' || line[0] > '5' || line[1] < '0' || line[1] > '9' || line[2] < '0' ||
+        line[2] > '9')
+        return -1;
+    if (line.size() > 3 && line[3] != ' ' && line[3] != '-' && line[3] != '\r' && line[3] != '\n')
+        return -1;
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+// A line the server sent, for an error text: its start, control characters as '?'.
+QString Shown(const QByteArray& line)
+{
+    QByteArray shown = line.left(80);
+    while (shown.endsWith('\n') || shown.endsWith('\r'))
+        shown.chop(1);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return QString::fromUtf8(shown) + (line.size() > 80 ? QStringLiteral("...") : QString());
 }
 
 QByteArray OneLine(const QString& text)
@@ -60,26 +87,38 @@ QByteArray GreetingName(const QString& userId)
 void TQuorSMTP::Transaction(const QByteArray& command)
 {
     FReplyCode = 0;
-    FSocket.Write(command + "\r\n", TimeOut);
+    try {
+        FSocket.Write(command + "\r\n", TimeOut);
+    } catch (const ESmtpFailure&) {
+        FSocket.Close();
+        throw;
+    }
     ReadReply();
 }
 
 void TQuorSMTP::ReadReply()
 {
-    FReplyText = FSocket.ReadLine(TimeOut);
     FReplyCode = 0;
-    for (qsizetype i = 0; i < FReplyText.size() && i < 10 && FReplyText[i] >= '0' && FReplyText[i] <= '9';
-         ++i)
-        FReplyCode = FReplyCode * 10 + (FReplyText[i] - '0');
-}
-
-void TQuorSMTP::ReadContinuationLines()
-{
-    const std::int64_t code = FReplyCode;
-    while (!FReplyText.isEmpty() &&
-           (FReplyText.startsWith(' ') || (FReplyText.size() > 3 && FReplyText[3] == '-')))
-        FReplyText = FSocket.ReadLine(TimeOut);
-    FReplyCode = code;
+    FReplyText.clear();
+    const TSmtpSocket::TDeadline deadline = TSmtpSocket::DeadlineIn(TimeOut);
+    try {
+        for (qsizetype length = 0;;) {
+            FReplyText = FSocket.ReadLine(deadline, MaxReplyLength - length);
+            if (FReplyText.isEmpty())
+                throw ESmtpSocketError(QStringLiteral("The mail server closed the connection without a reply"));
+            length += FReplyText.size();
+            const int code = ReplyLineCode(FReplyText);
+            if (code < 0)
+                throw ESmtpError(QStringLiteral("The mail server's reply is not SMTP: ") + Shown(FReplyText));
+            if (FReplyText.size() < 4 || FReplyText[3] != '-') {
+                FReplyCode = code;
+                return;
+            }
+        }
+    } catch (const ESmtpFailure&) {
+        FSocket.Close();
+        throw;
+    }
 }
 
 void TQuorSMTP::FailWithReply() const
@@ -93,10 +132,7 @@ void TQuorSMTP::FailWithReply() const
 void TQuorSMTP::Connect()
 {
     FSocket.Close();
-    const auto hostPort = SplitHostPort(Host, Port);
-    if (!hostPort)
-        throw ESmtpSocketError(QStringLiteral("Null Remote Address"));
-    const auto& [host, port] = *hostPort;
+    const auto [host, port] = SplitHostPort(Host, Port);
     std::vector<TSocketAddress> addresses = FSocket.LookUp(host, port, TimeOut);
     if (addresses.empty() && OnInvalidHost) {
         bool handled = false;
@@ -109,11 +145,9 @@ void TQuorSMTP::Connect()
     FSocket.Connect(addresses, TimeOut);
     try {
         ReadReply();
-        ReadContinuationLines();
-        if (FReplyCode >= 400)
+        if (FReplyCode >= 300)
             FailWithReply();
         Transaction("HELO " + GreetingName(UserID));
-        ReadContinuationLines();
         if (FReplyCode >= 300)
             throw ESmtpError(QStringLiteral("Authentication failed"));
     } catch (const ESmtpFailure&) {
@@ -131,10 +165,10 @@ void TQuorSMTP::Send()
     if (PostMessage.FromAddress.isEmpty() || PostMessage.ToAddress.isEmpty())
         throw ESmtpError(QStringLiteral("Incomplete Header"));
     Transaction("RSET");
-    if (FReplyCode >= 400)
+    if (FReplyCode >= 300)
         FailWithReply();
     Transaction("MAIL FROM:<" + OneLine(PostMessage.FromAddress) + '>');
-    if (FReplyCode >= 400)
+    if (FReplyCode >= 300)
         FailWithReply();
     // A refused recipient is simply not one; with none left, DATA is refused.
     for (const QString& entry : PostMessage.ToAddress) {
@@ -142,11 +176,16 @@ void TQuorSMTP::Send()
             Transaction("RCPT TO:<" + OneLine(address) + '>');
     }
     Transaction("DATA");
-    if (FReplyCode >= 400)
+    if (FReplyCode / 100 != 3)
         FailWithReply();
-    FSocket.Write(text, TimeOut);
+    try {
+        FSocket.Write(text, TimeOut);
+    } catch (const ESmtpFailure&) {
+        FSocket.Close();
+        throw;
+    }
     Transaction(".");
-    if (FReplyCode >= 400)
+    if (FReplyCode != 250)
         FailWithReply();
     if (ClearParams)
         PostMessage.ToAddress.clear();

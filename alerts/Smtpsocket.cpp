@@ -9,6 +9,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -17,10 +18,6 @@
 #include <thread>
 
 namespace {
-
-// A reply line longer than this is taken as it is; no server writes one (the limit of
-// the protocol is 512), and a peer that never sends a line feed cannot grow it forever.
-constexpr qsizetype MaxLineLength = 4096;
 
 class TDescriptor
 {
@@ -102,6 +99,7 @@ TSmtpSocket::TDeadline TSmtpSocket::DeadlineIn(int timeoutMs)
 
 void TSmtpSocket::WaitFor(int descriptor, short events, TDeadline deadline) const
 {
+    deadline = std::min(deadline, FLimit);
     for (;;) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -209,17 +207,17 @@ void TSmtpSocket::Write(const QByteArray& bytes, int timeoutMs)
     }
 }
 
-QByteArray TSmtpSocket::ReadLine(int timeoutMs)
+QByteArray TSmtpSocket::ReadLine(TDeadline deadline, qsizetype maxLength)
 {
     if (FDescriptor < 0)
         throw ESmtpSocketError::FromCode(ENOTCONN);
-    const TDeadline deadline = DeadlineIn(timeoutMs);
     for (;;) {
         const qsizetype end = FReceived.indexOf('\n');
-        if (end >= 0 || FReceived.size() >= MaxLineLength || (FPeerClosed && !FReceived.isEmpty())) {
-            const qsizetype length = end >= 0 ? end + 1 : FReceived.size();
-            const QByteArray line = FReceived.left(length);
-            FReceived.remove(0, length);
+        if (end >= maxLength || (end < 0 && FReceived.size() > maxLength))
+            throw ESmtpError(QStringLiteral("The mail server's reply is too long"));
+        if (end >= 0) {
+            const QByteArray line = FReceived.left(end + 1);
+            FReceived.remove(0, end + 1);
             return line;
         }
         if (FPeerClosed)

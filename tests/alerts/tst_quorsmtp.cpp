@@ -53,6 +53,8 @@ private Q_SLOTS:
     void recipientRefusedFailsAtData();
     void bodyLinesAreDotStuffed();
     void serverClosingBeforeQuit();
+    void hostileServer_data();
+    void hostileServer();
     void failuresWithoutServer_data();
     void failuresWithoutServer();
     void recipientAddress_data();
@@ -184,6 +186,105 @@ void TestQuorSmtp::serverClosingBeforeQuit()
              QStringLiteral("socket: 107:Transport endpoint is not connected"));
 }
 
+void TestQuorSmtp::hostileServer_data()
+{
+    QTest::addColumn<QString>("greeting");
+    QTest::addColumn<TReplies>("replies"); // over the scripted server's own
+    QTest::addColumn<QString>("closeAfter");
+    QTest::addColumn<QString>("dripVerb");
+    QTest::addColumn<QString>("failure"); // of Connect, else of Send; empty: sent
+    QTest::addColumn<bool>("leftOpen");   // after the failure
+
+    const QString ready = QStringLiteral("220 ready\r\n");
+    const std::string longText(5000, 'x');
+    const std::string hugeText(70000, 'x');
+    QTest::newRow("closed before the reply to the end of data")
+        << ready << TReplies{{".", ""}} << "." << ""
+        << "socket: The mail server closed the connection without a reply" << false;
+    QTest::newRow("closed in the middle of a reply line")
+        << ready << TReplies{{".", "25"}} << "." << ""
+        << "socket: The mail server closed the connection without a reply" << false;
+    QTest::newRow("reply to the end of data without a code")
+        << ready << TReplies{{".", "OK queued\r\n"}} << "QUIT" << ""
+        << "plain: The mail server's reply is not SMTP: OK queued" << false;
+    QTest::newRow("reply to MAIL with a code of two digits")
+        << ready << TReplies{{"MAIL", "25 ok\r\n"}} << "QUIT" << ""
+        << "plain: The mail server's reply is not SMTP: 25 ok" << false;
+    QTest::newRow("greeting without a code")
+        << "hello\x1b[2J\r\n" << TReplies{} << "QUIT" << ""
+        << "plain: The mail server's reply is not SMTP: hello?[2J" << false;
+    QTest::newRow("554 to the end of data") << ready << TReplies{{".", "554 5.7.1 rejected as spam\r\n"}} << "QUIT"
+                                            << "" << "plain: 554 5.7.1 rejected as spam" << true;
+    QTest::newRow("354 to the end of data") << ready << TReplies{{".", "354 more\r\n"}} << "QUIT" << ""
+                                            << "plain: 354 more" << true;
+    QTest::newRow("reply line over 4,096 bytes is one reply")
+        << ready << TReplies{{"MAIL", "250 " + longText + "\r\n"}, {".", "250-" + longText + "\r\n250 queued\r\n"}}
+        << "QUIT" << "" << "" << true;
+    QTest::newRow("reply line over 64 KB")
+        << ready << TReplies{{"RSET", "250 " + hugeText + "\r\n"}} << "QUIT" << ""
+        << "plain: The mail server's reply is too long" << false;
+    std::string manyLines;
+    for (int i = 0; i < 20; ++i)
+        manyLines += "250-" + longText + "\r\n";
+    QTest::newRow("reply of many lines over 64 KB")
+        << ready << TReplies{{".", manyLines + "250 queued\r\n"}} << "QUIT" << ""
+        << "plain: The mail server's reply is too long" << false;
+    QTest::newRow("replies of several lines at every step")
+        << "220-mail.example.com\r\n220 ready\r\n"
+        << TReplies{{"HELO", "250-mail.example.com\r\n250-SIZE 10240\r\n250 HELP\r\n"},
+                    {"RSET", "250-reset\r\n250 done\r\n"},
+                    {"MAIL", "250-sender\r\n250 ok\r\n"},
+                    {"RCPT", "250-recipient\r\n250 ok\r\n"},
+                    {"DATA", "354-go\r\n354 ahead\r\n"},
+                    {".", "250-taken\r\n250 queued\r\n"}}
+        << "QUIT" << "" << "" << true;
+    QTest::newRow("one continuation line per second after HELO")
+        << ready << TReplies{} << "QUIT" << "HELO"
+        << "socket: 110:Connection timed out" << false;
+    QTest::newRow("one continuation line per second after the end of data")
+        << ready << TReplies{} << "QUIT" << "."
+        << "socket: 110:Connection timed out" << false;
+}
+
+// Whatever the server does, the message counts as sent only after a whole 250 reply to
+// ".", and a dialogue that is out of step goes no further.
+void TestQuorSmtp::hostileServer()
+{
+    QFETCH(QString, greeting);
+    QFETCH(TReplies, replies);
+    QFETCH(QString, closeAfter);
+    QFETCH(QString, dripVerb);
+    QFETCH(QString, failure);
+    QFETCH(bool, leftOpen);
+
+    TScriptedSmtpServer server;
+    server.Greeting = greeting.toStdString();
+    for (const auto& [verb, reply] : replies)
+        server.Replies[verb] = reply;
+    server.CloseAfter = closeAfter.toStdString();
+    server.DripVerb = dripVerb.toStdString();
+    QVERIFY(server.Start());
+    TQuorSMTP client;
+    client.Host = server.Host();
+    client.UserID = QStringLiteral("tester");
+    client.TimeOut = 2500; // every reply as a whole: more than two lines of the drip
+
+    QString outcome = Failure([&] { client.Connect(); });
+    if (outcome.isEmpty()) {
+        FillMessage(client, QStringLiteral("Hello"), {QStringLiteral("one line")});
+        outcome = Failure([&] { client.Send(); });
+    }
+    QCOMPARE(outcome, failure);
+    QCOMPARE(client.Connected(), leftOpen);
+    if (failure.isEmpty()) {
+        QCOMPARE(client.ReplyText(), QByteArray("250 queued\r\n"));
+        QCOMPARE(Failure([&] { client.Disconnect(); }), QString());
+        QCOMPARE(server.Commands(), (TStrings{"HELO tester", "RSET", "MAIL FROM:<torvane@example.com>",
+                                              "RCPT TO:<dba@example.com>", "DATA", ".", "QUIT"}));
+        QCOMPARE(server.DataLines().back(), "one line");
+    }
+}
+
 void TestQuorSmtp::failuresWithoutServer_data()
 {
     QTest::addColumn<QString>("host");
@@ -192,10 +293,21 @@ void TestQuorSmtp::failuresWithoutServer_data()
     QTest::newRow("connection refused") << ClosedPortHost() << "socket: Connection Failed";
     QTest::newRow("name without address") << "no-such-host.invalid"
                                           << "socket: Null Remote Address";
-    QTest::newRow("port out of range") << "127.0.0.1:70000"
-                                       << "socket: Null Remote Address";
-    QTest::newRow("port not a number") << "localhost:smtp"
-                                       << "socket: Null Remote Address";
+    QTest::newRow("port out of range")
+        << "127.0.0.1:70000"
+        << "socket: The SMTP host \"127.0.0.1:70000\" names port \"70000\": a port is a number from 1 to 65535";
+    QTest::newRow("port zero") << "[::1]:0"
+                               << "socket: The SMTP host \"[::1]:0\" names port \"0\": a port is a number from 1 "
+                                  "to 65535";
+    QTest::newRow("port not a number")
+        << "localhost:smtp"
+        << "socket: The SMTP host \"localhost:smtp\" names port \"smtp\": a port is a number from 1 to 65535";
+    QTest::newRow("colon without a port") << "mail.example.com:"
+                                          << "socket: The SMTP host \"mail.example.com:\" names no port after its "
+                                             "colon";
+    QTest::newRow("bracketed address with a colon and no port")
+        << "[::1]:"
+        << "socket: The SMTP host \"[::1]:\" names no port after its colon";
 }
 
 void TestQuorSmtp::failuresWithoutServer()

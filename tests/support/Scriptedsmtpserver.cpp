@@ -8,14 +8,17 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <string_view>
 
 TScriptedSmtpServer::~TScriptedSmtpServer()
 {
     {
         const std::lock_guard guard(FLock);
+        FStopping = true;
         if (FConnection >= 0)
             ::shutdown(FConnection, SHUT_RDWR);
     }
+    FChanged.notify_all();
     if (FListener >= 0)
         ::shutdown(FListener, SHUT_RDWR);
     if (FThread.joinable())
@@ -72,6 +75,13 @@ bool TScriptedSmtpServer::ClosedByClient(int timeoutMs) const
 
 void TScriptedSmtpServer::Answer(int connection, const std::string& verb)
 {
+    if (verb == DripVerb) {
+        static constexpr std::string_view line = "250-still working\r\n";
+        std::unique_lock lock(FLock);
+        while (!FStopping && ::send(connection, line.data(), line.size(), MSG_NOSIGNAL) > 0)
+            FChanged.wait_for(lock, std::chrono::milliseconds(DripIntervalMs), [this] { return FStopping; });
+        return;
+    }
     const auto reply = Replies.find(verb);
     if (reply != Replies.end() && !reply->second.empty())
         ::send(connection, reply->second.data(), reply->second.size(), MSG_NOSIGNAL);

@@ -32,6 +32,10 @@ public:
     };
     // The verb after whose reply the server closes the connection.
     std::string CloseAfter = "QUIT";
+    // The verb answered, instead of its reply, by a reply that never ends: one line
+    // "250-still working" every DripIntervalMs until the connection closes.
+    std::string DripVerb;
+    int DripIntervalMs = 1000;
 
     // Listens on a free loopback port; false when it cannot.
     bool Start();
@@ -61,5 +65,6 @@ private:
     bool FAccepted = false;
     bool FDone = false;
     bool FClientClosed = false;
+    bool FStopping = false;
     std::thread FThread;
 };
