@@ -3,6 +3,7 @@
 #include "alerts/Alertmailer.h"
 #include "engine/Commonfuncs.h"
 #include "engine/Torvaneserverperformance.h"
+#include "model/Blockingchains.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "settings/Torvanesettings.h"
 
@@ -86,6 +87,9 @@ std::string TEmailAlert::BodyText(const TKind& kind) const
         body += '\t' + std::to_string(cpu[i]) + "\r\n";
     }
     body += "\r\n\r\n";
-    body += UserProcesses.GetProcessTable();
+    // The lead blockers are marked: the first thing to look at when a server is slow.
+    TBlockingChains chains;
+    chains.Build(UserProcesses, nullptr);
+    body += UserProcesses.GetProcessTable(&chains);
     return body;
 }

@@ -80,8 +80,11 @@ void AddHeadlessOptions(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("refreshes"), QStringLiteral("Stop after this many refreshes."),
                       QStringLiteral("n")});
     parser.addOption({QStringLiteral("show"),
-                      QStringLiteral("Print users|databases|processes|stats each refresh."),
+                      QStringLiteral("Print users|databases|processes|stats|blocking each refresh."),
                       QStringLiteral("table")});
+    parser.addOption({QStringLiteral("filter"),
+                      QStringLiteral("Print only the rows that contain this text (any case)."),
+                      QStringLiteral("text")});
     parser.addOption({QStringLiteral("metrics-listen"),
                       QStringLiteral("Serve Prometheus metrics at http://ADDR/metrics."),
                       QStringLiteral("addr")});
@@ -151,8 +154,18 @@ std::optional<THeadlessOptions> ReadHeadlessOptions(const QCommandLineParser& pa
             options.Show = EHeadlessTable::Processes;
         else if (table == QLatin1String("stats"))
             options.Show = EHeadlessTable::Stats;
+        else if (table == QLatin1String("blocking"))
+            options.Show = EHeadlessTable::Blocking;
         else {
-            error = QStringLiteral("--show takes users, databases, processes or stats.");
+            error = QStringLiteral("--show takes users, databases, processes, stats or blocking.");
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(QStringLiteral("filter"))) {
+        options.Filter = parser.value(QStringLiteral("filter"));
+        if (options.Show != EHeadlessTable::Users && options.Show != EHeadlessTable::Databases &&
+            options.Show != EHeadlessTable::Processes) {
+            error = QStringLiteral("--filter goes with --show users, databases or processes.");
             return std::nullopt;
         }
     }

@@ -29,8 +29,8 @@ std::optional<TConnectionOptions> SavedConnectionOptions(const QString& server, 
 // The options given, or empty with error set to what is missing or contradictory.
 std::optional<TConnectionOptions> ReadConnectionOptions(const QCommandLineParser& parser, QString& error);
 
-// --headless, --interval SECONDS, --refreshes N, --show users|databases|processes|stats,
-// --metrics-listen HOST:PORT.
+// --headless, --interval SECONDS, --refreshes N,
+// --show users|databases|processes|stats|blocking, --filter TEXT, --metrics-listen HOST:PORT.
 void AddHeadlessOptions(QCommandLineParser& parser);
 
 enum class EHeadlessTable
@@ -39,7 +39,8 @@ enum class EHeadlessTable
     Users,
     Databases,
     Processes,
-    Stats
+    Stats,
+    Blocking
 };
 
 // Where the Prometheus metrics are served: an IPv4 address or host name, and a port
@@ -56,6 +57,7 @@ struct THeadlessOptions
     std::optional<int> IntervalSeconds;      // empty: the settings store's, else 1
     int Refreshes = 0;                       // of every server; 0 = until stopped
     EHeadlessTable Show = EHeadlessTable::None;
+    QString Filter; // the rows of the users, databases and processes tables that contain it
     std::optional<TListenAddress> MetricsListen;
 };
 // The options of the parsed command line; the servers are read from arguments, in

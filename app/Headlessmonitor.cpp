@@ -6,6 +6,7 @@
 #include "app/Stopsignals.h"
 #include "engine/Commonfuncs.h"
 #include "engine/Torvanethread.h"
+#include "model/Blockingchains.h"
 #include "exporter/Metricsendpoint.h"
 #include "exporter/Metricsexporter.h"
 #include "settings/Torvanesettings.h"
@@ -214,20 +215,27 @@ void THeadlessMonitor::PrintTable(const TServer& server) const
 {
     if (Options.Show == EHeadlessTable::None)
         return;
+    const std::string filter = Options.Filter.toStdString();
     if (Servers.size() > 1)
         std::cout << '[' << server.Connection.Server.toStdString() << ']' << '\n';
     switch (Options.Show) {
     case EHeadlessTable::None:
         return;
     case EHeadlessTable::Users:
-        std::cout << UsersTable(*server.Slot->Users());
+        std::cout << UsersTable(*server.Slot->Users(), filter);
         break;
     case EHeadlessTable::Databases:
-        std::cout << DatabasesTable(*server.Slot->Databases());
+        std::cout << DatabasesTable(*server.Slot->Databases(), filter);
         break;
     case EHeadlessTable::Processes:
-        std::cout << ProcessesTable(*server.Slot->UserProcesses());
+        std::cout << ProcessesTable(*server.Slot->UserProcesses(), filter);
         break;
+    case EHeadlessTable::Blocking: {
+        TBlockingChains chains;
+        chains.Build(*server.Slot->UserProcesses(), server.Slot->Threads());
+        std::cout << BlockingTable(chains);
+        break;
+    }
     case EHeadlessTable::Stats:
         std::cout << StatsTable(*server.Slot->ServerPerformance());
         break;

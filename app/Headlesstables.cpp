@@ -2,7 +2,13 @@
 
 #include "engine/Commonfuncs.h"
 #include "engine/Torvaneserverperformance.h"
+#include "model/Blockingchains.h"
+#include "model/Celltext.h"
+#include "model/Gridrows.h"
+#include "model/Gridtext.h"
 #include "model/Memorystringgrid.h"
+#include "model/Processlistview.h"
+#include "model/Textfilter.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
@@ -23,47 +29,6 @@ TMemoryStringGrid CaptionedGrid(std::initializer_list<const char*> captions)
     return grid;
 }
 
-// A cell as one field of its line. Names come from the clients (a program name may hold
-// a tab and a line break), so every control character, and the Unicode line and
-// paragraph separators some readers also break lines at, is written as one blank: one
-// line per row, the same number of fields on every line.
-std::string FieldText(std::string_view cell)
-{
-    std::string field;
-    field.reserve(cell.size());
-    for (std::size_t i = 0; i < cell.size(); ++i) {
-        const auto byte = [&](std::size_t at) {
-            return at < cell.size() ? static_cast<unsigned char>(cell[at]) : 0;
-        };
-        if (byte(i) < 0x20 || byte(i) == 0x7f) {
-            field += ' ';
-        } else if (byte(i) == 0xc2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9f) { // U+0080 to U+009F
-            field += ' ';
-            i += 1;
-        } else if (byte(i) == 0xe2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0xa8 || byte(i + 2) == 0xa9)) {
-            field += ' '; // U+2028, U+2029
-            i += 2;
-        } else {
-            field += cell[i];
-        }
-    }
-    return field;
-}
-
-std::string GridText(const TMemoryStringGrid& grid)
-{
-    std::string text;
-    for (int32_t row = 0; row < grid.RowCount(); ++row) {
-        for (int32_t col = 0; col < grid.ColCount(); ++col) {
-            if (col > 0)
-                text += '\t';
-            text += FieldText(grid.Cell(col, row));
-        }
-        text += '\n';
-    }
-    return text;
-}
-
 template <std::size_t N> std::array<int32_t, N> IdentityColumns()
 {
     std::array<int32_t, N> map{};
@@ -71,32 +36,70 @@ template <std::size_t N> std::array<int32_t, N> IdentityColumns()
     return map;
 }
 
+void KeepMatching(TMemoryStringGrid& grid, std::string_view text, std::initializer_list<int32_t> columns)
+{
+    TTextFilter filter;
+    filter.SetText(text);
+    KeepMatchingRows(grid, filter, std::span<const int32_t>(columns.begin(), columns.size()));
+}
+
 } // namespace
 
-std::string UsersTable(const TTorvaneProcessUsers& users)
+std::string UsersTable(const TTorvaneProcessUsers& users, std::string_view filter)
 {
     TMemoryStringGrid grid =
         CaptionedGrid({"", "Current Users", "Host", "#Procs", "Latest Activity", "CPU Usage", "Memory Usage",
                        "Physical IO", "Locked", "NT Login Name", "Net Library", "Net Address"});
     users.FillUserGrid(grid, IdentityColumns<TTorvaneProcessUsers::ColumnCount>(), false);
-    return GridText(grid);
+    KeepMatching(grid, filter, {1, 2, 9});
+    return TabSeparatedGrid(grid);
 }
 
-std::string DatabasesTable(const TTorvaneProcessDatabases& databases)
+std::string DatabasesTable(const TTorvaneProcessDatabases& databases, std::string_view filter)
 {
     TMemoryStringGrid grid = CaptionedGrid(
         {"", "Database", "#Procs", "Latest Activity", "CPU Usage", "Memory Usage", "Physical IO", "Locked"});
     databases.FillDatabaseGrid(grid, IdentityColumns<TTorvaneProcessDatabases::ColumnCount>(), false);
-    return GridText(grid);
+    KeepMatching(grid, filter, {1});
+    return TabSeparatedGrid(grid);
 }
 
-std::string ProcessesTable(const TTorvaneProcessUserProcesses& processes)
+std::string ProcessesTable(const TTorvaneProcessUserProcesses& processes, std::string_view filter)
 {
     TMemoryStringGrid grid = CaptionedGrid(
         {"", "SPID", "Login", "Database", "Command", "Program", "Blocked", "Login Time", "Last Batch",
          "CPU Usage", "Memory Usage", "Physical IO", "Wait time", "Open Trans", "Threads", "Host Process"});
-    processes.FillProcessGrid(grid, false);
-    return GridText(grid);
+    TProcessListView view;
+    view.SetFilter(filter);
+    processes.FillProcessGrid(grid, false, view);
+    return TabSeparatedGrid(grid);
+}
+
+std::string BlockingTable(const TBlockingChains& chains)
+{
+    std::string text = "SPID\tWaiting\tWait time\tWait type\tWait resource\tLogin\n";
+    for (const TBlockingChains::TNode& node : chains.Tree()) {
+        text.append(static_cast<std::size_t>(node.Depth) * 2, ' ');
+        text += TabField(TBlockingChains::SpidText(node));
+        text += '\t';
+        if (node.AllWaiters > 0) {
+            text += TCellText::Decimal(node.AllWaiters);
+            if (node.DirectWaiters != node.AllWaiters) {
+                text += " (";
+                text += TCellText::Decimal(node.DirectWaiters);
+                text += " directly)";
+            }
+        }
+        text += '\t';
+        if (node.Depth > 0)
+            text += TCellText::Decimal(node.WaitTime);
+        for (const std::string* field : {&node.WaitType, &node.WaitResource, &node.Login}) {
+            text += '\t';
+            text += TabField(*field);
+        }
+        text += '\n';
+    }
+    return text;
 }
 
 std::string StatsTable(const TTorvaneServerPerformance& performance)
@@ -106,7 +109,7 @@ std::string StatsTable(const TTorvaneServerPerformance& performance)
     std::string text =
         "Timestamp\tCPU\tResponse\tUsers\tSessions\tNetworkSent\tNetworkReceived\tNetworkErrored"
         "\tDiskRead\tDiskWrite\tDiskError\n";
-    text += FieldText(DateTimeToText(performance.SampleTime()[Newest]));
+    text += TabField(DateTimeToText(performance.SampleTime()[Newest]));
     for (const int series : {P::SeriesCpuBusy, P::SeriesResponse, P::SeriesUsers, P::SeriesSessions,
                              P::SeriesPacketsSent, P::SeriesPacketsReceived, P::SeriesPacketErrors,
                              P::SeriesDiskReads, P::SeriesDiskWrites, P::SeriesDiskErrors})

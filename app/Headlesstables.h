@@ -5,14 +5,22 @@
 // as the captions.
 
 #include <string>
+#include <string_view>
 
+class TBlockingChains;
 class TTorvaneProcessDatabases;
 class TTorvaneProcessUserProcesses;
 class TTorvaneProcessUsers;
 class TTorvaneServerPerformance;
 
-std::string UsersTable(const TTorvaneProcessUsers& users);
-std::string DatabasesTable(const TTorvaneProcessDatabases& databases);
-std::string ProcessesTable(const TTorvaneProcessUserProcesses& processes);
+// With a filter text, only the rows the window's filter box would keep: users whose
+// login, host or NT login name, databases whose name, processes whose login, host,
+// program, database, command or SPID contains it, letter case ignored.
+std::string UsersTable(const TTorvaneProcessUsers& users, std::string_view filter = {});
+std::string DatabasesTable(const TTorvaneProcessDatabases& databases, std::string_view filter = {});
+std::string ProcessesTable(const TTorvaneProcessUserProcesses& processes, std::string_view filter = {});
+// The blocking chains as a tree: "SPID", "Waiting", "Wait time", "Wait type", "Wait
+// resource", "Login"; the SPID field is indented by two blanks per level below its head.
+std::string BlockingTable(const TBlockingChains& chains);
 // The newest value of the ten histories, in the performance log's columns.
 std::string StatsTable(const TTorvaneServerPerformance& performance);

@@ -1,5 +1,7 @@
 #include "model/Gridrows.h"
 
+#include "model/Textfilter.h"
+
 #include <algorithm>
 
 TGridRowWriter::TGridRowWriter(TStringGrid& grid) : Update(grid), Grid(grid), Cols(grid.ColCount()) {}
@@ -34,4 +36,42 @@ void SetMappedCell(TStringGrid& grid, std::span<const int32_t> columnMap, int co
     const int32_t col = columnMap[static_cast<std::size_t>(column)];
     if (col >= 0 && col < grid.ColCount())
         grid.SetCell(col, row, text);
+}
+
+int32_t KeepMatchingRows(TStringGrid& grid, const TTextFilter& filter, std::span<const int32_t> columns)
+{
+    if (filter.Empty())
+        return 0;
+    TGridUpdate update(grid);
+    const int32_t rows = grid.RowCount();
+    const int32_t cols = grid.ColCount();
+    int32_t kept = 0;
+    int32_t dropped = 0;
+    for (int32_t row = 1; row < rows; ++row) {
+        bool empty = true;
+        bool match = false;
+        for (int32_t col = 0; col < cols && empty; ++col)
+            empty = grid.Cell(col, row).empty();
+        for (const int32_t col : columns) {
+            if (filter.FoundIn(grid.Cell(col, row))) {
+                match = true;
+                break;
+            }
+        }
+        if (!match) {
+            dropped += empty ? 0 : 1;
+            continue;
+        }
+        ++kept;
+        if (kept != row) {
+            for (int32_t col = 0; col < cols; ++col)
+                grid.SetCell(col, kept, grid.Cell(col, row));
+        }
+    }
+    grid.SetRowCount(kept + 1 < 2 ? 2 : kept + 1);
+    if (kept == 0) {
+        for (int32_t col = 0; col < cols; ++col)
+            grid.SetCell(col, 1, {});
+    }
+    return dropped;
 }

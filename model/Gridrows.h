@@ -45,3 +45,11 @@ private:
 // has no such entry or the grid no such column.
 void SetMappedCell(TStringGrid& grid, std::span<const int32_t> columnMap, int column, int32_t row,
                    std::string_view text);
+
+class TTextFilter;
+
+// Keeps only the data rows (from row 1 on) one of whose given columns contains the
+// filter's text, in their order, and returns how many it dropped. The grid keeps at least
+// two rows; a data row kept with no row to show is emptied. For summaries: their rows
+// number in the hundreds, not the thousands of a process list.
+int32_t KeepMatchingRows(TStringGrid& grid, const TTextFilter& filter, std::span<const int32_t> columns);

@@ -3,11 +3,13 @@
 
 #include "model/Torvaneprocessuserprocesses.h"
 
+#include "model/Blockingchains.h"
 #include "model/Celltext.h"
 #include "model/Fixedtext.h"
 #include "model/Gridrows.h"
 #include "model/Namecompare.h"
 #include "model/Prefetch.h"
+#include "model/Processlistview.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -79,6 +81,22 @@ TCellText PhysicalIoCell(const ProcessEntry& e, bool showSinceReset)
                               e.PhysicalIo - e.PreviousPhysicalIo);
 }
 
+// A blocked value that names no session says what it stands for, in a word that fits
+// the column (the tree of blocking chains gives BlockingOwnerName in full).
+std::string_view BlockedWord(int32_t blocked)
+{
+    switch (blocked) {
+    case -2:
+        return "Orphaned";
+    case -3:
+        return "Recovery";
+    case -4:
+        return "Latch";
+    default:
+        return {};
+    }
+}
+
 // Columns 0 and 1 of every process list.
 void WriteHead(TGridRowWriter& rows, const ProcessEntry& e)
 {
@@ -91,7 +109,10 @@ void WriteTail(TGridRowWriter& rows, int32_t col, const ProcessEntry& e, bool sh
 {
     rows.Set(col++, FixedText(e.Command));
     rows.Set(col++, FixedText(e.ProgramName));
-    rows.Set(col++, TCellText::Decimal(e.Blocked));
+    if (const std::string_view word = BlockedWord(e.Blocked); !word.empty())
+        rows.Set(col++, word);
+    else
+        rows.Set(col++, TCellText::Decimal(e.Blocked));
     rows.Set(col++, FixedText(e.LoginTime));
     rows.Set(col++, FixedText(e.LastBatch));
     rows.Set(col++, CpuCell(e, showSinceReset));
@@ -140,16 +161,54 @@ bool SameFolded(std::string_view name, const TFoldedName& filter, TNameFolder& f
 
 } // namespace
 
+namespace {
+
+void WriteProcessRow(TGridRowWriter& rows, const ProcessEntry& e, bool showSinceReset)
+{
+    rows.NextRow();
+    WriteHead(rows, e);
+    rows.Set(2, FixedText(e.LoginName));
+    rows.Set(3, DatabaseCell(e));
+    WriteTail(rows, 4, e, showSinceReset);
+}
+
+} // namespace
+
 void TTorvaneProcessUserProcesses::FillProcessGrid(TStringGrid& grid, bool showSinceReset) const
 {
     TGridRowWriter rows(grid);
-    WalkEntries<2>(Entries.Buffer(), PrefetchListed, [&](const ProcessEntry& e) {
-        rows.NextRow();
-        WriteHead(rows, e);
-        rows.Set(2, FixedText(e.LoginName));
-        rows.Set(3, DatabaseCell(e));
-        WriteTail(rows, 4, e, showSinceReset);
+    WalkEntries<2>(Entries.Buffer(), PrefetchListed,
+                   [&](const ProcessEntry& e) { WriteProcessRow(rows, e, showSinceReset); });
+}
+
+int32_t TTorvaneProcessUserProcesses::FillProcessGrid(TStringGrid& grid, bool showSinceReset,
+                                                      TProcessListView& view) const
+{
+    view.NextRefresh();
+    if (view.Plain()) {
+        FillProcessGrid(grid, showSinceReset);
+        return 0;
+    }
+    const AllocatedBuffer<ProcessEntry>& entries = Entries.Buffer();
+    std::vector<int32_t>& positions = view.Positions();
+    positions.clear();
+    positions.reserve(static_cast<std::size_t>(entries.Count()));
+    int32_t position = 0;
+    // The filter reads the names every list shows, and the host name.
+    const auto prefetch = [](const ProcessEntry& e) {
+        PrefetchListed(e);
+        Prefetch(e.HostName, TextHead);
+    };
+    WalkEntries<4>(entries, prefetch, [&](const ProcessEntry& e) {
+        if (view.Matches(e))
+            positions.push_back(position);
+        ++position;
     });
+    view.Order(positions, entries.begin(), showSinceReset);
+    TGridRowWriter rows(grid);
+    for (const int32_t p : positions)
+        WriteProcessRow(rows, entries[p], showSinceReset);
+    return entries.Count() - static_cast<int32_t>(positions.size());
 }
 
 void TTorvaneProcessUserProcesses::FillUserProcessGrid(TStringGrid& grid, std::string_view loginName,
@@ -217,6 +276,11 @@ bool TTorvaneProcessUserProcesses::WorksInDatabase(const ProcessEntry& entry,
 
 std::string TTorvaneProcessUserProcesses::GetProcessTable() const
 {
+    return GetProcessTable(nullptr);
+}
+
+std::string TTorvaneProcessUserProcesses::GetProcessTable(const TBlockingChains* chains) const
+{
     static constexpr std::string_view Header =
         "SPID\tStatus\tLogin\tDatabase\tCMD\tProgam Name\tLogin Time\tLast Batch\tCPU\tMemory\t"
         "Physical IO\r\n";
@@ -232,11 +296,21 @@ std::string TTorvaneProcessUserProcesses::GetProcessTable() const
     std::string table;
     table.reserve(size);
     table += Header;
-    WalkEntries<4>(Entries.Buffer(), PrefetchListed, [&table](const ProcessEntry& e) {
+    if (chains)
+        size += chains->Leads().size() * 48;
+    std::string leadWord;
+    WalkEntries<4>(Entries.Buffer(), PrefetchListed, [&](const ProcessEntry& e) {
         const TCellText spid = TCellText::Decimal(e.Spid);
+        std::string_view state = StateWord(ProcessState(e));
+        if (const TBlockingChains::TLead* lead = chains ? chains->FindLead(e.Spid) : nullptr) {
+            leadWord.assign(state);
+            leadWord += ", lead blocker of ";
+            leadWord += TCellText::Decimal(lead->AllWaiters);
+            state = leadWord;
+        }
         const std::string_view fields[] = {
             spid,
-            StateWord(ProcessState(e)),
+            state,
             FixedText(e.LoginName),
             FixedText(e.DatabaseName),
             FixedText(e.Command),

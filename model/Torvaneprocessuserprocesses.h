@@ -25,6 +25,9 @@
 #include <string>
 #include <string_view>
 
+class TBlockingChains;
+class TProcessListView;
+
 // The fields are in the order the process list fills read them: the numbers and the
 // short texts first, then the names every list shows, and last what only one list, the
 // user filter or nothing but the feed reads. The lists walk tens of thousands of entries of over a
@@ -110,6 +113,9 @@ public:
     // "Blocked", "Login Time", "Last Batch", "CPU Usage", "Memory Usage", "Physical IO",
     // "Wait time", "Open Trans", "Threads", "Host Process".
     void FillProcessGrid(TStringGrid& grid, bool showSinceReset) const;
+    // The same list as the view filters and orders it; returns how many processes the
+    // filter left out.
+    int32_t FillProcessGrid(TStringGrid& grid, bool showSinceReset, TProcessListView& view) const;
 
     // The processes of one user as the user summary shows it (login, host, NT login name,
     // net address, each compared as names: SameName of Namecompare.h), columns as
@@ -126,6 +132,9 @@ public:
     // separated by tabs, lines ended by CR LF; CPU, memory and physical IO as counter
     // cells without baselines.
     std::string GetProcessTable() const;
+    // The same table with each lead blocker's status followed by ", lead blocker of " and
+    // the number of sessions waiting behind it.
+    std::string GetProcessTable(const TBlockingChains* chains) const;
 
     // The client identity of a process; false (outputs untouched) when there is none.
     bool FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain,

@@ -2,6 +2,7 @@
 // spid reuse, the process state, the three list fills, the alert table and the lookup.
 
 #include "tests/support/Modelfixture.h"
+#include "model/Blockingchains.h"
 #include "model/Torvaneprocessuserprocesses.h"
 
 #include <QtTest>
@@ -98,6 +99,11 @@ void TestTorvaneProcessUserProcesses::listsProcesses_data()
     QTest::newRow("locked whatever the counters did")
         << TRows{} << TRows{TRow(53).Blocked(52).Cpu(9)}
         << QStringList{"L\t53\tsa\tmaster\tAWAITING COMMAND\t\t52\t\t\t9 (9)\t0 (0)\t0 (0)\t0\t0\t1\t"};
+    QTest::newRow("blocked -2 -3 -4: what they stand for, not locked by a SPID")
+        << TRows{} << TRows{TRow(54).Blocked(-2), TRow(55).Blocked(-3), TRow(56).Blocked(-4)}
+        << QStringList{"I\t54\tsa\tmaster\tAWAITING COMMAND\t\tOrphaned\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t",
+                       "I\t55\tsa\tmaster\tAWAITING COMMAND\t\tRecovery\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t",
+                       "I\t56\tsa\tmaster\tAWAITING COMMAND\t\tLatch\t\t\t0 (0)\t0 (0)\t0 (0)\t0\t0\t1\t"};
     QTest::newRow("unchanged inside a command: paused")
         << TRows{TRow(51).Cmd("UPDATE").Io(3).Wait(10)} << TRows{TRow(51).Cmd("UPDATE").Io(3).Wait(2500)}
         << QStringList{"P\t51\tsa\tmaster\tUPDATE\t\t0\t\t\t0 (0)\t0 (0)\t3 (0)\t2500\t0\t1\t"};
@@ -330,6 +336,14 @@ void TestTorvaneProcessUserProcesses::processTableText()
             "0 (0)\r\n"
             "52\tActive\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (4)\t6 (6)\r\n"
             "53\tLocked\tsa\tmaster\tAWAITING COMMAND\t\t\t\t2 (2)\t0 (0)\t0 (0)\r\n"));
+    // With the blocking chains, the lead blocker says so and how many wait behind it;
+    // the other lines stay as they are.
+    TBlockingChains chains;
+    chains.Build(processes, nullptr);
+    const std::string marked = processes.GetProcessTable(&chains);
+    QVERIFY(marked.find("\r\n51\tActive, lead blocker of 1\tsa\tmaster\t") != std::string::npos);
+    QVERIFY(marked.ends_with("\r\n52\tActive\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (4)\t6 (6)\r\n"
+                             "53\tLocked\tsa\tmaster\tAWAITING COMMAND\t\t\t\t2 (2)\t0 (0)\t0 (0)\r\n"));
     Feed(processes, {TRow(52).Cmd("UPDATE").Mem(4).Io(6)});
     QVERIFY(processes.GetProcessTable().ends_with(
         "\r\n52\tPaused\tsa\tmaster\tUPDATE\t\t\t\t0 (0)\t4 (0)\t6 (0)\r\n"));
