@@ -88,8 +88,11 @@ void TChartView::paintEvent(QPaintEvent*)
     const QString maximumText = QString::number(maximum, 'g', 10);
     const int labelWidth =
         std::max(metrics.horizontalAdvance(maximumText), metrics.horizontalAdvance(QStringLiteral("0"))) + 4;
-    const QRect plot(lineHeight + labelWidth + 2, lineHeight + 4,
-                     area.width() - (lineHeight + labelWidth + 2) - 4, area.height() - 2 * lineHeight - 8);
+    // The top value's label is centred on the plot's top line: the plot starts half a
+    // line below the title so that the two never overlap.
+    const int plotTop = lineHeight + lineHeight / 2 + 4;
+    const QRect plot(lineHeight + labelWidth + 2, plotTop, area.width() - (lineHeight + labelWidth + 2) - 4,
+                     area.height() - plotTop - lineHeight - 4);
     if (plot.width() < 10 || plot.height() < 10)
         return;
 

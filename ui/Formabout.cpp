@@ -1,6 +1,7 @@
 #include "ui/Formabout.h"
 
 #include "engine/Projectversion.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Manual.h"
 
 #include <QCoreApplication>
@@ -25,11 +26,8 @@ QLabel* TextLabel(QWidget* parent, const QString& name, const QString& text, QPo
 TFormAbout::TFormAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setWindowTitle(QStringLiteral("About Torvane"));
-    setFixedSize(325, 294);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
+    setFont(DesignFont());
+    SetFixedBackground(this, Qt::white);
 
     Image1 = new QSvgWidget(QStringLiteral(":/torvane/banner.svg"), this);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -64,6 +62,7 @@ TFormAbout::TFormAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::MSWindo
     Button1->setDefault(true);
     Button1->setFocus();
     connect(Button1, &QPushButton::clicked, this, &TFormAbout::Button1Click);
+    FitDialogToCaptions(this, 325, 294);
 }
 
 void TFormAbout::ShowVersion()

@@ -58,10 +58,7 @@ TFormLogon::TFormLogon(QWidget* parent)
     setWindowTitle(QStringLiteral("Velquin SQL Server Monitor"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
+    SetFixedBackground(this, Qt::white);
 
     Label1->setBuddy(ComboBoxDBServers);
     LabelLogonname->setBuddy(EditLoginname);
@@ -88,6 +85,7 @@ TFormLogon::TFormLogon(QWidget* parent)
     connect(EditLoginname, &QLineEdit::textChanged, this, &TFormLogon::EditLoginnameChange);
     connect(EditPassword, &QLineEdit::textChanged, this, &TFormLogon::EditPasswordChange);
     connect(ButtonHelp, &QPushButton::clicked, this, &TFormLogon::ButtonHelpClick);
+    setFont(DesignFont());
     FitDialogToCaptions(this, 325, 282);
 }
 

@@ -9,6 +9,7 @@
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
 #include "settings/Torvanesettings.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Messagebox.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QSplitter>
@@ -36,7 +38,9 @@ constexpr int SlotRole = Qt::UserRole + 1;
 const QColor ServerListBackground(0x33, 0x2B, 0x32);
 
 // Server list items: red text while the server is disconnected, white otherwise, the
-// text at the item's top-left corner without margin.
+// text at the item's top-left corner without margin. The selected item is drawn in
+// the palette's highlight with its text colour, or, while its server is
+// disconnected, white on red: red text would be unreadable on a highlight.
 class TServerItemDelegate : public QStyledItemDelegate
 {
 public:
@@ -52,16 +56,29 @@ public:
         const bool disconnected =
             connection && connection->InUse() && connection->ServerPerformance()->Disconnected;
         const bool selected = option.state & QStyle::State_Selected;
-        painter->fillRect(option.rect, selected ? option.palette.highlight().color() : ServerListBackground);
-        painter->setPen(disconnected ? QColor(0xFF, 0, 0) : QColor(0xFF, 0xFF, 0xFF));
-        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                          index.data(Qt::DisplayRole).toString());
+        const QColor red(0xFF, 0, 0);
+        const QColor white(0xFF, 0xFF, 0xFF);
+        QColor background = ServerListBackground;
+        QColor text = disconnected ? red : white;
+        if (selected && disconnected) {
+            background = red;
+            text = white;
+        } else if (selected) {
+            background = option.palette.color(QPalette::Active, QPalette::Highlight);
+            text = option.palette.color(QPalette::Active, QPalette::HighlightedText);
+        }
+        painter->fillRect(option.rect, background);
+        painter->setPen(text);
+        // A name too long for the panel ends in "…"; the whole name is the item's tooltip.
+        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                                        option.rect.width()));
     }
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
     {
-        return {QStyledItemDelegate::sizeHint(option, index).width(),
-                std::max(13, option.fontMetrics.height())};
+        // Never wider than the list: a long name must not widen the panel.
+        return {1, std::max(LayoutPixels(13), option.fontMetrics.height())};
     }
 
 private:
@@ -72,8 +89,8 @@ QToolButton* ToolbarButton(QWidget* parent, const QString& picture, const QStrin
 {
     auto* button = new QToolButton(parent);
     button->setIcon(QIcon(QStringLiteral(":/torvane/") + picture));
-    button->setIconSize(QSize(44, 44));
-    button->setFixedSize(50, 50);
+    button->setIconSize(QSize(LayoutPixels(44), LayoutPixels(44)));
+    button->setFixedSize(LayoutPixels(50), LayoutPixels(50));
     button->setAutoRaise(true);
     button->setToolTip(hint);
     button->setCursor(Qt::PointingHandCursor);
@@ -85,16 +102,16 @@ QToolButton* ToolbarButton(QWidget* parent, const QString& picture, const QStrin
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Velquin SQL Server Monitor"));
-    // The system's UI font, at the window's 8 points.
-    QFont windowFont = QApplication::font();
-    windowFont.setPointSize(8);
-    setFont(windowFont);
-    resize(756, 568);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    // The system's UI font, at the window's 8 points; the window's sizes are in its unit.
+    setFont(DesignFont());
+    resize(LayoutPixels(756), LayoutPixels(568));
+    SetFixedBackground(this, Qt::white);
 
     BuildMenus();
+    // The menu bar lies on the white window: its captions black too.
+    QPalette menuColours = menuBar()->palette();
+    menuColours.setColor(QPalette::ButtonText, Qt::black);
+    menuBar()->setPalette(menuColours);
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -102,7 +119,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
 
     auto* panelToolbar = new QFrame(central);
     panelToolbar->setObjectName(QStringLiteral("PanelToolbar"));
-    panelToolbar->setFixedHeight(52);
+    panelToolbar->setFixedHeight(LayoutPixels(52));
     panelToolbar->setFrameShape(QFrame::Box);
     panelToolbar->setStyleSheet(
         QStringLiteral("#PanelToolbar { background: #EBE9ED; border: 1px solid #A9A4AD;"
@@ -126,14 +143,19 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     clientLayout->addWidget(FrameCurrentConnection);
     splitter->addWidget(panelClient);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({185, 571});
+    splitter->setSizes({LayoutPixels(185), LayoutPixels(571)});
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
 
+    // The status line shows only while there is something to say (a failed alert mail).
     StatusLine = new QLabel(this);
-    connect(&Mailer, &TAlertMailer::MailFailed, StatusLine, &QLabel::setText);
+    connect(&Mailer, &TAlertMailer::MailFailed, this, [this](const QString& text) {
+        StatusLine->setText(text);
+        statusBar()->setVisible(!text.isEmpty());
+    });
     statusBar()->addWidget(StatusLine, 1);
     statusBar()->setSizeGripEnabled(false);
+    statusBar()->hide();
 
     ReconnectTimer = new QTimer(this);
     connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectLostServers(); });
@@ -143,8 +165,11 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     FrameCurrentConnection->SetMainWindow(this);
     FrameCurrentConnection->SetupViews();
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // Never larger than the screen's free area.
+        resize(size().boundedTo(screen->availableGeometry().size()));
         move(screen->availableGeometry().center() - rect().center());
+    }
 }
 
 TFormMain::~TFormMain()
@@ -204,10 +229,10 @@ void TFormMain::BuildToolbar(QWidget* panel)
     ImageToolbarSendMsg = ToolbarButton(panel, QStringLiteral("toolbar-sendmessage.svg"),
                                         QStringLiteral("Send message to user via netsnd"));
     ImageToolbarConnect->move(0, 0);
-    ImageToolbarKillProc->move(50, 0);
-    ImageToolbarKillUser->move(100, 0);
-    ImageToolbarKillDB->move(100, 0);
-    ImageToolbarSendMsg->move(200, 0);
+    ImageToolbarKillProc->move(LayoutPixels(50), 0);
+    ImageToolbarKillUser->move(LayoutPixels(100), 0);
+    ImageToolbarKillDB->move(LayoutPixels(100), 0);
+    ImageToolbarSendMsg->move(LayoutPixels(200), 0);
     ImageToolbarSendMsg->hide();
     connect(ImageToolbarConnect, &QToolButton::clicked, this, [this] { ShowLogonDialog(); });
     connect(ImageToolbarKillProc, &QToolButton::clicked, this,
@@ -229,7 +254,7 @@ QWidget* TFormMain::BuildServerPanel()
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
     auto* heading = new QLabel(QStringLiteral(" Connections"), panel);
-    heading->setFixedHeight(18);
+    heading->setFixedHeight(LayoutPixels(18));
     heading->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     heading->setStyleSheet(QStringLiteral("background: black; color: white; font-weight: bold;"));
     layout->addWidget(heading);
@@ -242,6 +267,10 @@ QWidget* TFormMain::BuildServerPanel()
     ListBoxServers->setStyleSheet(QStringLiteral("QListWidget { background: #332B32; color: white; }"));
     ListBoxServers->setItemDelegate(new TServerItemDelegate(this, ListBoxServers));
     ListBoxServers->setUniformItemSizes(true);
+    ListBoxServers->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListBoxServers->setTextElideMode(Qt::ElideRight);
+    // A click below the last server keeps the selection (the list would clear it).
+    ListBoxServers->viewport()->installEventFilter(this);
     connect(ListBoxServers, &QListWidget::itemSelectionChanged, this, [this] { ListBoxServersClick(); });
     layout->addWidget(ListBoxServers, 1);
     panel->setMinimumWidth(40);
@@ -268,7 +297,7 @@ void TFormMain::SetToolbarMode(int mode)
     ImageToolbarKillDB->setVisible(m.KillDB);
     if (mode == 0)
         ImageToolbarSendMsg->hide();
-    ImageToolbarExit->move(m.ExitLeft, 0);
+    ImageToolbarExit->move(LayoutPixels(m.ExitLeft), 0);
     KillProcess1->setEnabled(m.KillProcessItem);
     KillAllProcesses1->setEnabled(m.KillAllItem);
 }
@@ -278,6 +307,15 @@ void TFormMain::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         FormActivate();
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ListBoxServers->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        !ListBoxServers->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFormMain::showEvent(QShowEvent* event)
@@ -368,6 +406,7 @@ void TFormMain::ConnectServer(const QString& serverName, bool useWindowsAuthenti
                 ++row;
             auto* item = new QListWidgetItem(serverName);
             item->setData(SlotRole, index);
+            item->setToolTip(serverName);
             ListBoxServers->insertItem(row, item);
             ListBoxServers->setCurrentRow(row);
             if (done)

@@ -5,11 +5,11 @@
 #include "engine/Odbcdriver.h"
 #include "settings/Registry.h"
 #include "settings/Torvanesettings.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Manual.h"
 #include "ui/Messagebox.h"
 #include "ui/Propertiesowner.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -25,6 +25,8 @@ using namespace TorvaneSettings;
 namespace {
 
 constexpr int EditHeight = 21;
+// The alert check boxes end before the count edits (at 206).
+constexpr int AlertBoxWidth = 153;
 const QString ConnectErrorCaption = QStringLiteral("Server connect error");
 // The caption of the program's own error reports.
 const QString ErrorCaption = QStringLiteral("Torvane");
@@ -37,21 +39,6 @@ template <typename T> T* Place(T* widget, int left, int top, int width = -1, int
     }
     widget->setGeometry(left, top, width, height < 0 ? widget->sizeHint().height() : height);
     return widget;
-}
-
-// The layout is in pixels for a narrow 8-point font. With a wider one a control keeps
-// its place where its text fits and otherwise moves left just enough to end at right.
-void KeepLeftOf(QWidget* widget, int right)
-{
-    if (widget->x() + widget->width() > right)
-        widget->move(std::max(0, right - widget->width()), widget->y());
-}
-
-// An edit that begins after its label's text and still ends where it did.
-void KeepAfter(QLineEdit* edit, const QLabel* label)
-{
-    const int left = std::max(edit->x(), label->x() + label->width() + 3);
-    edit->setGeometry(left, edit->y(), edit->x() + edit->width() - left, edit->height());
 }
 
 // A heading of two lines centred over its column of edits, at least width wide and as
@@ -125,11 +112,8 @@ TFormProperties::TFormProperties(TPropertiesOwner& mainWindow, QWidget* parent)
 {
     setObjectName(QStringLiteral("FormProperties"));
     setWindowTitle(QStringLiteral("Torvane Properties"));
-    // The system's UI font at the dialog's 8 points, which its pixel layout is made for.
-    QFont dialogFont = QApplication::font();
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
-    setFixedSize(645, 383);
+    // The system's UI font at the dialog's 8 points; the layout is in its unit.
+    setFont(DesignFont());
 
     ImageBanner = Named(new QLabel(this), "ImageBanner");
     ImageBanner->setStyleSheet(QStringLiteral(
@@ -141,6 +125,7 @@ TFormProperties::TFormProperties(TPropertiesOwner& mainWindow, QWidget* parent)
     BuildAlertsGroup();
     BuildSecurityGroup();
     BuildButtons();
+    FitDialogToCaptions(this, 645, 383);
 }
 
 TFormProperties::~TFormProperties() = default;
@@ -155,7 +140,6 @@ void TFormProperties::BuildRefreshGroup()
     LabelRefresh = Place(NewLabel(QStringLiteral("1 Second"), GroupBox1, "LabelRefresh"), 57, 14, 220);
     LabelRefresh->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label2 = Place(NewLabel(QStringLiteral("Max 100"), GroupBox1, "Label2"), 271, 16);
-    KeepLeftOf(Label2, GroupBox1->width() - 4);
     TrackBarRefresh = Place(NewTrackBar(GroupBox1, "TrackBarRefresh"), 57, 27, 220, 30);
     connect(TrackBarRefresh, &QSlider::valueChanged, this, [this] { TrackBarRefreshChange(); });
 }
@@ -172,7 +156,6 @@ void TFormProperties::BuildLoggingGroup()
         Place(NewLabel(QStringLiteral("Every Refresh"), GroupBox3, "LabelLogRefresh"), 64, 35, 210);
     LabelLogRefresh->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     LabelLogMax = Place(NewLabel(QStringLiteral("Max 100"), GroupBox3, "LabelLogMax"), 273, 36);
-    KeepLeftOf(LabelLogMax, GroupBox3->width() - 4);
     TrackBarLogRefresh = Place(NewTrackBar(GroupBox3, "TrackBarLogRefresh"), 57, 48, 220, 30);
     LabelLoggingDir =
         Place(NewLabel(QStringLiteral("Logging Directory"), GroupBox3, "LabelLoggingDir"), 16, 80);
@@ -199,11 +182,11 @@ void TFormProperties::BuildAlertsGroup()
     cboxServerDisconnectAlert =
         Place(Named(new QCheckBox(QStringLiteral("Server Disconnect Alert"), GroupBox2),
                     "cboxServerDisconnectAlert"),
-              51, 30);
+              51, 30, AlertBoxWidth, 17);
     cboxServerResponseAlert =
         Place(Named(new QCheckBox(QStringLiteral("Server Response Time Alert"), GroupBox2),
                     "cboxServerResponseAlert"),
-              51, 51);
+              51, 51, AlertBoxWidth, 17);
     EditServerResponseRefresh =
         Place(Named(new QLineEdit(QStringLiteral("5"), GroupBox2), "EditServerResponseRefresh"), 206, 49, 38,
               EditHeight);
@@ -211,7 +194,8 @@ void TFormProperties::BuildAlertsGroup()
         Place(Named(new QLineEdit(QStringLiteral("500"), GroupBox2), "EditServerResponseValue"), 267, 48, 38,
               EditHeight);
     cboxCPUUsageAlert = Place(
-        Named(new QCheckBox(QStringLiteral("CPU Usage Alert"), GroupBox2), "cboxCPUUsageAlert"), 51, 73);
+        Named(new QCheckBox(QStringLiteral("CPU Usage Alert"), GroupBox2), "cboxCPUUsageAlert"), 51, 73,
+        AlertBoxWidth, 17);
     EditCPUUsageRefresh = Place(Named(new QLineEdit(QStringLiteral("5"), GroupBox2), "EditCPUUsageRefresh"),
                                 206, 72, 38, EditHeight);
     EditCPUUsageValue = Place(Named(new QLineEdit(QStringLiteral("98"), GroupBox2), "EditCPUUsageValue"), 267,
@@ -228,12 +212,11 @@ void TFormProperties::BuildAlertsGroup()
     EditSMTPUserID = Place(Named(new QLineEdit(GroupBox2), "EditSMTPUserID"), 89, 160, 168, EditHeight);
     ButtonSMTPTest =
         Place(Named(new QPushButton(QStringLiteral("Test"), GroupBox2), "ButtonSMTPTest"), 258, 160, 51, 22);
-    for (QCheckBox* alert : {cboxServerDisconnectAlert, cboxServerResponseAlert, cboxCPUUsageAlert})
-        KeepLeftOf(alert, EditCPUUsageRefresh->x() - 2);
-    KeepAfter(EditEmailAddresses, LabelEmailAddresses);
-    KeepAfter(EditSMTPHost, LabelSMTPHost);
-    KeepAfter(EditFromAddress, LabelFromAddress);
-    KeepAfter(EditSMTPUserID, LabelSMTPUserID);
+    // The captions end before their edits (the dialog's scale sees to it).
+    LabelEmailAddresses->setBuddy(EditEmailAddresses);
+    LabelSMTPHost->setBuddy(EditSMTPHost);
+    LabelFromAddress->setBuddy(EditFromAddress);
+    LabelSMTPUserID->setBuddy(EditSMTPUserID);
     connect(cboxEmailAlerts, &QCheckBox::toggled, this, [this] { UpdateAlertControls(); });
     connect(ButtonSMTPTest, &QPushButton::clicked, this, [this] { ButtonSMTPTestClick(); });
     UpdateAlertControls();
@@ -258,7 +241,9 @@ void TFormProperties::BuildSecurityGroup()
     ButtonCAFile =
         Place(Named(new QPushButton(QStringLiteral("..."), GroupBox4), "ButtonCAFile"), 604, 45, 22, 21);
     LabelCAFileNote = Place(NewLabel(QString(), GroupBox4, "LabelCAFileNote"), 120, 69, 506);
-    KeepAfter(EditCAFile, LabelCAFile);
+    LabelEncrypt->setBuddy(ComboEncrypt);
+    LabelCertificate->setBuddy(ComboCertificate);
+    LabelCAFile->setBuddy(EditCAFile);
     // The CA file is FreeTDS's: Microsoft's drivers check against the system's store.
     const std::string driver = ChosenOdbcDriver();
     const bool freeTds = IsFreeTdsDriver(driver);

@@ -29,10 +29,7 @@ QLabel* Heading(QWidget* parent)
     panel->setGeometry(0, 65, 325, 19);
     panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     panel->setFrameShape(QFrame::Box);
-    panel->setAutoFillBackground(true);
-    QPalette silver = panel->palette();
-    silver.setColor(QPalette::Window, QColor(0xc0, 0xc0, 0xc0));
-    panel->setPalette(silver);
+    SetFixedBackground(panel, QColor(0xc0, 0xc0, 0xc0));
     return panel;
 }
 
@@ -47,10 +44,7 @@ TFormServerList::TFormServerList(QWidget* parent)
     setWindowTitle(QStringLiteral("SQL Server List"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
+    SetFixedBackground(this, Qt::white);
 
     ListBoxServers->setObjectName(QStringLiteral("ListBoxServers"));
     ListBoxServers->setGeometry(0, 84, 325, 261);
@@ -65,6 +59,7 @@ TFormServerList::TFormServerList(QWidget* parent)
     connect(ButtonCancel, &QPushButton::clicked, this, &TFormServerList::ButtonCancelClick);
     connect(&FSearch, &QFutureWatcherBase::finished, this, &TFormServerList::SearchEnded);
     // Help has nothing to show for this dialog.
+    setFont(DesignFont());
     FitDialogToCaptions(this, 325, 373);
 }
 

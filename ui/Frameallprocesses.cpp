@@ -2,6 +2,7 @@
 
 #include "engine/Connectionslot.h"
 #include "model/Torvaneprocessuserprocesses.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Frameprocessinfo.h"
 #include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
@@ -40,6 +41,8 @@ TFrameAllProcesses::TFrameAllProcesses(QWidget* parent) : QWidget(parent)
          QStringLiteral("Open Trans"), QStringLiteral("Threads"), QStringLiteral("Host Process")},
         {18, 30, 125, 125, 125, 125, 45, 125, 125, 90, 90, 90, 65, 65, 45, 125},
         {L, L, L, L, L, L, R, L, L, R, R, R, R, R, R, R});
+    // The SPID and the two times are read whole, as the numbers are.
+    ProcessModel->SetWholeColumns({1, 7, 8});
     ProcessPair = new TGridPair(ProcessModel, 3, 174, splitter);
     ProcessPair->setObjectName(QStringLiteral("StringGridProcesses"));
     ProcessPair->SetColumnsResizable(false);
@@ -52,7 +55,7 @@ TFrameAllProcesses::TFrameAllProcesses(QWidget* parent) : QWidget(parent)
     splitter->addWidget(FrameProcessInfoThreads);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({400, 163});
+    splitter->setSizes({LayoutPixels(400), LayoutPixels(163)});
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,5 +1,11 @@
 #include "ui/Frameconnection.h"
 
+#include "engine/Commonfuncs.h"
+#include "engine/Connectionslot.h"
+#include "engine/Torvaneserverperformance.h"
+#include "engine/Torvanethread.h"
+#include "ui/Dialoglayout.h"
+#include "ui/Elidedlabel.h"
 #include "ui/Frameallprocesses.h"
 #include "ui/Frameservercharts.h"
 #include "ui/Framesessionmonitor.h"
@@ -35,7 +41,7 @@ TFrameConnection::TFrameConnection(QWidget* parent) : QWidget(parent)
 
     auto* tabBar = new QWidget(this);
     tabBar->setObjectName(QStringLiteral("PanelTabbar"));
-    tabBar->setFixedHeight(TabBarHeight);
+    tabBar->setFixedHeight(LayoutPixels(TabBarHeight));
     tabBar->setAttribute(Qt::WA_StyledBackground);
     tabBar->setStyleSheet(QStringLiteral(
         "#PanelTabbar { border-image: url(:/torvane/tab-strip.svg) 0 0 0 0 stretch stretch; }"));
@@ -44,22 +50,27 @@ TFrameConnection::TFrameConnection(QWidget* parent) : QWidget(parent)
     tabs->setSpacing(0);
     for (int tab = 0; tab < 4; ++tab) {
         auto* label = new QLabel(QString::fromLatin1(TabCaptions[tab]), tabBar);
-        label->setFixedSize(TabWidth, TabBarHeight);
+        label->setFixedSize(LayoutPixels(TabWidth), LayoutPixels(TabBarHeight));
         label->setAlignment(Qt::AlignCenter);
         label->setCursor(Qt::PointingHandCursor);
         label->installEventFilter(this);
         TabLabels[static_cast<std::size_t>(tab)] = label;
         tabs->addWidget(label);
     }
-    tabs->addStretch();
-    LabelServerName = new QLabel(tabBar);
+    LabelServerName = new TElidedLabel(tabBar);
     LabelServerName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont serverFont = LabelServerName->font();
     serverFont.setBold(true);
     serverFont.setPointSizeF(serverFont.pointSizeF() * 1.2);
     LabelServerName->setFont(serverFont);
     LabelServerName->setStyleSheet(QStringLiteral("color: #2C252B; background: transparent;"));
-    tabs->addWidget(LabelServerName);
+    // The name takes the room the tabs leave, and ends in "…" when that is too little.
+    tabs->addWidget(LabelServerName, 1);
+    LabelStaleData = new QLabel(tabBar);
+    LabelStaleData->setStyleSheet(QStringLiteral("color: white; background: #FF0000; padding: 0px 4px;"));
+    LabelStaleData->hide();
+    tabs->addSpacing(4);
+    tabs->addWidget(LabelStaleData);
     layout->addWidget(tabBar);
 
     PanelClient = new QStackedWidget(this);
@@ -124,7 +135,20 @@ void TFrameConnection::BindConnection(const QString& serverName, TConnectionSlot
     FrameSessionMonitorDatabases->BindConnection(slot);
     FrameSessionAllProcesses->BindConnection(slot);
     FrameSystemPerformance->AttachServer(serverName, slot);
-    LabelServerName->setText(serverName);
+    LabelServerName->SetText(serverName);
+    ShowServerState();
+}
+
+void TFrameConnection::ShowServerState()
+{
+    const bool stale = Slot && Slot->ServerPerformance() && Slot->ServerPerformance()->Disconnected;
+    if (stale) {
+        const TDateTime last = Slot->Thread() ? Slot->Thread()->ServerTime : 0;
+        LabelStaleData->setText(last > 0 ? QStringLiteral("Disconnected: data of %1")
+                                               .arg(QString::fromStdString(DateTimeToText(last)))
+                                         : QStringLiteral("Disconnected"));
+    }
+    LabelStaleData->setVisible(stale);
 }
 
 void TFrameConnection::RefreshViews()
@@ -136,6 +160,7 @@ void TFrameConnection::RefreshViews()
     FrameSessionMonitorDatabases->RefreshView(showSinceReset);
     FrameSessionAllProcesses->RefreshView(showSinceReset);
     FrameSystemPerformance->RefreshView();
+    ShowServerState();
 }
 
 void TFrameConnection::KillSelectedProcess()

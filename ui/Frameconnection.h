@@ -9,6 +9,7 @@
 #include <array>
 
 class QLabel;
+class TElidedLabel;
 class QStackedWidget;
 class TConnectionSlot;
 class TFrameAllProcesses;
@@ -52,13 +53,18 @@ public:
     TFrameSessionMonitor* FrameSessionMonitorUsers;
     TFrameSessionMonitor* FrameSessionMonitorDatabases;
     TFrameAllProcesses* FrameSessionAllProcesses;
-    QLabel* LabelServerName;
+    TElidedLabel* LabelServerName;
+    // Shown beside the name while the server does not answer: the views hold the data
+    // of its last refresh.
+    QLabel* LabelStaleData;
     std::array<QLabel*, 4> TabLabels{};
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ShowServerState();
+
     TConnectionFrameOwner* MainWindow = nullptr;
     TConnectionSlot* Slot = nullptr;
     QStackedWidget* PanelClient;

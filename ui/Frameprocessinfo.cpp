@@ -4,6 +4,7 @@
 #include "engine/Processcommands.h"
 #include "engine/Torvanethread.h"
 #include "model/Torvaneprocessthreads.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
 
@@ -22,9 +23,15 @@
 
 namespace {
 
+// Design pixels, taken in the layout unit.
 constexpr int TabWidth = 96;
 constexpr int TabHeight = 24;
 constexpr int TabBarHeight = 26;
+
+QRect Scaled(int left, int top, int width, int height)
+{
+    return {LayoutPixels(left), LayoutPixels(top), LayoutPixels(width), LayoutPixels(height)};
+}
 constexpr int ThreadColumns = 6;
 
 QString TabStyle(const char* picture)
@@ -89,7 +96,7 @@ void TFrameProcessInfo::BuildTabBar()
     auto* bar = new QFrame(this);
     bar->setObjectName(QStringLiteral("PanelProcessInfoTabbar"));
     bar->setFrameShape(QFrame::Box);
-    bar->setFixedHeight(TabBarHeight);
+    bar->setFixedHeight(LayoutPixels(TabBarHeight));
     PanelProcessInfoTabbar = bar;
 
     // Back to front: the strip, the empty tab after the two real ones, the two tabs.
@@ -99,14 +106,14 @@ void TFrameProcessInfo::BuildTabBar()
     ImageTabUp = new QLabel(bar);
     ImageTabUp->setObjectName(QStringLiteral("ImageTabUp"));
     ImageTabUp->setStyleSheet(TabStyle("tab-up.svg"));
-    ImageTabUp->setGeometry(191, 1, TabWidth, TabHeight);
+    ImageTabUp->setGeometry(Scaled(191, 1, TabWidth, TabHeight));
 
     LabelTabThread = new QLabel(QStringLiteral("Threads"), bar);
     LabelTabThread->setObjectName(QStringLiteral("LabelTabThread"));
-    LabelTabThread->setGeometry(-1, 1, TabWidth, TabHeight);
+    LabelTabThread->setGeometry(Scaled(-1, 1, TabWidth, TabHeight));
     LabelTabCommand = new QLabel(QStringLiteral("Command"), bar);
     LabelTabCommand->setObjectName(QStringLiteral("LabelTabCommand"));
-    LabelTabCommand->setGeometry(95, 1, TabWidth, TabHeight);
+    LabelTabCommand->setGeometry(Scaled(95, 1, TabWidth, TabHeight));
     for (QLabel* tab : {LabelTabThread, LabelTabCommand}) {
         tab->setAlignment(Qt::AlignCenter);
         tab->setCursor(Qt::PointingHandCursor);
@@ -121,7 +128,7 @@ void TFrameProcessInfo::BuildCommandPage()
 
     StaticTextCommandInfo = new QLabel(QStringLiteral(" "), PanelCommandText);
     StaticTextCommandInfo->setObjectName(QStringLiteral("StaticTextCommandInfo"));
-    StaticTextCommandInfo->setFixedHeight(17);
+    StaticTextCommandInfo->setFixedHeight(LayoutPixels(17));
     StaticTextCommandInfo->setStyleSheet(QStringLiteral("QLabel { background: #808080; color: white; }"));
 
     MemoCommandText = new QPlainTextEdit(PanelCommandText);
@@ -133,7 +140,7 @@ void TFrameProcessInfo::BuildCommandPage()
 
     Panel1 = new QWidget(PanelCommandText);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(22);
+    Panel1->setFixedHeight(LayoutPixels(22));
     Panel1->setAutoFillBackground(true);
     QPalette grey = Panel1->palette();
     grey.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
@@ -150,7 +157,7 @@ void TFrameProcessInfo::BuildCommandPage()
     RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
     CheckBoxPauseRefresh = new QCheckBox(QStringLiteral("Pause Auto Refresh"), Panel1);
     CheckBoxPauseRefresh->setObjectName(QStringLiteral("CheckBoxPauseRefresh"));
-    CheckBoxPauseRefresh->setMinimumWidth(140);
+    CheckBoxPauseRefresh->setMinimumWidth(LayoutPixels(140));
     auto* options = new QHBoxLayout(Panel1);
     options->setContentsMargins(3, 0, 3, 0);
     options->setSpacing(12);
@@ -326,5 +333,7 @@ bool TFrameProcessInfo::eventFilter(QObject* watched, QEvent* event)
 void TFrameProcessInfo::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    ImageTabRight->setGeometry(191, 1, std::max(0, PanelProcessInfoTabbar->width() - 192), TabHeight);
+    const QRect strip = Scaled(191, 1, 0, TabHeight);
+    ImageTabRight->setGeometry(strip.x(), strip.y(), std::max(0, PanelProcessInfoTabbar->width() - strip.x() - 1),
+                               strip.height());
 }

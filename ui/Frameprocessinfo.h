@@ -55,6 +55,7 @@ public:
     bool CommandPageShowing() const;
 
     TGridModel* ThreadGrid() const { return ThreadModel; }
+    TGridPair* ThreadGridPair() const { return ThreadPair; }
     QString CommandInfo() const;
     QString CommandText() const;
 

@@ -5,8 +5,9 @@
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
 #include "ui/Chartview.h"
+#include "ui/Dialoglayout.h"
+#include "ui/Elidedlabel.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -31,9 +32,10 @@ QLabel* ValueLabel(const QString& text, const QColor& color, Qt::Alignment align
     return label;
 }
 
-QLabel* InfoLabel(const QString& text, QWidget* parent)
+template <typename TLabel = QLabel> TLabel* InfoLabel(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new TLabel(parent);
+    label->setText(text);
     label->setStyleSheet(QStringLiteral("color: #C0C0C0; background: transparent;"));
     return label;
 }
@@ -46,8 +48,10 @@ QString DateTimeLabel(TDateTime value)
 } // namespace
 
 // The value labels under a chart: the first at the left edge, the last at the right,
-// a middle one centred, each as wide as its text. When the texts do not fit side by
-// side (a narrow window), their font shrinks until they do rather than overlapping.
+// a middle one centred, each as wide as its text, in the frame's own font. When the
+// texts do not fit side by side with a gap between them (a narrow window), the middle
+// one moves to a second line, and when even the outer two do not fit, each takes a
+// line of its own; the strip grows by those lines.
 class TValueStrip : public QWidget
 {
 public:
@@ -56,35 +60,46 @@ public:
         setAttribute(Qt::WA_TranslucentBackground);
         for (QLabel* label : Labels)
             label->setParent(this);
+        setFixedHeight(LineHeight());
     }
 
     void FitLabels()
     {
-        QFont font = parentWidget()->font();
-        const double largest = font.pointSizeF() > 0 ? font.pointSizeF() : 8;
-        std::vector<int> widths(Labels.size());
-        for (double size = largest; size >= 5; size -= 0.5) {
-            font.setPointSizeF(size);
-            const QFontMetrics metrics(font);
-            int total = 0;
-            for (std::size_t i = 0; i < Labels.size(); ++i) {
-                widths[i] = metrics.horizontalAdvance(Labels[i]->text()) + 2;
-                total += widths[i];
-            }
-            if (total <= width())
-                break;
+        const QFontMetrics metrics(font());
+        const int gap = metrics.horizontalAdvance(QStringLiteral("  "));
+        const std::size_t count = Labels.size();
+        std::vector<int> widths(count);
+        for (std::size_t i = 0; i < count; ++i)
+            widths[i] = metrics.horizontalAdvance(Labels[i]->text()) + 2;
+        const auto fits = [&](std::initializer_list<std::size_t> shown) {
+            int total = -gap;
+            for (const std::size_t i : shown)
+                total += widths[i] + gap;
+            return total <= width();
+        };
+        // The line of each label.
+        std::vector<int> line(count, 0);
+        if (count == 2 && !fits({0, 1}))
+            line[1] = 1;
+        if (count == 3 && !fits({0, 1, 2})) {
+            line[1] = 1;
+            if (!fits({0, 2}))
+                line[2] = 2;
         }
-        for (std::size_t i = 0; i < Labels.size(); ++i) {
-            Labels[i]->setFont(font);
+        const int lineHeight = LineHeight();
+        const int lines = *std::max_element(line.begin(), line.end()) + 1;
+        if (height() != lines * lineHeight)
+            setFixedHeight(lines * lineHeight);
+        for (std::size_t i = 0; i < count; ++i) {
+            const int w = std::min(widths[i], width());
             int x = 0;
-            if (Labels.size() == 1 || (i == 1 && Labels.size() == 3))
-                x = (width() - widths[i]) / 2;
-            else if (i + 1 == Labels.size())
-                x = width() - widths[i];
-            Labels[i]->setGeometry(x, 0, widths[i], height());
+            if (count == 1 || (i == 1 && count == 3))
+                x = (width() - w) / 2;
+            else if (i + 1 == count)
+                x = width() - w;
+            Labels[i]->setGeometry(x, line[i] * lineHeight, w, lineHeight);
         }
     }
-
 protected:
     void resizeEvent(QResizeEvent* event) override
     {
@@ -93,6 +108,8 @@ protected:
     }
 
 private:
+    int LineHeight() const { return std::max(LayoutPixels(LabelStrip), fontMetrics().height() + 4); }
+
     std::vector<QLabel*> Labels;
 };
 
@@ -153,7 +170,8 @@ TFrameServerCharts::TFrameServerCharts(QWidget* parent) : QFrame(parent)
     QFont bold = font();
     bold.setBold(true);
     info->addWidget(InfoLabel(QStringLiteral("Server Name:"), PanelServerInfo));
-    LabelServerName = InfoLabel(QString(), PanelServerInfo);
+    // A long name ends in "…" rather than widening the panel.
+    LabelServerName = InfoLabel<TElidedLabel>(QString(), PanelServerInfo);
     LabelServerName->setFont(bold);
     info->addWidget(LabelServerName);
     info->addSpacing(6);
@@ -167,7 +185,10 @@ TFrameServerCharts::TFrameServerCharts(QWidget* parent) : QFrame(parent)
     LabelCurrentServerTime->setFont(bold);
     info->addWidget(LabelCurrentServerTime);
     info->addSpacing(6);
-    auto* reconnectRow = new QHBoxLayout;
+    // The mark and the button one above the other: side by side they do not fit a
+    // third of a small window.
+    auto* reconnectRow = new QVBoxLayout;
+    reconnectRow->setSpacing(4);
     LabelDisconnected = new QLabel(QStringLiteral("Disconnected"), PanelServerInfo);
     LabelDisconnected->setStyleSheet(QStringLiteral("background: #FF0000; color: white; padding: 2px 6px;"));
     LabelDisconnected->setFont(bold);
@@ -175,9 +196,8 @@ TFrameServerCharts::TFrameServerCharts(QWidget* parent) : QFrame(parent)
     Button1 = new QPushButton(QStringLiteral("Attempt Reconnect"), PanelServerInfo);
     Button1->setStyleSheet(QString());
     Button1->hide();
-    reconnectRow->addWidget(LabelDisconnected);
-    reconnectRow->addWidget(Button1);
-    reconnectRow->addStretch();
+    reconnectRow->addWidget(LabelDisconnected, 0, Qt::AlignLeft);
+    reconnectRow->addWidget(Button1, 0, Qt::AlignLeft);
     info->addLayout(reconnectRow);
     LabelReconnecting = InfoLabel(QStringLiteral("Trying to reconnect..."), PanelServerInfo);
     LabelReconnecting->hide();
@@ -195,13 +215,12 @@ QFrame* TFrameServerCharts::MakeChartPanel(TChartView* chart, const std::vector<
     panel->setStyleSheet(QStringLiteral("QFrame { background: black; border: 1px solid #505050; }"
                                         "QLabel { border: none; }"));
     auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(ChartMargin, ChartMargin, ChartMargin, 0);
+    layout->setContentsMargins(LayoutPixels(ChartMargin), LayoutPixels(ChartMargin), LayoutPixels(ChartMargin), 0);
     layout->setSpacing(0);
     chart->setParent(panel);
     layout->addWidget(chart, 1);
     auto* strip = new TValueStrip(labels, panel);
     Strips.push_back(strip);
-    strip->setFixedHeight(LabelStrip);
     layout->addWidget(strip);
     return panel;
 }

@@ -4,6 +4,7 @@
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Frameprocessinfo.h"
 #include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
@@ -31,6 +32,8 @@ struct TColumn
     const char* Heading;
     int Width;
     Qt::Alignment Alignment;
+    // A left-aligned value never cut (right-aligned ones never are).
+    bool Whole = false;
 };
 
 constexpr Qt::Alignment L = Qt::AlignLeft;
@@ -41,11 +44,11 @@ const std::vector<TColumn> UsersSummary = {
     {"Current Users", 140, L},
     {"Host", 125, L},
     {"#Procs", 45, R},
-    {"Latest Activity", 115, L},
+    {"Latest Activity", 115, L, true},
     {"CPU Usage", 85, R},
     {"Memory Usage", 85, R},
     {"Physical IO", 85, R},
-    {"Locked", 40, L},
+    {"Locked", 40, L, true},
     {"NT Login Name", 125, L},
     {"Net Library", 80, L},
     {"Net Address", 80, L},
@@ -56,11 +59,11 @@ const std::vector<TColumn> DatabasesSummary = {
     {"", 16, L},
     {"Database", 140, L},
     {"#Procs", 45, R},
-    {"Latest Activity", 115, L},
+    {"Latest Activity", 115, L, true},
     {"CPU Usage", 85, R},
     {"Memory Usage", 85, R},
     {"Physical IO", 85, R},
-    {"Locked", 40, L},
+    {"Locked", 40, L, true},
     {"", DefaultColumnWidth, L},
     {"", DefaultColumnWidth, L},
     {"", DefaultColumnWidth, L},
@@ -69,9 +72,9 @@ const std::vector<TColumn> DatabasesSummary = {
 
 const std::vector<TColumn> UsersDetail = {
     {"", 18, L},           {"SPID", 30, R},         {"Database", 125, L},     {"Command", 125, L},
-    {"Program", 125, L},   {"Blocked", 45, R},      {"Login Time", 125, L},   {"Last Batch", 125, L},
+    {"Program", 125, L},   {"Blocked", 45, R},      {"Login Time", 125, L, true},   {"Last Batch", 125, L, true},
     {"CPU Usage", 90, R},  {"Memory Usage", 90, R}, {"Physical IO", 90, R},   {"Wait time", 65, R},
-    {"Open Trans", 65, R}, {"Threads", 45, L},      {"Host Process", 125, L},
+    {"Open Trans", 65, R}, {"Threads", 45, L, true},      {"Host Process", 125, L, true},
 };
 
 const std::vector<TColumn> DatabasesDetail = {
@@ -82,15 +85,15 @@ const std::vector<TColumn> DatabasesDetail = {
     {"Command", 125, L},
     {"Program", 125, L},
     {"Blocked", 45, R},
-    {"Login Time", 125, L},
-    {"Last Batch", 125, L},
+    {"Login Time", 125, L, true},
+    {"Last Batch", 125, L, true},
     {"CPU Usage", 90, R},
     {"Memory Usage", 90, R},
     {"Physical IO", 90, R},
     {"Wait time", 65, R},
     {"Open Trans", 65, R},
-    {"Threads", 45, L},
-    {"Host Process", 125, L},
+    {"Threads", 45, L, true},
+    {"Host Process", 125, L, true},
 };
 
 // Columns cannot be moved, so every data column is shown in the grid column of its
@@ -102,12 +105,16 @@ void SetColumns(TGridModel& model, TGridPair& pair, const std::vector<TColumn>& 
     std::vector<QString> headings;
     std::vector<int> widths;
     std::vector<Qt::Alignment> alignments;
+    std::vector<int> whole;
     for (const TColumn& column : columns) {
         headings.push_back(QString::fromLatin1(column.Heading));
         widths.push_back(column.Width);
         alignments.push_back(column.Alignment);
+        if (column.Whole)
+            whole.push_back(static_cast<int>(headings.size()) - 1);
     }
     model.SetColumns(headings, widths, alignments);
+    model.SetWholeColumns(whole);
     pair.ApplyColumnWidths();
 }
 
@@ -145,7 +152,7 @@ TFrameSessionMonitor::TFrameSessionMonitor(QWidget* parent) : QWidget(parent)
     processes->setObjectName(QStringLiteral("PanelProcesses"));
     StaticText1 = new QLabel(QStringLiteral(" Database Session Parent"), processes);
     StaticText1->setObjectName(QStringLiteral("StaticText1"));
-    StaticText1->setFixedHeight(17);
+    StaticText1->setFixedHeight(LayoutPixels(17));
     StaticText1->setStyleSheet(QStringLiteral(
         "QLabel { background: #808080; color: #EBE9ED; font-weight: bold; border: 1px solid black; }"));
     DetailModel = new TGridModel(UsersDetailColumns, this);
@@ -167,7 +174,7 @@ TFrameSessionMonitor::TFrameSessionMonitor(QWidget* parent) : QWidget(parent)
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setStretchFactor(2, 0);
-    splitter->setSizes({157, 300, 151});
+    splitter->setSizes({LayoutPixels(157), LayoutPixels(300), LayoutPixels(151)});
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

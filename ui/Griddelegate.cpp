@@ -1,9 +1,13 @@
 #include "ui/Griddelegate.h"
 
+#include "ui/Dialoglayout.h"
 #include "ui/Gridmodel.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QPainter>
+#include <QToolTip>
 
 namespace {
 
@@ -32,7 +36,8 @@ QPixmap TGridDelegate::StatePicture(const QString& code)
         icon = &Idle;
     else if (code == QLatin1String("P"))
         icon = &Paused;
-    return icon ? icon->pixmap(QSize(16, 16)) : QPixmap();
+    const int size = LayoutPixels(16);
+    return icon ? icon->pixmap(QSize(size, size)) : QPixmap();
 }
 
 void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -48,28 +53,50 @@ void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (stateCode.isValid()) {
         const QPixmap picture = StatePicture(stateCode.toString());
         if (!picture.isNull())
-            painter->drawPixmap(QRect(option.rect.topLeft(), QSize(16, 16)).intersected(option.rect),
-                                picture);
+            painter->drawPixmap(
+                QRect(option.rect.topLeft(), picture.deviceIndependentSize().toSize()).intersected(option.rect),
+                picture);
     } else {
-        const QString text = index.data(Qt::DisplayRole).toString();
+        const QString text = ShownText(index);
         if (!text.isEmpty()) {
             const auto alignment = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
             const bool right = alignment & Qt::AlignRight;
-            const bool padded = index.data(TGridModel::PaddedRole).toBool();
             painter->setClipRect(option.rect);
             painter->setFont(option.font);
             painter->setPen(selected ? Qt::white : Qt::black);
             painter->drawText(option.rect,
-                              (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine,
-                              !padded ? text
-                              : right ? QString(text + QLatin1Char(' '))
-                                      : QString(QLatin1Char(' ') + text));
+                              (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
+                              option.fontMetrics.elidedText(text, Qt::ElideRight, option.rect.width()));
         }
     }
     painter->restore();
 }
 
+QString TGridDelegate::ShownText(const QModelIndex& index)
+{
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const auto* model = qobject_cast<const TGridModel*>(index.model());
+    return model ? model->ShownText(index.column(), text) : text;
+}
+
 QSize TGridDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    return QStyledItemDelegate::sizeHint(option, index).boundedTo(QSize(10000, 16));
+    return QStyledItemDelegate::sizeHint(option, index).boundedTo(QSize(10000, LayoutPixels(16)));
+}
+
+bool TGridDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                              const QModelIndex& index)
+{
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    // Only a text that had to be cut has a tooltip: the whole text.
+    const QString text = ShownText(index);
+    if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > option.rect.width()) {
+        QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view->viewport(),
+                           option.rect);
+        return true;
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }

@@ -3,7 +3,9 @@
 // text, other rows white on odd and light grey (#E9E9E9) on even grid row numbers
 // with black text; one blank added on the aligned side unless the model says not;
 // a state column's cell shows the process state's picture ("L" locked, "A" active,
-// "I" idle, "P" paused).
+// "I" idle, "P" paused). A text wider than its cell ends in "…" and shows whole as
+// the cell's tooltip (the views widen the columns of numbers, so only free text is
+// ever cut).
 
 #include <QStyledItemDelegate>
 
@@ -18,6 +20,11 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+    // The text as drawn in a cell of the index's column (with its blank), before eliding.
+    static QString ShownText(const QModelIndex& index);
 
     // The picture of a state code, or a null pixmap for any other text.
     static QPixmap StatePicture(const QString& code);

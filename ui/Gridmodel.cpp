@@ -1,5 +1,7 @@
 #include "ui/Gridmodel.h"
 
+#include "ui/Dialoglayout.h"
+
 #include <algorithm>
 
 namespace {
@@ -16,8 +18,10 @@ QString Shown(const std::string& text)
 TGridModel::TGridModel(int32_t columns, QObject* parent)
     : QAbstractTableModel(parent), Columns(columns), Cells(static_cast<std::size_t>(columns)),
       Widths(static_cast<std::size_t>(columns), 64),
-      Alignments(static_cast<std::size_t>(columns), Qt::AlignLeft)
+      Alignments(static_cast<std::size_t>(columns), Qt::AlignLeft), Whole(static_cast<std::size_t>(columns))
 {
+    for (int& width : Widths)
+        width = LayoutPixels(width);
 }
 
 void TGridModel::SetColumns(const std::vector<QString>& headings, const std::vector<int>& widths,
@@ -28,7 +32,7 @@ void TGridModel::SetColumns(const std::vector<QString>& headings, const std::vec
         if (index < headings.size())
             Cells[index] = headings[index].toStdString();
         if (index < widths.size())
-            Widths[index] = widths[index];
+            Widths[index] = LayoutPixels(widths[index]);
         if (index < alignments.size())
             Alignments[index] = alignments[index];
     }
@@ -62,10 +66,47 @@ void TGridModel::SetColumnCount(int32_t columns)
                                 static_cast<std::size_t>(col)]);
     }
     Cells = std::move(cells);
-    Widths.resize(static_cast<std::size_t>(columns), 64);
+    Widths.resize(static_cast<std::size_t>(columns), LayoutPixels(64));
     Alignments.resize(static_cast<std::size_t>(columns), Qt::AlignLeft);
+    Whole.resize(static_cast<std::size_t>(columns));
     Columns = columns;
     endResetModel();
+}
+
+void TGridModel::SetWholeColumns(const std::vector<int>& columns)
+{
+    std::fill(Whole.begin(), Whole.end(), false);
+    for (const int column : columns)
+        if (column >= 0 && column < Columns)
+            Whole[static_cast<std::size_t>(column)] = true;
+}
+
+bool TGridModel::KeepsWhole(int column) const
+{
+    if (column < 0 || column >= Columns || (column == 0 && StateColumn))
+        return false;
+    return Whole[static_cast<std::size_t>(column)] || (Alignments[static_cast<std::size_t>(column)] & Qt::AlignRight);
+}
+
+std::vector<QString> TGridModel::LongestTexts(int column) const
+{
+    std::vector<QString> longest;
+    if (column < 0 || column >= Columns)
+        return longest;
+    std::size_t length = 0;
+    for (int32_t row = 1; row < PublishedRows && row < Rows; ++row)
+        length = std::max(length, CellBytes(column, row).size());
+    if (length == 0)
+        return longest;
+    for (int32_t row = 1; row < PublishedRows && row < Rows && longest.size() < Candidates; ++row) {
+        const std::string& text = CellBytes(column, row);
+        if (text.size() == length) {
+            QString shown = Shown(text);
+            if (std::find(longest.begin(), longest.end(), shown) == longest.end())
+                longest.push_back(std::move(shown));
+        }
+    }
+    return longest;
 }
 
 bool TGridModel::Padded(int column) const
@@ -192,18 +233,28 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= Columns)
         return {};
-    if (role == Qt::DisplayRole) {
-        // The heading keeps the cells' one blank on the aligned side.
-        const QString text = CellText(section, 0);
-        if ((section == 0 && StateColumn) || text.isEmpty() || !Padded(section))
-            return text;
-        if (Alignments[static_cast<std::size_t>(section)] & Qt::AlignRight)
-            return QString(text + QLatin1Char(' '));
-        return QString(QLatin1Char(' ') + text);
-    }
+    if (role == Qt::DisplayRole)
+        return HeadingText(section);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Alignments[static_cast<std::size_t>(section)] | Qt::AlignVCenter);
     return {};
+}
+
+QString TGridModel::HeadingText(int column) const
+{
+    // The heading keeps the cells' one blank on the aligned side.
+    if (column < 0 || column >= Columns || (column == 0 && StateColumn))
+        return CellText(column, 0);
+    return ShownText(column, CellText(column, 0));
+}
+
+QString TGridModel::ShownText(int column, const QString& text) const
+{
+    if (column < 0 || column >= Columns || text.isEmpty() || !Padded(column))
+        return text;
+    if (Alignments[static_cast<std::size_t>(column)] & Qt::AlignRight)
+        return QString(text + QLatin1Char(' '));
+    return QString(QLatin1Char(' ') + text);
 }
 
 Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const

@@ -28,10 +28,25 @@ public:
 
     explicit TGridModel(int32_t columns, QObject* parent = nullptr);
 
-    // The columns' headings, widths and alignments (Qt::AlignRight or Qt::AlignLeft);
-    // column 0 is the state picture of every data row unless SetStateColumn(false).
+    // The columns' headings, widths in design pixels (kept in the layout unit) and
+    // alignments (Qt::AlignRight or Qt::AlignLeft); column 0 is the state picture of
+    // every data row unless SetStateColumn(false). Right-aligned columns hold numbers
+    // and are never cut (see KeepsWhole).
     void SetColumns(const std::vector<QString>& headings, const std::vector<int>& widths,
                     const std::vector<Qt::Alignment>& alignments);
+    // Left-aligned columns whose values are never cut either (a SPID, a date and time,
+    // a count): the views widen them to their widest value.
+    void SetWholeColumns(const std::vector<int>& columns);
+    bool KeepsWhole(int column) const;
+    // The longest text of the column's data rows (in bytes, which for the numbers and
+    // dates of the columns kept whole is also the widest), at most Candidates of them
+    // when several are as long.
+    static constexpr int Candidates = 8;
+    std::vector<QString> LongestTexts(int column) const;
+    // A text of the column as shown, with the blank added on its aligned side.
+    QString ShownText(int column, const QString& text) const;
+    // The heading as shown.
+    QString HeadingText(int column) const;
     // Grids whose right-aligned headings carry their own trailing blank show
     // right-aligned texts without an added one (left-aligned ones still get theirs).
     void SetPadRightAligned(bool pad);
@@ -79,6 +94,7 @@ private:
     int UpdateDepth = 0;
     std::vector<int> Widths;
     std::vector<Qt::Alignment> Alignments;
+    std::vector<bool> Whole;
     bool PadRightAligned = true;
     bool StateColumn = true;
 };

@@ -1,5 +1,6 @@
 #include "ui/Gridpair.h"
 
+#include "ui/Dialoglayout.h"
 #include "ui/Griddelegate.h"
 #include "ui/Gridmodel.h"
 
@@ -14,8 +15,6 @@
 #include <algorithm>
 
 namespace {
-
-constexpr int RowHeight = 16;
 
 const char* const GridStyle = "QTableView { border: none; background: white; gridline-color: #C0C0C0; }"
                               "QHeaderView::section { background: black; color: white; border: none;"
@@ -40,9 +39,13 @@ TGridPair::TGridPair(TGridModel* model, int frozenColumns, int leftWidth, QWidge
         SetupView(view);
     }
     LeftView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The left view shrinks to its columns (a table view would keep room for its
+    // scroll bars), and its last column takes what room it has beyond them.
+    LeftView->setMinimumWidth(1);
+    LeftView->horizontalHeader()->setStretchLastSection(true);
     PairSplitter->setStretchFactor(0, 0);
     PairSplitter->setStretchFactor(1, 1);
-    PairSplitter->setSizes({leftWidth, 10000});
+    PairSplitter->setSizes({LayoutPixels(leftWidth), 10000});
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -56,6 +59,12 @@ TGridPair::TGridPair(TGridModel* model, int frozenColumns, int leftWidth, QWidge
         CurrentRowChanged(current.isValid() ? current.row() : -1);
     });
     connect(model, &QAbstractItemModel::modelReset, this, [this] { ShowFrozenColumns(); });
+    connect(model, &TGridModel::Filled, this, [this] { FitColumns(); });
+    // Queued: the range changes while a view lays itself out, and a view does not lay
+    // itself out again from inside that (its scroll range would stay the old one).
+    for (QTableView* view : {LeftView, RightView})
+        connect(view->horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { MatchScrollBars(); },
+                Qt::QueuedConnection);
     ShowFrozenColumns();
 }
 
@@ -73,11 +82,11 @@ void TGridPair::SetupView(QTableView* view)
     view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     view->verticalHeader()->hide();
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->verticalHeader()->setDefaultSectionSize(RowHeight);
-    view->verticalHeader()->setMinimumSectionSize(RowHeight);
+    view->verticalHeader()->setDefaultSectionSize(RowHeight());
+    view->verticalHeader()->setMinimumSectionSize(RowHeight());
     view->horizontalHeader()->setSectionsMovable(false);
     view->horizontalHeader()->setHighlightSections(false);
-    view->horizontalHeader()->setFixedHeight(RowHeight + 1);
+    view->horizontalHeader()->setFixedHeight(RowHeight() + 1);
     view->horizontalHeader()->setMinimumSectionSize(4);
     connect(view->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { GridModel->SetColumnWidth(column, width); });
@@ -106,6 +115,9 @@ bool TGridPair::eventFilter(QObject* watched, QEvent* event)
                        : watched == RightView->viewport() ? RightView
                                                           : nullptr;
     if (mouse->button() == Qt::LeftButton) {
+        // The empty area below the rows selects nothing and keeps the highlight.
+        if (view && !view->indexAt(mouse->position().toPoint()).isValid())
+            return true;
         PressPending = view != nullptr;
         return QWidget::eventFilter(watched, event);
     }
@@ -139,6 +151,45 @@ void TGridPair::ApplyColumnWidths()
         LeftView->setColumnWidth(column, GridModel->ColumnWidth(column));
         RightView->setColumnWidth(column, GridModel->ColumnWidth(column));
     }
+    FitColumns();
+}
+
+int TGridPair::RowHeight()
+{
+    return LayoutPixels(16);
+}
+
+void TGridPair::FitColumns()
+{
+    const QFontMetrics headingMetrics = RightView->horizontalHeader()->fontMetrics();
+    const QFontMetrics cellMetrics = RightView->fontMetrics();
+    int frozenWidth = 0;
+    for (int column = 0; column < GridModel->columnCount(); ++column) {
+        int needed = headingMetrics.horizontalAdvance(GridModel->HeadingText(column)) + 4;
+        if (GridModel->KeepsWhole(column) && GridModel->rowCount() > 0)
+            for (const QString& text : GridModel->LongestTexts(column))
+                needed = std::max(needed, cellMetrics.horizontalAdvance(GridModel->ShownText(column, text)) + 2);
+        if (GridModel->ColumnWidth(column) < needed) {
+            GridModel->SetColumnWidth(column, needed);
+            (column < FrozenColumns ? LeftView : RightView)->setColumnWidth(column, needed);
+        }
+        if (column < FrozenColumns)
+            frozenWidth += GridModel->ColumnWidth(column);
+    }
+    // The frozen columns stay in view whole.
+    const QList<int> sizes = PairSplitter->sizes();
+    if (sizes.size() == 2 && sizes[0] < frozenWidth + 1)
+        PairSplitter->setSizes({frozenWidth + 1, std::max(1, sizes[0] + sizes[1] - frozenWidth - 1)});
+}
+
+void TGridPair::MatchScrollBars()
+{
+    const bool needed = LeftView->horizontalScrollBar()->maximum() > 0 ||
+                        RightView->horizontalScrollBar()->maximum() > 0;
+    const auto policy = needed ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    for (QTableView* view : {LeftView, RightView})
+        if (view->horizontalScrollBarPolicy() != policy)
+            view->setHorizontalScrollBarPolicy(policy);
 }
 
 void TGridPair::SetColumnsResizable(bool resizable)
@@ -169,7 +220,7 @@ void TGridPair::ScrollIntoView(int viewRow)
 {
     // Rows are scrolled by item: the scroll bar's value is the top row.
     QScrollBar* bar = RightView->verticalScrollBar();
-    const int visibleRows = std::max(1, RightView->viewport()->height() / RowHeight);
+    const int visibleRows = std::max(1, RightView->viewport()->height() / RowHeight());
     if (viewRow < bar->value())
         bar->setValue(viewRow);
     else if (viewRow >= bar->value() + visibleRows)

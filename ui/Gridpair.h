@@ -3,6 +3,11 @@
 // left one shows the leading (frozen) columns, the right one the rest. They scroll
 // vertically together and share one highlighted row, SelectedRow, a grid row number
 // (1 = first data row, 0 or less = none) kept by the pair as the views' own integer.
+//
+// Both views always have the same viewport height (each shows a horizontal scroll bar
+// when either needs one), so that a row stands at the same height in both at every
+// scroll position. The columns of numbers, SPIDs and dates are widened to their
+// heading and widest value after every fill; no column is narrower than its heading.
 
 #include <QWidget>
 
@@ -16,7 +21,8 @@ class TGridPair : public QWidget
     Q_OBJECT
 
 public:
-    // frozenColumns: how many leading columns the left view shows; leftWidth its width.
+    // frozenColumns: how many leading columns the left view shows; leftWidth its
+    // designed width (in design pixels; it grows with the frozen columns).
     TGridPair(TGridModel* model, int frozenColumns, int leftWidth, QWidget* parent = nullptr);
 
     TGridModel* Model() const { return GridModel; }
@@ -30,6 +36,8 @@ public:
     void SetSelectedRow(int gridRow);
     // Applies the model's column widths to both views (after SetColumns).
     void ApplyColumnWidths();
+    // The row height of both views.
+    static int RowHeight();
     // Whether the user may drag the column borders (default: yes).
     void SetColumnsResizable(bool resizable);
     // Repaints the rows of both views without touching the model.
@@ -53,6 +61,10 @@ private:
     void ShowFrozenColumns();
     void CurrentRowChanged(int viewRow);
     void ScrollIntoView(int viewRow);
+    // Widens the columns to their heading and the whole columns to their widest value.
+    void FitColumns();
+    // Shows the horizontal scroll bar in both views when either needs one.
+    void MatchScrollBars();
 
     TGridModel* const GridModel;
     const int FrozenColumns;

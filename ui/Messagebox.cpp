@@ -34,6 +34,17 @@ QMessageBox::Icon BoxIcon(TMessageIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// The text as the box shows it: a hyphen inside a word (a host such as WS-JSMITH) is
+// a non-breaking one, so that the box never wraps a name at it.
+QString Unbroken(const QString& text)
+{
+    QString shown = text;
+    for (qsizetype i = 1; i + 1 < shown.size(); ++i)
+        if (shown[i] == QLatin1Char('-') && shown[i - 1].isLetterOrNumber() && shown[i + 1].isLetterOrNumber())
+            shown[i] = QChar(0x2011);
+    return shown;
+}
+
 } // namespace
 
 TMessageResult ShowMessage(QWidget* parent, const TMessageRequest& request)
@@ -41,7 +52,7 @@ TMessageResult ShowMessage(QWidget* parent, const TMessageRequest& request)
     if (const TMessageAnswerer& answerer = MessageAnswerer())
         return answerer(request);
     const bool yesNo = request.Buttons == TMessageButtons::YesNo;
-    QMessageBox box(BoxIcon(request.Icon), request.Caption, request.Text,
+    QMessageBox box(BoxIcon(request.Icon), request.Caption, Unbroken(request.Text),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
     box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
     const int answer = box.exec();

@@ -2,6 +2,7 @@
 // manual, and closing with OK, Enter and Esc.
 
 #include "engine/Projectversion.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Formabout.h"
 
 #include <QDesktopServices>
@@ -57,8 +58,11 @@ void TestFormAbout::layout()
     form.ShowVersion();
 
     QCOMPARE(form.windowTitle(), QStringLiteral("About Torvane"));
-    QCOMPARE(form.size(), QSize(325, 294));
-    QCOMPARE(form.Button1->geometry(), QRect(123, 266, 75, 25));
+    // The design's layout in the layout unit.
+    const double scale = LayoutScale(form.font());
+    const auto unit = [scale](int pixels) { return LayoutPixels(pixels, scale); };
+    QCOMPARE(form.size(), QSize(unit(325), unit(294)));
+    QCOMPARE(form.Button1->geometry(), QRect(unit(123), unit(266), unit(75), unit(25)));
     for (const QLabel* label : {form.LabelVersion, form.Label4, form.Label1, form.Label2}) {
         QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
         QVERIFY2(label->geometry().right() < form.width(), qPrintable(label->objectName()));

@@ -6,10 +6,13 @@
 #include "engine/Torvaneserverperformance.h"
 #include "tests/support/Sandboxfixture.h"
 #include "tests/support/Testscenario.h"
+#include "ui/Dialoglayout.h"
+#include "ui/Elidedlabel.h"
 #include "ui/Formmain.h"
 #include "ui/Messagebox.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
@@ -27,6 +30,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanup();
     void constructionState();
+    void longServerNameKeepsTheServerList();
     void twoServersAndASwitchWithoutQuery();
     void failedConnectionLeavesTheSlotFree();
     void serverTurnsRedWhileItDoesNotAnswer();
@@ -90,14 +94,16 @@ void TestFormMain::constructionState()
 {
     TFormMain window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Velquin SQL Server Monitor"));
-    QCOMPARE(window.size(), QSize(756, 568));
+    // The designed size in the layout unit, within the screen.
+    QCOMPARE(window.size(), QSize(LayoutPixels(756), LayoutPixels(568))
+                                .boundedTo(window.screen()->availableGeometry().size()));
     QCOMPARE(window.CurrentSlot(), -1);
     QVERIFY(!window.ShowSinceReset());
     QVERIFY(window.mnuDisplayOriginalCPUPhysicalIO1->isChecked());
     QVERIFY(!window.KillProcess1->isEnabled());
     QVERIFY(!window.KillAllProcesses1->isEnabled());
     QCOMPARE(window.ImageToolbarConnect->toolTip(), QStringLiteral("Connect to a new Database Server"));
-    QCOMPARE(window.ImageToolbarExit->x(), 50);
+    QCOMPARE(window.ImageToolbarExit->x(), LayoutPixels(50));
     // Nothing to act on yet: the commands do nothing.
     window.KillProcess1->trigger();
     window.ResetCPUPhysicalIOStats1->trigger();
@@ -163,10 +169,52 @@ void TestFormMain::serverTurnsRedWhileItDoesNotAnswer()
     QVERIFY(IsDrawnRed(window, 0));
     QVERIFY(!IsDrawnRed(window, 1));
 
+    // Shown and selected, the lost server reads white on red (red on the selection's
+    // colour would not read), and its old data says it is old.
+    window.ListBoxServers->setCurrentRow(0);
+    QCOMPARE(window.CurrentSlot(), 0);
+    {
+        const QImage image = window.ListBoxServers->viewport()->grab().toImage();
+        const QRect item = window.ListBoxServers->visualItemRect(window.ListBoxServers->item(0));
+        int red = 0, white = 0;
+        for (int y = item.top(); y <= item.bottom(); ++y) {
+            for (int x = item.left(); x < std::min(item.right(), image.width()); ++x) {
+                red += image.pixelColor(x, y) == QColor(0xFF, 0, 0) ? 1 : 0;
+                white += image.pixelColor(x, y) == QColor(0xFF, 0xFF, 0xFF) ? 1 : 0;
+            }
+        }
+        QVERIFY(red > item.width() * item.height() / 2);
+        QVERIFY(white > 0);
+    }
+    QVERIFY(!window.FrameCurrentConnection->LabelStaleData->isHidden());
+    QVERIFY(window.FrameCurrentConnection->LabelStaleData->text().startsWith("Disconnected"));
+
     hung.Server().Resume();
     // Retried by itself once per interval: white again, refreshing again.
     QTRY_VERIFY_WITH_TIMEOUT(!window.Slot(0)->ServerPerformance()->Disconnected, 30000);
+    QTRY_VERIFY(window.FrameCurrentConnection->LabelStaleData->isHidden());
     QVERIFY(!IsDrawnRed(window, 0));
+}
+
+void TestFormMain::longServerNameKeepsTheServerList()
+{
+    TFormMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize size = window.size();
+    const int listWidth = window.ListBoxServers->width();
+    // A name far wider than the window, shown in the tab bar.
+    const QString name = QString("SQLPROD01-").repeated(40);
+    window.FrameCurrentConnection->BindConnection(name, nullptr);
+    QApplication::processEvents();
+    QCOMPARE(window.size(), size);
+    QCOMPARE(window.ListBoxServers->width(), listWidth);
+    QCOMPARE(window.FrameCurrentConnection->LabelServerName->text(), name);
+    QCOMPARE(window.FrameCurrentConnection->LabelServerName->toolTip(), name);
+    // Made as small as the design's window, the views give way, not the server list.
+    window.resize(756, 568);
+    QApplication::processEvents();
+    QCOMPARE(window.ListBoxServers->width(), listWidth);
 }
 
 void TestFormMain::connectionsFull()
@@ -233,7 +281,7 @@ void TestFormMain::toolbarModePerTab()
     QCOMPARE(window.ImageToolbarKillUser->isVisible(), killUser);
     QCOMPARE(window.ImageToolbarKillDB->isVisible(), killDatabase);
     QVERIFY(!window.ImageToolbarSendMsg->isVisible());
-    QCOMPARE(window.ImageToolbarExit->x(), exitLeft);
+    QCOMPARE(window.ImageToolbarExit->x(), LayoutPixels(exitLeft));
     QCOMPARE(window.KillProcess1->isEnabled(), killProcessItem);
     QCOMPARE(window.KillAllProcesses1->isEnabled(), killAllItem);
     QCOMPARE(window.FrameCurrentConnection->TabLabels[static_cast<std::size_t>(tab)]->font().bold(), true);

@@ -6,6 +6,7 @@
 #include "tests/support/Scriptedsmtpserver.h"
 #include "tests/support/Settingsfixture.h"
 #include "tests/support/Smtpserverfixture.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Formproperties.h"
 #include "ui/Messagebox.h"
 #include "ui/Propertiesowner.h"
@@ -158,7 +159,8 @@ void TestFormProperties::firstStart()
     const TFormProperties& d = *Dialog;
     QCOMPARE(d.windowTitle(), QStringLiteral("Torvane Properties"));
     // Taller than the 645 x 289 of old by the connection security group.
-    QCOMPARE(d.size(), QSize(645, 383));
+    const double scale = LayoutScale(d.font());
+    QCOMPARE(d.size(), QSize(LayoutPixels(645, scale), LayoutPixels(383, scale)));
     QCOMPARE(d.GroupBox1->title(), QStringLiteral(" Server Refresh Times (Seconds) "));
     QCOMPARE(d.GroupBox3->title(), QStringLiteral(" File Logging "));
     QCOMPARE(d.GroupBox2->title(), QStringLiteral(" System Email Alerts "));

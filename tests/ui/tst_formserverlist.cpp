@@ -6,6 +6,7 @@
 #include "tests/support/Sandboxfixture.h"
 #include "tests/support/Settingsfixture.h"
 #include "ui/Banner.h"
+#include "ui/Dialoglayout.h"
 #include "ui/Formlogon.h"
 #include "ui/Formserverlist.h"
 
@@ -65,20 +66,25 @@ void TestFormServerList::cleanup()
 void TestFormServerList::controlsAsLaidOut()
 {
     TFormServerList dialog;
+    // The design's layout in the layout unit.
+    const double scale = LayoutScale(dialog.font());
+    const auto unit = [scale](int x, int y, int w, int h) {
+        return QRect(LayoutPixels(x, scale), LayoutPixels(y, scale), LayoutPixels(w, scale), LayoutPixels(h, scale));
+    };
     QCOMPARE(dialog.windowTitle(), QString("SQL Server List"));
-    QCOMPARE(dialog.size(), QSize(325, 373));
-    QCOMPARE(dialog.Image1->geometry(), QRect(0, 0, 325, 65));
+    QCOMPARE(dialog.size(), unit(0, 0, 325, 373).size());
+    QCOMPARE(dialog.Image1->geometry(), unit(0, 0, 325, 65));
     QCOMPARE(dialog.Panel1->text(), QString(" ServerName"));
-    QCOMPARE(dialog.Panel1->geometry(), QRect(0, 65, 325, 19));
-    QCOMPARE(dialog.ListBoxServers->geometry(), QRect(0, 84, 325, 261));
+    QCOMPARE(dialog.Panel1->geometry(), unit(0, 65, 325, 19));
+    QCOMPARE(dialog.ListBoxServers->geometry(), unit(0, 84, 325, 261));
     QCOMPARE(dialog.ListBoxServers->selectionMode(), QAbstractItemView::SingleSelection);
     QCOMPARE(dialog.ButtonOK->text(), QString("&Ok"));
-    QCOMPARE(dialog.ButtonOK->geometry(), QRect(85, 348, 75, 23));
+    QCOMPARE(dialog.ButtonOK->geometry(), unit(85, 348, 75, 23));
     QVERIFY(dialog.ButtonOK->isDefault());
     QCOMPARE(dialog.ButtonCancel->text(), QString("&Cancel"));
-    QCOMPARE(dialog.ButtonCancel->geometry(), QRect(166, 348, 75, 23));
+    QCOMPARE(dialog.ButtonCancel->geometry(), unit(166, 348, 75, 23));
     QCOMPARE(dialog.ButtonHelp->text(), QString("&Help"));
-    QCOMPARE(dialog.ButtonHelp->geometry(), QRect(247, 348, 75, 23));
+    QCOMPARE(dialog.ButtonHelp->geometry(), unit(247, 348, 75, 23));
 }
 
 void TestFormServerList::choiceGoesBackToTheLogonDialog_data()
