@@ -127,10 +127,10 @@ run() { # folder, configuration folder, then the environment of this run
   tab 1 1
   shoot_window "$window" "$dir/window-users.png"
   tab 2 0.5
-  row 120 3
+  row 100 3
   shoot_window "$window" "$dir/window-databases.png"
   tab 3 0.5
-  row 120 9
+  row 100 9
   shoot_window "$window" "$dir/window-allprocesses.png"
   # The question before a kill, from the toolbar's kill button; answered No.
   click 75 26

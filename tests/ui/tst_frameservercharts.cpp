@@ -5,6 +5,7 @@
 #include "ui/Chartview.h"
 #include "ui/Frameservercharts.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -19,6 +20,7 @@ private Q_SLOTS:
     void labelsShowTheNewestValues();
     void disconnectedShowsReconnect();
     void resizeGivesTheColumns();
+    void smallWindowKeepsEveryTextWhole();
 };
 
 void TestFrameServerCharts::responseAxisIsFixedUntilAValuePasses99_data()
@@ -87,6 +89,43 @@ void TestFrameServerCharts::disconnectedShowsReconnect()
     QVERIFY(frame.LabelDisconnected->isVisible());
     QCOMPARE(frame.Button1->text(), QStringLiteral("Attempt Reconnect"));
     QVERIFY(frame.Button1->isVisible());
+}
+
+void TestFrameServerCharts::smallWindowKeepsEveryTextWhole()
+{
+    // The Performance tab of a window at the design's 756 x 568 pixels, with large
+    // values and the server lost: every text whole, at the frame's size, none over
+    // another.
+    TFrameServerCharts frame;
+    frame.resize(560, 440);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    TTorvaneServerPerformance performance;
+    performance.BeginSample();
+    performance.AddSample(1234567, 30000, 32767, 0, 0, 0, 0, 0, 0, 0, 0);
+    performance.Disconnected = true;
+    frame.UpdateCharts(performance);
+    QApplication::processEvents();
+    const std::vector<std::vector<QWidget*>> groups = {
+        {frame.LabelDisconnected, frame.Button1},
+        {frame.LabelSessions, frame.LabelUsers},
+        {frame.LabelPacketsSent, frame.LabelPacketsRecieved, frame.LabelPacketsErrored},
+        {frame.LabelPhysicalIORead, frame.LabelPhysicalIOWritten, frame.LabelPhysicalIOErrored},
+    };
+    for (const auto& group : groups) {
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            QWidget* widget = group[i];
+            QVERIFY2(widget->isVisible(), qPrintable(widget->objectName()));
+            QCOMPARE(widget->font().pointSizeF(), frame.font().pointSizeF());
+            if (const auto* label = qobject_cast<QLabel*>(widget))
+                QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                         qPrintable(label->text()));
+            else
+                QVERIFY(widget->width() >= widget->sizeHint().width());
+            for (std::size_t j = i + 1; j < group.size(); ++j)
+                QVERIFY2(!widget->geometry().intersects(group[j]->geometry()), qPrintable(widget->objectName()));
+        }
+    }
 }
 
 void TestFrameServerCharts::resizeGivesTheColumns()
