@@ -1,5 +1,5 @@
 #pragma once
-// SIGINT and SIGTERM for the programs without a window. They arrive as readable data
+// SIGINT and SIGTERM for every mode of the program. They arrive as readable data
 // on a descriptor and are handled in the event loop like any other event; the first
 // one calls the handler, a second one ends the program at once, whatever its threads
 // are doing. Construct before any thread exists, so no thread takes them the default way.

@@ -12,7 +12,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDialog>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdlib>
 #include <iostream>
@@ -40,6 +42,19 @@ std::unique_ptr<sandbox::TSandboxServer> StartDemoServer(TConnectionOptions& con
     std::cerr << "Sandbox SQL Server listening on " << connection.Server.toStdString()
               << " (login sa, password torvane)" << std::endl;
     return server;
+}
+
+// A stop signal ends the program from any state: every dialog open over the window is
+// closed as its Cancel would close it (a connection attempt under way is abandoned),
+// the window closes, and every event loop, a dialog's included, returns.
+void CloseEverything(TFormMain& window)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+    window.close();
+    QCoreApplication::exit(0);
 }
 
 } // namespace
@@ -117,13 +132,17 @@ int RunWindow(const QCommandLineParser& parser)
         about.ShowVersion();
         about.exec();
     });
-    // The first activation reads the saved interval; connect after it so every slot
-    // starts with that interval.
+    // Before the window shows: its first activation may open the logon dialog, whose own
+    // event loop must answer the stop signals too.
+    const TStopSignals signals([&window] { CloseEverything(window); });
     window.show();
-    QCoreApplication::processEvents();
-    for (const TConnectionOptions& server : *servers)
-        window.ConnectServer(server.Server, server.WindowsAuthentication, server.UserName, server.Password);
-    const TStopSignals signals([&window] { window.close(); });
+    // The first activation (queued by the showing) reads the saved interval; the servers
+    // connect after it, so every slot starts with that interval.
+    QTimer::singleShot(0, &window, [&window, &servers] {
+        for (const TConnectionOptions& server : *servers)
+            window.ConnectServer(server.Server, server.WindowsAuthentication, server.UserName,
+                                 server.Password);
+    });
     const int exitCode = QApplication::exec();
     if (!window.StopAllSlots(CloseWaitMs))
         AbandonThreadsAndExit(exitCode);

@@ -1,6 +1,7 @@
 #include "engine/Connectionslot.h"
 
 #include "engine/Commonfuncs.h"
+#include "engine/Dbaccess.h"
 #include "engine/Dberror.h"
 #include "engine/Mainthreadcall.h"
 #include "engine/Torvaneserverperformance.h"
@@ -43,6 +44,29 @@ void PostResult(const std::shared_ptr<bool>& alive, std::function<void()> done)
         if (*alive)
             done();
     });
+}
+
+// A failed connection as a DBA reads it: the server as typed, then what went wrong.
+std::string ConnectFailureText(const std::string& serverName, const EDbError& error, int loginSeconds)
+{
+    std::string what;
+    switch (error.Failure) {
+    case TDbFailure::NoAnswer:
+        what = "no answer within " + std::to_string(loginSeconds) + " s";
+        break;
+    case TDbFailure::Refused:
+        what =
+            "the connection was refused (no SQL Server listens there, or there is no instance of that name)";
+        break;
+    case TDbFailure::UnknownHost:
+        what = "the host name is not known (check the name and the DNS)";
+        break;
+    case TDbFailure::LoginFailed:
+    case TDbFailure::Other:
+        what = error.Message;
+        break;
+    }
+    return "Could not connect to " + serverName + ": " + what;
 }
 
 } // namespace
@@ -106,8 +130,14 @@ void TConnectionSlot::Connect(TTorvaneOwner* owner, int slotIndex, const std::st
     Post(
         [=](TTorvaneThread& thread) {
             Capture(*result, [&] {
-                thread.OpenConnection(owner, slotIndex, serverName, useWindowsAuthentication, userName,
-                                      password);
+                try {
+                    thread.OpenConnection(owner, slotIndex, serverName, useWindowsAuthentication, userName,
+                                          password);
+                } catch (const EDbError& error) {
+                    throw EDbError(
+                        ConnectFailureText(serverName, error, thread.Connection->Timeouts().LoginSeconds),
+                        error.Source, error.Failure);
+                }
                 result->Value = true;
             });
         },

@@ -56,8 +56,10 @@ public:
     // Connects on the command thread; done runs on the main thread with the outcome.
     // On success the five model objects exist and are linked, the timer runs with the
     // interval and, unless told not to, the first refresh is requested. On failure
-    // the owner was shown the error through ShowMessageBox, the threads are stopped
-    // and the slot is free again. Call once per slot object.
+    // the owner was shown the error through ShowMessageBox ("Could not connect to
+    // SERVER: " and what failed, in plain words where the driver's diagnostics say what
+    // it was), the threads are stopped and the slot is free again. Stopped before the
+    // outcome, the slot reports false and shows nothing. Call once per slot object.
     void Connect(TTorvaneOwner* owner, int slotIndex, const std::string& serverName,
                  bool useWindowsAuthentication, const std::string& userName, const std::string& password,
                  int refreshIntervalSeconds, std::function<void(bool)> done, bool firstRefresh = true);

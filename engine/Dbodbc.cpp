@@ -103,6 +103,27 @@ std::vector<TDiagnosticRecord> DiagnosticRecords(const TOdbcHandle& handle)
     return records;
 }
 
+// The failure the records describe, the most telling first. The numbers are FreeTDS's
+// (20009 nothing at the address, 20013 unknown host), the Windows socket errors
+// Microsoft's drivers pass on (10060 timed out, 10061 refused, 11001 no such host), and
+// SQL Server's failed login (18456).
+TDbFailure FailureOf(const std::vector<TDiagnosticRecord>& records)
+{
+    const auto any = [&](auto matches) { return std::any_of(records.begin(), records.end(), matches); };
+    const auto timedOut = [](const TDiagnosticRecord& r) {
+        return r.State == "HYT00" || r.State == "HYT01" || r.Native == 10060;
+    };
+    if (any(timedOut))
+        return TDbFailure::NoAnswer;
+    if (any([](const TDiagnosticRecord& r) { return r.Native == 20013 || r.Native == 11001; }))
+        return TDbFailure::UnknownHost;
+    if (any([](const TDiagnosticRecord& r) { return r.Native == 20009 || r.Native == 10061; }))
+        return TDbFailure::Refused;
+    if (any([](const TDiagnosticRecord& r) { return r.Native == 18456 || r.State == "28000"; }))
+        return TDbFailure::LoginFailed;
+    return TDbFailure::Other;
+}
+
 } // namespace
 
 EDbError OdbcError(const TOdbcHandle& handle, const std::string& fallback)
@@ -119,7 +140,7 @@ EDbError OdbcError(const TOdbcHandle& handle, const std::string& fallback)
         if (deeper || numbered)
             best = &record;
     }
-    return EDbError(best->Message, best->Source);
+    return EDbError(best->Message, best->Source, FailureOf(records));
 }
 
 bool IsDriverManagerFailure(const TOdbcHandle& handle)

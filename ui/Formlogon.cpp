@@ -72,6 +72,8 @@ TFormLogon::TFormLogon(QWidget* parent)
     EditPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42 }"));
 
     ButtonLogon->setDefault(true);
+    // Cancel answers while the rest of the dialog waits for a connection.
+    ButtonCancel->setCursor(Qt::ArrowCursor);
     QWidget* const tabOrder[] = {ComboBoxDBServers, ButtonListServers, CBoxWindowsNTAuth,
                                  EditLoginname,     EditPassword,      CBoxSavePassword,
                                  ButtonLogon,       ButtonCancel,      ButtonHelp};
@@ -186,13 +188,13 @@ void TFormLogon::ButtonLogonClick()
     const QString serverName = ComboBoxDBServers->currentText();
     const bool useWindowsAuthentication = CBoxWindowsNTAuth->isChecked();
     SetConnecting(true);
-    MainWindow->ConnectServer(serverName, useWindowsAuthentication, userName, password,
-                              [dialog = QPointer<TFormLogon>(this), serverName, useWindowsAuthentication,
-                               userName, password](bool connected) {
-                                  if (dialog)
-                                      dialog->LogonEnded(connected, serverName, useWindowsAuthentication,
-                                                         userName, password);
-                              });
+    FAttempt = MainWindow->ConnectServer(
+        serverName, useWindowsAuthentication, userName, password,
+        [dialog = QPointer<TFormLogon>(this), serverName, useWindowsAuthentication, userName,
+         password](bool connected) {
+            if (dialog)
+                dialog->LogonEnded(connected, serverName, useWindowsAuthentication, userName, password);
+        });
 }
 
 void TFormLogon::LogonEnded(bool connected, const QString& serverName, bool useWindowsAuthentication,
@@ -211,11 +213,13 @@ void TFormLogon::SetConnecting(bool connecting)
 {
     FConnecting = connecting;
     QWidget* const focused = focusWidget();
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             ComboBoxDBServers, ButtonListServers, CBoxWindowsNTAuth, EditLoginname, EditPassword,
-             CBoxSavePassword, ButtonLogon, ButtonCancel, ButtonHelp})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{ComboBoxDBServers, ButtonListServers, CBoxWindowsNTAuth,
+                                         EditLoginname, EditPassword, CBoxSavePassword, ButtonLogon})
         control->setEnabled(!connecting);
     if (connecting) {
+        if (focused && !focused->isEnabled())
+            ButtonCancel->setFocus();
         setCursor(Qt::WaitCursor);
         FFocusBeforeConnecting = focused;
     } else {
@@ -227,8 +231,12 @@ void TFormLogon::SetConnecting(bool connecting)
 
 void TFormLogon::reject()
 {
-    if (!FConnecting)
-        QDialog::reject();
+    if (FConnecting) {
+        FConnecting = false;
+        MainWindow->AbandonConnect(FAttempt);
+        unsetCursor();
+    }
+    QDialog::reject();
 }
 
 void TFormLogon::ButtonHelpClick()

@@ -7,9 +7,10 @@
 // free; the server list dialog hands its choice back through SelectServer.
 //
 // The main window connects off the main thread. Until it reports the outcome the
-// dialog shows the hourglass and takes no input (Cancel and Esc included, since the
-// connection can no longer be called off); after a failure the entries are as they
-// were, after a success the logon is saved and the dialog closes.
+// dialog shows the hourglass and its entries take no input, but Cancel, Esc and the
+// close box still answer: they call the attempt off (the main window drops its
+// outcome) and close the dialog. After a failure the entries are as they were, after a
+// success the logon is saved and the dialog closes.
 
 #include "settings/Savedservers.h"
 
@@ -87,5 +88,6 @@ private:
     TSavedServers FSavedServers;
     bool FShown = false;
     bool FConnecting = false;
+    int FAttempt = -1; // the main window's number of the attempt under way
     QPointer<QWidget> FFocusBeforeConnecting;
 };

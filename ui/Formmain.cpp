@@ -10,8 +10,10 @@
 #include "model/Torvaneprocessusers.h"
 #include "settings/Torvanesettings.h"
 #include "ui/Dialoglayout.h"
+#include "ui/Menubarkeys.h"
 #include "ui/Messagebox.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
@@ -29,6 +31,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -161,6 +164,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectLostServers(); });
     ReconnectTimer->start(FRefreshIntervalSeconds * 1000);
 
+    BuildKeys();
     SetToolbarMode(0);
     FrameCurrentConnection->SetMainWindow(this);
     FrameCurrentConnection->SetupViews();
@@ -242,6 +246,37 @@ void TFormMain::BuildToolbar(QWidget* panel)
     connect(ImageToolbarKillDB, &QToolButton::clicked, this,
             [this] { FrameCurrentConnection->KillAllProcesses(); });
     connect(ImageToolbarExit, &QToolButton::clicked, this, [this] { close(); });
+}
+
+// Every key of the window, in this one place. A menu item carries its own key, which the
+// menu shows beside it and the toolbar button of the same command names in its hint;
+// keys without a menu item are actions of the window itself.
+void TFormMain::BuildKeys()
+{
+    const auto giveKey = [](QAction* item, const QKeySequence& key,
+                            std::initializer_list<QToolButton*> buttons) {
+        item->setShortcut(key);
+        for (QToolButton* button : buttons)
+            button->setToolTip(
+                QStringLiteral("%1 (%2)").arg(button->toolTip(), key.toString(QKeySequence::NativeText)));
+    };
+    giveKey(Connect1, QKeySequence(Qt::CTRL | Qt::Key_L), {ImageToolbarConnect});
+    giveKey(KillProcess1, QKeySequence(Qt::Key_Delete), {ImageToolbarKillProc});
+
+    const auto windowKey = [this](std::initializer_list<QKeySequence> keys, std::function<void()> run) {
+        auto* action = new QAction(this);
+        action->setShortcuts(QList<QKeySequence>(keys));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, std::move(run));
+        addAction(action);
+    };
+    windowKey({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)},
+              [this] { FrameCurrentConnection->SelectNextTab(1); });
+    windowKey({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+              [this] { FrameCurrentConnection->SelectNextTab(-1); });
+    windowKey({QKeySequence(Qt::Key_F5)}, [this] { FrameCurrentConnection->RefreshNow(); });
+    auto* menuBarKeys = new TMenuBarKeys(menuBar());
+    windowKey({QKeySequence(Qt::Key_F10)}, [menuBarKeys] { menuBarKeys->Open(); });
 }
 
 QWidget* TFormMain::BuildServerPanel()
@@ -371,47 +406,78 @@ void TFormMain::ShowLogonDialog()
     Q_EMIT LogonDialogRequested();
 }
 
-void TFormMain::ConnectServer(const QString& serverName, bool useWindowsAuthentication,
-                              const QString& userName, const QString& password,
-                              std::function<void(bool)> done)
+int TFormMain::ConnectServer(const QString& serverName, bool useWindowsAuthentication,
+                             const QString& userName, const QString& password, std::function<void(bool)> done)
 {
     const int index = FreeSlot();
     if (index < 0) {
         ShowConnectionsFull();
         if (done)
             done(false);
-        return;
+        return -1;
     }
     auto& slot = Slots[static_cast<std::size_t>(index)];
     slot = std::make_unique<TConnectionSlot>();
     Reserved[static_cast<std::size_t>(index)] = true;
-    slot->Connect(
-        this, index, serverName.toStdString(), useWindowsAuthentication, userName.toStdString(),
-        password.toStdString(), FRefreshIntervalSeconds, [this, index, serverName, done](bool connected) {
-            Reserved[static_cast<std::size_t>(index)] = false;
-            if (!connected) {
-                // The slot stays free; its threads end by themselves.
-                Slots[static_cast<std::size_t>(index)].reset();
-                if (done)
-                    done(false);
-                return;
-            }
-            TConnectionSlot* const connection = Slots[static_cast<std::size_t>(index)].get();
-            FrameCurrentConnection->BindConnection(serverName, connection);
-            FCurrentSlot = index;
-            // Items stay in slot order: the item of a slot goes before the
-            // items of higher slots, whichever connection finished first.
-            int row = 0;
-            while (row < ListBoxServers->count() && ListBoxServers->item(row)->data(SlotRole).toInt() < index)
-                ++row;
-            auto* item = new QListWidgetItem(serverName);
-            item->setData(SlotRole, index);
-            item->setToolTip(serverName);
-            ListBoxServers->insertItem(row, item);
-            ListBoxServers->setCurrentRow(row);
-            if (done)
-                done(true);
-        });
+    TConnectionSlot* const attempt = slot.get();
+    slot->Connect(this, index, serverName.toStdString(), useWindowsAuthentication, userName.toStdString(),
+                  password.toStdString(), FRefreshIntervalSeconds,
+                  [this, index, attempt, serverName, done](bool connected) {
+                      const auto abandoned =
+                          std::find_if(Abandoned.begin(), Abandoned.end(),
+                                       [attempt](const auto& kept) { return kept.get() == attempt; });
+                      if (abandoned != Abandoned.end()) {
+                          // Called off: the outcome is dropped, the threads have ended or are ending.
+                          Abandoned.erase(abandoned);
+                          return;
+                      }
+                      Reserved[static_cast<std::size_t>(index)] = false;
+                      if (!connected) {
+                          // The slot stays free; its threads end by themselves.
+                          Slots[static_cast<std::size_t>(index)].reset();
+                          if (done)
+                              done(false);
+                          return;
+                      }
+                      TConnectionSlot* const connection = Slots[static_cast<std::size_t>(index)].get();
+                      FrameCurrentConnection->BindConnection(serverName, connection);
+                      FCurrentSlot = index;
+                      // Items stay in slot order: the item of a slot goes before the
+                      // items of higher slots, whichever connection finished first.
+                      int row = 0;
+                      while (row < ListBoxServers->count() &&
+                             ListBoxServers->item(row)->data(SlotRole).toInt() < index)
+                          ++row;
+                      auto* item = new QListWidgetItem(serverName);
+                      item->setData(SlotRole, index);
+                      item->setToolTip(serverName);
+                      ListBoxServers->insertItem(row, item);
+                      ListBoxServers->setCurrentRow(row);
+                      if (done)
+                          done(true);
+                  });
+    return index;
+}
+
+void TFormMain::AbandonConnect(int attempt)
+{
+    if (attempt < 0 || attempt >= SlotCount || !Reserved[static_cast<std::size_t>(attempt)])
+        return;
+    std::unique_ptr<TConnectionSlot>& slot = Slots[static_cast<std::size_t>(attempt)];
+    // Stopped, the slot reports a late success as a failure and shows no error; its
+    // outcome comes back to the handler above, which lets it go.
+    slot->Stop();
+    // An attempt stopped before its thread took it up reports nothing: it goes once
+    // its threads have ended.
+    std::erase_if(Abandoned, [](const auto& kept) { return kept->WaitUntilFinished({}); });
+    Abandoned.push_back(std::move(slot));
+    Reserved[static_cast<std::size_t>(attempt)] = false;
+}
+
+int TFormMain::AbandonedAttempts() const
+{
+    return static_cast<int>(std::count_if(Abandoned.begin(), Abandoned.end(),
+                                          [](const auto& kept) { return !kept->WaitUntilFinished({}); }));
 }
 
 void TFormMain::ListBoxServersClick()
@@ -432,8 +498,9 @@ void TFormMain::ListBoxServersClick()
 
 void TFormMain::ShowMessageBox(const std::string& text, const std::string& caption)
 {
+    // The text says what failed; the box carries no icon of its own.
     ShowMessage(this, {QString::fromStdString(text), QString::fromStdString(caption), TMessageButtons::Ok,
-                       TMessageIcon::Warning});
+                       TMessageIcon::None});
 }
 
 void TFormMain::RefreshSlotView(std::int32_t slotIndex)
@@ -522,12 +589,14 @@ bool TFormMain::StopAllSlots(int waitMilliseconds)
             slot->Stop();
     const QDeadlineTimer deadline(waitMilliseconds);
     bool allFinished = true;
-    for (const auto& slot : Slots) {
+    const auto wait = [&](const std::unique_ptr<TConnectionSlot>& slot) {
         if (!slot)
-            continue;
+            return;
         const auto left = std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime()));
         allFinished = slot->WaitUntilFinished(left) && allFinished;
-    }
+    };
+    std::for_each(Slots.begin(), Slots.end(), wait);
+    std::for_each(Abandoned.begin(), Abandoned.end(), wait);
     return allFinished;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The main window: the toolbar and menus, the list of connected servers (red while a
-// server is disconnected) and the connection frame showing the selected server. It
-// owns the 25 connection slots and is the monitor threads' owner: they ask it to
-// redraw after every refresh and to send the alerts.
+// The main window: the toolbar, the menus and the window's keys, the list of connected
+// servers (red while a server is disconnected) and the connection frame showing the
+// selected server. It owns the 25 connection slots and is the monitor threads' owner:
+// they ask it to redraw after every refresh and to send the alerts.
 
 #include "alerts/Alertmailer.h"
 #include "engine/Torvaneowner.h"
@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -39,9 +40,14 @@ public:
     ~TFormMain() override;
 
     // Connects the server into the lowest free slot without waiting for it; done gets
-    // the outcome on the main thread. "Connections Full" when no slot is free.
-    void ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
-                       const QString& password, std::function<void(bool)> done = {}) override;
+    // the outcome on the main thread. "Connections Full" when no slot is free. The
+    // attempt's number is its slot's index.
+    int ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
+                      const QString& password, std::function<void(bool)> done = {}) override;
+    // The slot is free again at once; the attempt's threads end in the background.
+    void AbandonConnect(int attempt) override;
+    // Abandoned attempts whose threads have not finished yet.
+    int AbandonedAttempts() const;
     void ShowLogonDialog();
     void SetRefreshInterval(int seconds) override;
     int RefreshIntervalSeconds() const { return FRefreshIntervalSeconds; }
@@ -104,6 +110,7 @@ protected:
 private:
     void BuildMenus();
     void BuildToolbar(QWidget* panel);
+    void BuildKeys();
     QWidget* BuildServerPanel();
     void FormActivate();
     void ListBoxServersClick();
@@ -119,6 +126,9 @@ private:
     TAlertMailer Mailer;
     std::array<std::unique_ptr<TConnectionSlot>, SlotCount> Slots;
     std::array<bool, SlotCount> Reserved{}; // a connection to this slot is under way
+    // Called-off attempts, kept until their outcome (dropped) arrives so that closing
+    // the window still waits for their threads.
+    std::vector<std::unique_ptr<TConnectionSlot>> Abandoned;
     int FCurrentSlot = -1;
     int FRefreshIntervalSeconds = 1;
     bool FirstActivation = true;

@@ -9,11 +9,11 @@
 #include "ui/Frameallprocesses.h"
 #include "ui/Frameservercharts.h"
 #include "ui/Framesessionmonitor.h"
+#include "ui/Tabrow.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -48,15 +48,16 @@ TFrameConnection::TFrameConnection(QWidget* parent) : QWidget(parent)
     auto* tabs = new QHBoxLayout(tabBar);
     tabs->setContentsMargins(0, 0, 6, 0);
     tabs->setSpacing(0);
-    for (int tab = 0; tab < 4; ++tab) {
+    for (int tab = 0; tab < TabCount; ++tab) {
         auto* label = new QLabel(QString::fromLatin1(TabCaptions[tab]), tabBar);
         label->setFixedSize(LayoutPixels(TabWidth), LayoutPixels(TabBarHeight));
         label->setAlignment(Qt::AlignCenter);
         label->setCursor(Qt::PointingHandCursor);
-        label->installEventFilter(this);
         TabLabels[static_cast<std::size_t>(tab)] = label;
         tabs->addWidget(label);
     }
+    new TTabRow(
+        {TabLabels.begin(), TabLabels.end()}, [this](int tab) { SelectTab(tab); }, this);
     LabelServerName = new TElidedLabel(tabBar);
     LabelServerName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont serverFont = LabelServerName->font();
@@ -97,27 +98,19 @@ void TFrameConnection::SetupViews()
     FrameSessionMonitorDatabases->SetupDatabasesMode();
 }
 
-bool TFrameConnection::eventFilter(QObject* watched, QEvent* event)
+void TFrameConnection::SelectNextTab(int step)
 {
-    if (event->type() == QEvent::MouseButtonPress &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        for (int tab = 0; tab < 4; ++tab) {
-            if (watched == TabLabels[static_cast<std::size_t>(tab)]) {
-                SelectTab(tab);
-                return true;
-            }
-        }
-    }
-    return QWidget::eventFilter(watched, event);
+    SelectTab(((Tab + step) % TabCount + TabCount) % TabCount);
 }
 
 void TFrameConnection::SelectTab(int tab)
 {
-    if (tab < 0 || tab > 3)
+    if (tab < 0 || tab >= TabCount)
         return;
     Tab = tab;
+    FillView(tab);
     PanelClient->setCurrentIndex(tab);
-    for (int other = 0; other < 4; ++other) {
+    for (int other = 0; other < TabCount; ++other) {
         QLabel* label = TabLabels[static_cast<std::size_t>(other)];
         label->setStyleSheet(TabStyle(other == tab));
         QFont font = label->font();
@@ -131,6 +124,7 @@ void TFrameConnection::SelectTab(int tab)
 void TFrameConnection::BindConnection(const QString& serverName, TConnectionSlot* slot)
 {
     Slot = slot;
+    Stale.fill(true);
     FrameSessionMonitorUsers->BindConnection(slot);
     FrameSessionMonitorDatabases->BindConnection(slot);
     FrameSessionAllProcesses->BindConnection(slot);
@@ -155,12 +149,47 @@ void TFrameConnection::RefreshViews()
 {
     if (!Slot)
         return;
-    const bool showSinceReset = MainWindow && MainWindow->ShowSinceReset();
-    FrameSessionMonitorUsers->RefreshView(showSinceReset);
-    FrameSessionMonitorDatabases->RefreshView(showSinceReset);
-    FrameSessionAllProcesses->RefreshView(showSinceReset);
-    FrameSystemPerformance->RefreshView();
+    // Only the view on screen is filled; the others are filled when they are shown, from
+    // the data of the latest refresh, so a large server costs one view's fill per refresh.
+    Stale.fill(true);
+    FillView(Tab);
     ShowServerState();
+}
+
+void TFrameConnection::FillView(int tab)
+{
+    if (!Slot || !Stale[static_cast<std::size_t>(tab)])
+        return;
+    Stale[static_cast<std::size_t>(tab)] = false;
+    const bool showSinceReset = MainWindow && MainWindow->ShowSinceReset();
+    switch (tab) {
+    case TabPerformance:
+        FrameSystemPerformance->RefreshView();
+        break;
+    case TabUsers:
+        FrameSessionMonitorUsers->RefreshView(showSinceReset);
+        break;
+    case TabDatabases:
+        FrameSessionMonitorDatabases->RefreshView(showSinceReset);
+        break;
+    case TabAllProcesses:
+        FrameSessionAllProcesses->RefreshView(showSinceReset);
+        break;
+    default:
+        break;
+    }
+}
+
+void TFrameConnection::RefreshNow()
+{
+    if (!Slot || !Slot->InUse())
+        return;
+    // A server that does not answer is tried again as Attempt Reconnect does: a refresh
+    // would only report the same disconnect once more.
+    if (Slot->ServerPerformance()->Disconnected)
+        FrameSystemPerformance->Button1->click();
+    else
+        Slot->RequestRefresh();
 }
 
 void TFrameConnection::KillSelectedProcess()

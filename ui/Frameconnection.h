@@ -1,8 +1,9 @@
 #pragma once
 // The views of the shown server: a tab bar (Performance, Users, Databases, All
 // Processes) over four views of which one is visible. The frame is bound to one
-// connection slot at a time and redraws all four views on every refresh of that
-// server, so a tab switch never shows stale data and sends no query.
+// connection slot at a time. A refresh of that server fills the visible view only; a
+// view is filled when its tab is shown, from the latest refresh, so a tab switch never
+// shows stale data and sends no query.
 
 #include <QWidget>
 
@@ -37,6 +38,7 @@ public:
         TabDatabases = 2,
         TabAllProcesses = 3
     };
+    static constexpr int TabCount = 4;
 
     explicit TFrameConnection(QWidget* parent = nullptr);
 
@@ -44,9 +46,13 @@ public:
     void SetupViews();
     void BindConnection(const QString& serverName, TConnectionSlot* slot);
     void RefreshViews();
+    // F5: the shown server's refresh at once, or its reconnection when it is disconnected.
+    void RefreshNow();
     void KillSelectedProcess();
     void KillAllProcesses();
     void SelectTab(int tab);
+    // The tab step places to the right (negative: left), wrapping round at either end.
+    void SelectNextTab(int step);
     int VisibleTab() const { return Tab; }
 
     TFrameServerCharts* FrameSystemPerformance;
@@ -57,16 +63,17 @@ public:
     // Shown beside the name while the server does not answer: the views hold the data
     // of its last refresh.
     QLabel* LabelStaleData;
-    std::array<QLabel*, 4> TabLabels{};
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Focusable captions: Tab reaches them, the arrow keys move between them.
+    std::array<QLabel*, TabCount> TabLabels{};
 
 private:
     void ShowServerState();
+    void FillView(int tab);
 
     TConnectionFrameOwner* MainWindow = nullptr;
     TConnectionSlot* Slot = nullptr;
     QStackedWidget* PanelClient;
     int Tab = TabPerformance;
+    // Views not filled since the latest refresh.
+    std::array<bool, TabCount> Stale{};
 };

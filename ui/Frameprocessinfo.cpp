@@ -7,12 +7,12 @@
 #include "ui/Dialoglayout.h"
 #include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
+#include "ui/Tabrow.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QRadioButton>
@@ -117,8 +117,10 @@ void TFrameProcessInfo::BuildTabBar()
     for (QLabel* tab : {LabelTabThread, LabelTabCommand}) {
         tab->setAlignment(Qt::AlignCenter);
         tab->setCursor(Qt::PointingHandCursor);
-        tab->installEventFilter(this);
     }
+    new TTabRow(
+        {LabelTabThread, LabelTabCommand},
+        [this](int tab) { tab == 0 ? LabelTabThreadClick() : LabelTabCommandClick(); }, this);
 }
 
 void TFrameProcessInfo::BuildCommandPage()
@@ -291,12 +293,11 @@ void TFrameProcessInfo::ShowPage(bool command)
     PanelProcessInfoCommand->setCurrentWidget(command ? PanelCommandText : PanelThreads);
     LabelTabCommand->setStyleSheet(TabStyle(command ? "tab-down.svg" : "tab-up.svg"));
     LabelTabThread->setStyleSheet(TabStyle(command ? "tab-up.svg" : "tab-down.svg"));
-    QFont bold = LabelTabThread->font();
-    bold.setBold(true);
-    QFont regular = bold;
-    regular.setBold(false);
-    LabelTabCommand->setFont(command ? bold : regular);
-    LabelTabThread->setFont(command ? regular : bold);
+    for (QLabel* tab : {LabelTabThread, LabelTabCommand}) {
+        QFont font = tab->font();
+        font.setBold((tab == LabelTabCommand) == command);
+        tab->setFont(font);
+    }
 }
 
 bool TFrameProcessInfo::CommandPageShowing() const
@@ -312,22 +313,6 @@ QString TFrameProcessInfo::CommandInfo() const
 QString TFrameProcessInfo::CommandText() const
 {
     return MemoCommandText->toPlainText();
-}
-
-bool TFrameProcessInfo::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonPress &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == LabelTabThread) {
-            LabelTabThreadClick();
-            return true;
-        }
-        if (watched == LabelTabCommand) {
-            LabelTabCommandClick();
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TFrameProcessInfo::resizeEvent(QResizeEvent* event)

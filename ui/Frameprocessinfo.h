@@ -60,7 +60,6 @@ public:
     QString CommandText() const;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

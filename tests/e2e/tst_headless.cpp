@@ -93,7 +93,8 @@ void TestHeadless::runs_data()
         << QStringList{"--user", OddPasswordLogin, "--refreshes", "1", "--show", "databases"} << OddPassword << 0
         << "\tDatabase\t#Procs\tLatest Activity\tCPU Usage\tMemory Usage\tPhysical IO\tLocked" << 1 << "";
     QTest::newRow("wrong password") << QStringList{"--user", "sa", "--refreshes", "1"} << "wrong" << 1 << "" << 0
-                                    << "Login failed for user 'sa'.";
+                                    << "Could not connect to " + QString::fromStdString(Sandbox->ServerName())
+                                           + ": Login failed for user 'sa'.";
     QTest::newRow("filter without a table it applies to")
         << QStringList{"--user", "sa", "--show", "stats", "--filter", "x"} << "torvane" << 2 << "" << 0
         << "--filter goes with --show users, databases or processes.";

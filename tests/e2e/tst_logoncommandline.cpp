@@ -107,7 +107,8 @@ void TestLogonCommandLine::savedLogon_data()
 
     QTest::newRow("saved login and password") << true << true << "" << 0 << "";
     QTest::newRow("saved login, password from the environment") << true << false << "torvane" << 0 << "";
-    QTest::newRow("saved login, no password anywhere") << true << false << "" << 1 << "Login failed";
+    QTest::newRow("saved login, no password anywhere")
+        << true << false << "" << 1 << "Could not connect to SERVER: Login failed";
     QTest::newRow("nothing saved for the server")
         << false << false << "torvane" << 2 << "No logon is saved for the server SERVER: give --user NAME";
 }

@@ -113,7 +113,8 @@ void TestOneShotCommands::command_data()
         << "viewer" << "viewer" << QStringList{"--kill-database", "Sales"} << 1 << ""
         << "User does not have permission to use the KILL statement.\n" << TSpidSet{} << true;
     QTest::newRow("wrong password")
-        << sa << "wrong" << QStringList{"--kill-database", "Sales"} << 1 << "" << "Login failed for user 'sa'.\n"
+        << sa << "wrong" << QStringList{"--kill-database", "Sales"} << 1 << ""
+        << "Could not connect to SERVER: Login failed for user 'sa'.\n"
         << TSpidSet{} << true;
     QTest::newRow("bad process id")
         << sa << pw << QStringList{"--kill-process", "52x"} << 2 << ""
@@ -148,7 +149,10 @@ void TestOneShotCommands::command()
                   QStringList{"--server", QString::fromStdString(sandbox.ServerName()), "--user", login} + arguments);
     QVERIFY(torvane.waitForFinished(60000));
     QCOMPARE(torvane.exitStatus(), QProcess::NormalExit);
-    QTEST(QString::fromUtf8(torvane.readAllStandardError()), "error");
+    QFETCH(QString, error);
+    // SERVER in an expected message stands for the sandbox's name.
+    QCOMPARE(QString::fromUtf8(torvane.readAllStandardError()),
+             QString(error).replace(QStringLiteral("SERVER"), QString::fromStdString(sandbox.ServerName())));
     QTEST(QString::fromUtf8(torvane.readAllStandardOutput()), "output");
     QTEST(torvane.exitCode(), "exitCode");
     QCOMPARE(Spids(sandbox.Simulation()), expected);

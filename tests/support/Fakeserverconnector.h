@@ -4,13 +4,14 @@
 // the main thread, with the dialog's login and password, so a wrong password fails as
 // against a real server. The sandbox knows no Kerberos: a Windows authentication logon
 // is made with the sandbox's administrator login in its place. Connections stay up
-// until the fake goes.
+// until the fake goes; an abandoned attempt is stopped and never reports.
 
 #include "engine/Connectionslot.h"
 #include "tests/support/Recordingowner.h"
 #include "tests/support/Sandboxfixture.h"
 #include "ui/Serverconnector.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -27,8 +28,8 @@ public:
 
     explicit TFakeServerConnector(const TSandboxFixture& sandbox) : FSandbox(sandbox) {}
 
-    void ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
-                       const QString& password, std::function<void(bool)> done) override
+    int ConnectServer(const QString& serverName, bool useWindowsAuthentication, const QString& userName,
+                      const QString& password, std::function<void(bool)> done) override
     {
         Calls.push_back({serverName, useWindowsAuthentication, userName, password});
         const std::string login = useWindowsAuthentication ? TSandboxFixture::Login : userName.toStdString();
@@ -37,14 +38,24 @@ public:
         auto& slot = FSlots.emplace_back(std::make_unique<TConnectionSlot>());
         slot->Connect(
             &Owner, static_cast<int>(FSlots.size() - 1), FSandbox.ServerName(), false, login, secret, 100,
-            [this, done = std::move(done)](bool connected) {
+            [this, attempt = static_cast<int>(FSlots.size() - 1), done = std::move(done)](bool connected) {
+                if (std::find(Abandoned.begin(), Abandoned.end(), attempt) != Abandoned.end())
+                    return;
                 ++Finished;
                 done(connected);
             },
             false);
+        return static_cast<int>(FSlots.size() - 1);
+    }
+
+    void AbandonConnect(int attempt) override
+    {
+        Abandoned.push_back(attempt);
+        FSlots.at(static_cast<std::size_t>(attempt))->Stop();
     }
 
     std::vector<TCall> Calls;
+    std::vector<int> Abandoned;
     // Connections that have reported their outcome.
     int Finished = 0;
     // Shows the failed connections' messages.

@@ -1,6 +1,7 @@
 // The main window against the sandbox, offscreen: connecting, switching servers, a
+// failed connection's message, a logon called off while the server does not answer, a
 // server turning red while it does not answer, the slots running out, the toolbar
-// modes, the display toggle and closing in the middle of refreshes.
+// modes, the keyboard, the display toggle and closing in the middle of refreshes.
 
 #include "engine/Connectionslot.h"
 #include "engine/Torvaneserverperformance.h"
@@ -8,14 +9,24 @@
 #include "tests/support/Testscenario.h"
 #include "ui/Dialoglayout.h"
 #include "ui/Elidedlabel.h"
+#include "ui/Formlogon.h"
 #include "ui/Formmain.h"
+#include "ui/Frameallprocesses.h"
+#include "ui/Frameconnection.h"
+#include "ui/Frameprocessinfo.h"
+#include "ui/Gridpair.h"
 #include "ui/Messagebox.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -33,10 +44,18 @@ private Q_SLOTS:
     void longServerNameKeepsTheServerList();
     void twoServersAndASwitchWithoutQuery();
     void failedConnectionLeavesTheSlotFree();
+    void failedConnectionSaysWhatFailed_data();
+    void failedConnectionSaysWhatFailed();
+    void cancelledLogonIsAbandoned_data();
+    void cancelledLogonIsAbandoned();
     void serverTurnsRedWhileItDoesNotAnswer();
     void connectionsFull();
     void toolbarModePerTab_data();
     void toolbarModePerTab();
+    void keyboardSwitchesTabs_data();
+    void keyboardSwitchesTabs();
+    void keyboardReachesTheTabs();
+    void windowKeys();
     void resetAndDisplayToggle();
     void closingMidRefreshEndsAtOnce();
 
@@ -102,7 +121,8 @@ void TestFormMain::constructionState()
     QVERIFY(window.mnuDisplayOriginalCPUPhysicalIO1->isChecked());
     QVERIFY(!window.KillProcess1->isEnabled());
     QVERIFY(!window.KillAllProcesses1->isEnabled());
-    QCOMPARE(window.ImageToolbarConnect->toolTip(), QStringLiteral("Connect to a new Database Server"));
+    QCOMPARE(window.ImageToolbarConnect->toolTip(),
+             QStringLiteral("Connect to a new Database Server (Ctrl+L)"));
     QCOMPARE(window.ImageToolbarExit->x(), LayoutPixels(50));
     // Nothing to act on yet: the commands do nothing.
     window.KillProcess1->trigger();
@@ -143,10 +163,109 @@ void TestFormMain::failedConnectionLeavesTheSlotFree()
     window.SetLogonOnFirstActivation(false);
     QVERIFY(!Connect(window, sandbox.ServerName(), QStringLiteral("wrong")));
     QCOMPARE(Messages.size(), std::size_t(1));
-    QCOMPARE(Messages.front().Text, QStringLiteral("Login failed for user 'sa'."));
+    QCOMPARE(Messages.front().Text, "Could not connect to " + QString::fromStdString(sandbox.ServerName()) +
+                                        ": Login failed for user 'sa'.");
     QCOMPARE(window.ListBoxServers->count(), 0);
     QVERIFY(Connect(window, sandbox.ServerName()));
     QCOMPARE(window.CurrentSlot(), 0);
+}
+
+void TestFormMain::failedConnectionSaysWhatFailed_data()
+{
+    QTest::addColumn<QString>("server"); // SANDBOX: the sandbox, hung
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("no answer") << "SANDBOX"
+                               << "no answer within 2 s";
+    QTest::newRow("refused") << "127.0.0.1,1"
+                             << "the connection was refused (no SQL Server listens there, or there is no "
+                                "instance of that name)";
+    QTest::newRow("unknown host") << "nosuchhost.invalid"
+                                  << "the host name is not known (check the name and the DNS)";
+}
+
+// The message names the server as typed and says what failed in a DBA's words, in a
+// box without an icon.
+void TestFormMain::failedConnectionSaysWhatFailed()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, failure);
+    qputenv("TORVANE_LOGIN_TIMEOUT", "2");
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY(sandbox.Started());
+    if (server == QLatin1String("SANDBOX")) {
+        server = QString::fromStdString(sandbox.ServerName());
+        sandbox.Server().Hang(0);
+    }
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    const bool connected = Connect(window, server.toStdString());
+    qunsetenv("TORVANE_LOGIN_TIMEOUT");
+    sandbox.Server().Resume();
+    QVERIFY(!connected);
+    QCOMPARE(Messages.size(), std::size_t(1));
+    QCOMPARE(Messages.front().Text, "Could not connect to " + server + ": " + failure);
+    QCOMPARE(Messages.front().Icon, TMessageIcon::None);
+    QCOMPARE(Messages.front().Buttons, TMessageButtons::Ok);
+}
+
+void TestFormMain::cancelledLogonIsAbandoned_data()
+{
+    QTest::addColumn<bool>("escape");       // else the Cancel button
+    QTest::addColumn<bool>("answersLater"); // the server answers after the cancel
+    QTest::newRow("Escape, the server answers later") << true << true;
+    QTest::newRow("Cancel, the server never answers") << false << false;
+}
+
+// Cancel and Escape answer while the connection waits for a server that does not
+// answer: the dialog closes at once, the slot is free, and whatever the attempt comes
+// to later is dropped, neither listed nor reported.
+void TestFormMain::cancelledLogonIsAbandoned()
+{
+    QFETCH(bool, escape);
+    QFETCH(bool, answersLater);
+    qputenv("TORVANE_LOGIN_TIMEOUT", "3");
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY(sandbox.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.SetRefreshInterval(100);
+    sandbox.Server().Hang(0);
+
+    TFormLogon logon(&window);
+    logon.MainWindow = &window;
+    logon.show();
+    QVERIFY(QTest::qWaitForWindowActive(&logon));
+    logon.ComboBoxDBServers->setEditText(QString::fromStdString(sandbox.ServerName()));
+    logon.EditLoginname->setText(QStringLiteral("sa"));
+    logon.EditPassword->setText(QStringLiteral("torvane"));
+    logon.ButtonLogon->click();
+    QVERIFY(!logon.EditPassword->isEnabled());
+    QVERIFY(logon.ButtonCancel->isEnabled());
+    QTest::qWait(300); // the driver is waiting for the server now
+
+    if (escape)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    else
+        QTest::mouseClick(logon.ButtonCancel, Qt::LeftButton);
+    QVERIFY(!logon.isVisible());
+    QCOMPARE(logon.result(), int(QDialog::Rejected));
+    QCOMPARE(window.SlotsInUse(), 0);
+    QCOMPARE(window.AbandonedAttempts(), 1);
+
+    if (answersLater)
+        sandbox.Server().Resume();
+    QTRY_COMPARE_WITH_TIMEOUT(window.AbandonedAttempts(), 0, 20000);
+    QTest::qWait(200); // the outcome, had it been kept, would be in by now
+    qunsetenv("TORVANE_LOGIN_TIMEOUT");
+    QCOMPARE(window.ListBoxServers->count(), 0);
+    QCOMPARE(window.SlotsInUse(), 0);
+    QVERIFY(Messages.empty());
+
+    // The slot the attempt had is the next connection's.
+    sandbox.Server().Resume();
+    QVERIFY(Connect(window, sandbox.ServerName()));
+    QCOMPARE(window.CurrentSlot(), 0);
+    QCOMPARE(window.ListBoxServers->count(), 1);
 }
 
 void TestFormMain::serverTurnsRedWhileItDoesNotAnswer()
@@ -285,6 +404,145 @@ void TestFormMain::toolbarModePerTab()
     QCOMPARE(window.KillProcess1->isEnabled(), killProcessItem);
     QCOMPARE(window.KillAllProcesses1->isEnabled(), killAllItem);
     QCOMPARE(window.FrameCurrentConnection->TabLabels[static_cast<std::size_t>(tab)]->font().bold(), true);
+}
+
+void TestFormMain::keyboardSwitchesTabs_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<bool>("onTheTab"); // the focus on the tab's caption, else in the server list
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("to");
+    const int ctrl = Qt::ControlModifier;
+    // Ctrl+Shift+Tab comes from the keyboard as Backtab with both modifiers.
+    QTest::newRow("Ctrl+Tab") << 0 << false << int(Qt::Key_Tab) << ctrl << 1;
+    QTest::newRow("Ctrl+Tab wraps round") << 3 << false << int(Qt::Key_Tab) << ctrl << 0;
+    QTest::newRow("Ctrl+Shift+Tab") << 2 << false << int(Qt::Key_Backtab) << (ctrl | int(Qt::ShiftModifier)) << 1;
+    QTest::newRow("Ctrl+Shift+Tab wraps round")
+        << 0 << false << int(Qt::Key_Backtab) << (ctrl | int(Qt::ShiftModifier)) << 3;
+    QTest::newRow("Ctrl+PgDn") << 1 << false << int(Qt::Key_PageDown) << ctrl << 2;
+    QTest::newRow("Ctrl+PgUp") << 1 << false << int(Qt::Key_PageUp) << ctrl << 0;
+    QTest::newRow("Ctrl+Tab from a tab") << 2 << true << int(Qt::Key_Tab) << ctrl << 3;
+    QTest::newRow("Right on a tab") << 1 << true << int(Qt::Key_Right) << 0 << 2;
+    QTest::newRow("Left on a tab") << 1 << true << int(Qt::Key_Left) << 0 << 0;
+    QTest::newRow("Left on the first tab stays") << 0 << true << int(Qt::Key_Left) << 0 << 0;
+    QTest::newRow("End on a tab") << 0 << true << int(Qt::Key_End) << 0 << 3;
+    QTest::newRow("Home on a tab") << 3 << true << int(Qt::Key_Home) << 0 << 0;
+}
+
+void TestFormMain::keyboardSwitchesTabs()
+{
+    QFETCH(int, from);
+    QFETCH(bool, onTheTab);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, to);
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    TFrameConnection* frame = window.FrameCurrentConnection;
+    frame->SelectTab(from);
+    QWidget* focus = onTheTab ? static_cast<QWidget*>(frame->TabLabels[static_cast<std::size_t>(from)])
+                              : window.ListBoxServers;
+    focus->setFocus();
+    QCOMPARE(QApplication::focusWidget(), focus);
+
+    QTest::keyClick(focus, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(frame->VisibleTab(), to);
+    // The toolbar follows as it does for a click.
+    QCOMPARE(window.ImageToolbarKillProc->isVisible(), to != TFrameConnection::TabPerformance);
+    if (onTheTab && !(modifiers & Qt::ControlModifier))
+        QCOMPARE(QApplication::focusWidget(), frame->TabLabels[static_cast<std::size_t>(to)]);
+}
+
+// Tab reaches every tab caption and Threads/Command; Space on a focused caption shows
+// its page.
+void TestFormMain::keyboardReachesTheTabs()
+{
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    TFrameConnection* frame = window.FrameCurrentConnection;
+    frame->TabLabels[0]->setFocus();
+    for (std::size_t tab = 1; tab < frame->TabLabels.size(); ++tab) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), frame->TabLabels[tab]);
+        QVERIFY(frame->TabLabels[tab]->font().underline());
+        QVERIFY(!frame->TabLabels[tab - 1]->font().underline());
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(frame->VisibleTab(), int(TFrameConnection::TabAllProcesses));
+
+    TFrameProcessInfo* info = frame->FrameSessionAllProcesses->ProcessInfo();
+    auto* threads = info->findChild<QLabel*>(QStringLiteral("LabelTabThread"));
+    auto* command = info->findChild<QLabel*>(QStringLiteral("LabelTabCommand"));
+    QVERIFY(threads && command);
+    threads->setFocus();
+    QTest::keyClick(threads, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), command);
+    QTest::keyClick(command, Qt::Key_Space);
+    QVERIFY(info->CommandPageShowing());
+    QTest::keyClick(command, Qt::Key_Left);
+    QVERIFY(!info->CommandPageShowing());
+    QCOMPARE(QApplication::focusWidget(), threads);
+}
+
+// F5, Del, Ctrl+L, F10 and Alt alone, and the keys named in the menus and hints.
+void TestFormMain::windowKeys()
+{
+    TSandboxFixture sandbox(QuietScenarioJson);
+    QVERIFY(sandbox.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.SetRefreshInterval(100); // no timer refresh during the test
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(Connect(window, sandbox.ServerName()));
+    int logons = 0;
+    QObject::connect(&window, &TFormMain::LogonDialogRequested, [&] { ++logons; });
+    window.ListBoxServers->setFocus();
+
+    QCOMPARE(window.Connect1->text(), QStringLiteral("Connect To New Server"));
+    QCOMPARE(window.Connect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    QCOMPARE(window.KillProcess1->text(), QStringLiteral("Kill Process"));
+    QCOMPARE(window.KillProcess1->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(window.ImageToolbarKillProc->toolTip(), QStringLiteral("Kill current process (Del)"));
+
+    QTest::keyClick(window.ListBoxServers, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(logons, 1);
+
+    // A request while the monitor thread finishes a refresh is absorbed by that one:
+    // asked when the thread is idle.
+    QTest::qWait(300);
+    const int probes = sandbox.BatchCount("SELECT 1");
+    QTest::keyClick(window.ListBoxServers, Qt::Key_F5);
+    QTRY_VERIFY_WITH_TIMEOUT(sandbox.BatchCount("SELECT 1") > probes, 10000);
+
+    // Del is Kill Process: nothing on the Performance tab, the question on All Processes.
+    QTest::keyClick(window.ListBoxServers, Qt::Key_Delete);
+    QVERIFY(Messages.empty());
+    window.FrameCurrentConnection->SelectTab(TFrameConnection::TabAllProcesses);
+    QTableView* grid = window.FrameCurrentConnection->FrameSessionAllProcesses->ProcessGridPair()->Right();
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Delete);
+    QCOMPARE(Messages.size(), std::size_t(1));
+    QCOMPARE(Messages.front().Buttons, TMessageButtons::YesNo);
+    QCOMPARE(Messages.front().Caption, QStringLiteral("Kill Process"));
+
+    QMenuBar* menus = window.menuBar();
+    QTest::keyClick(grid, Qt::Key_F10);
+    QTRY_VERIFY(menus->activeAction() == menus->actions().first());
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    menus->setActiveAction(nullptr);
+    QTRY_VERIFY(!menus->activeAction());
+
+    grid->setFocus();
+    QTest::keyPress(grid, Qt::Key_Alt);
+    QTest::keyRelease(grid, Qt::Key_Alt);
+    QTRY_VERIFY(menus->activeAction() == menus->actions().first());
 }
 
 void TestFormMain::resetAndDisplayToggle()
