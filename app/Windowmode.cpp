@@ -111,7 +111,7 @@ int RunWindow(const QCommandLineParser& parser)
     }
 
     // The desktop entry's name lets the desktop match the window to its entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("torvane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TORVANE_APPSTREAM_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/torvane/torvane.svg")));
     TFormMain window;
     QObject::connect(&window, &TFormMain::LogonDialogRequested, &window, [&window] {

@@ -10,6 +10,16 @@ target_compile_definitions(torvane_common INTERFACE
 if(TORVANE_WERROR)
   target_compile_options(torvane_common INTERFACE -Werror)
 endif()
+# Optimised builds (the package is made from one) are hardened as Debian builds its
+# packages. The sanitizers bring their own checks, and fortified calls need the
+# optimiser, so debug and sanitizer builds go without.
+if(NOT TORVANE_ASAN AND NOT TORVANE_TSAN)
+  set(optimised "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+  target_compile_options(torvane_common INTERFACE
+    "$<${optimised}:-fstack-protector-strong;-Wformat;-Werror=format-security>")
+  target_compile_definitions(torvane_common INTERFACE "$<${optimised}:_FORTIFY_SOURCE=2>")
+  target_link_options(torvane_common INTERFACE "$<${optimised}:LINKER:-z,relro,-z,now>")
+endif()
 if(TORVANE_ASAN AND TORVANE_TSAN)
   message(FATAL_ERROR "TORVANE_ASAN and TORVANE_TSAN cannot be combined")
 endif()

@@ -14,11 +14,13 @@
 namespace {
 
 const char Usage[] =
-    "usage: torvane-sandbox [--port N] [--control-port N] [--browse-port N] [--seed N] [--scenario FILE] "
-    "[--scale N] [--case-sensitive] [--tls-cert FILE --tls-key FILE [--encryption offered|required]]\n";
+    "usage: torvane-sandbox [--help] [--port N] [--control-port N] [--browse-port N] [--seed N] "
+    "[--scenario FILE] [--scale N] [--case-sensitive] "
+    "[--tls-cert FILE --tls-key FILE [--encryption offered|required]]\n";
 
 struct Options
 {
+    bool help = false;
     int port = 0;
     int controlPort = 0;
     int browsePort = 0;
@@ -49,13 +51,16 @@ Options ParseOptions(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            options.help = true;
+            return options;
+        }
         if (option == "--case-sensitive") {
             options.scenario.caseSensitive = true;
             continue;
         }
         if (i + 1 >= argc)
-            throw std::invalid_argument(option == "--help" ? ""
-                                                           : "unknown option or missing value: " + option);
+            throw std::invalid_argument("unknown option or missing value: " + option);
         const std::string value = argv[++i];
         if (option == "--port")
             options.port = static_cast<int>(ParseNumber(option, value, 0, 65535));
@@ -94,10 +99,12 @@ int main(int argc, char** argv)
     try {
         options = ParseOptions(argc, argv);
     } catch (const std::invalid_argument& e) {
-        if (*e.what())
-            std::cerr << "torvane-sandbox: " << e.what() << '\n';
-        std::cerr << Usage;
+        std::cerr << "torvane-sandbox: " << e.what() << '\n' << Usage;
         return 2;
+    }
+    if (options.help) {
+        std::cout << Usage;
+        return 0;
     }
 
     // Every thread inherits the blocked signals, so only sigwait below receives them.
