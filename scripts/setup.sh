@@ -14,7 +14,7 @@ packages=(
   libbenchmark-dev
   xvfb xdotool xauth imagemagick desktop-file-utils
   file dpkg-dev binutils
-  librsvg2-bin lintian appstream man-db
+  librsvg2-bin lintian appstream
   locales
 )
 
