@@ -80,10 +80,10 @@ void AddHeadlessOptions(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("refreshes"), QStringLiteral("Stop after this many refreshes."),
                       QStringLiteral("n")});
     parser.addOption({QStringLiteral("show"),
-                      QStringLiteral("Print users|databases|processes|stats|blocking each refresh."),
+                      QStringLiteral("Print users|databases|processes|stats|blocking."),
                       QStringLiteral("table")});
     parser.addOption({QStringLiteral("filter"),
-                      QStringLiteral("Print only the rows that contain this text (any case)."),
+                      QStringLiteral("Print only rows containing this text (any case)."),
                       QStringLiteral("text")});
     parser.addOption({QStringLiteral("metrics-listen"),
                       QStringLiteral("Serve Prometheus metrics at http://ADDR/metrics."),
