@@ -61,6 +61,7 @@ struct TDbConnection::Impl
     std::string ConnectionString;
     std::string Driver = DefaultOdbcDriver;
     TDbTimeouts Timeouts = TDbTimeouts::FromEnvironment();
+    int PacketSize = 0;
     TConnectionSecurity Security;
     TOdbcHandle Environment;
     TOdbcHandle Connection; // allocated and connected while open
@@ -128,6 +129,24 @@ TDbTimeouts TDbConnection::Timeouts() const
     return d->Timeouts;
 }
 
+void TDbConnection::SetPacketSize(int bytes)
+{
+    const std::lock_guard guard(d->Lock);
+    d->PacketSize = bytes;
+}
+
+int TDbConnection::PacketSize() const
+{
+    const std::lock_guard guard(d->Lock);
+    if (!d->Open || !d->Connection)
+        return 0;
+    SQLUINTEGER bytes = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetConnectAttr(d->Connection.Get(), SQL_ATTR_PACKET_SIZE, &bytes, sizeof bytes, nullptr)))
+        return 0;
+    return static_cast<int>(bytes);
+}
+
 void TDbConnection::Open()
 {
     const std::lock_guard guard(d->Lock);
@@ -143,6 +162,12 @@ void TDbConnection::Open()
     CheckOdbc(SQLSetConnectAttr(connection.Get(), SQL_ATTR_LOGIN_TIMEOUT,
                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->Timeouts.LoginSeconds)), 0),
               connection, "The login time-out could not be set.");
+    // FreeTDS takes the size from its connection string only (it accepts the attribute
+    // and ignores it); other drivers take the attribute, and one that refuses it keeps
+    // its own size, which is no reason to fail the connection.
+    if (d->PacketSize != 0 && !d->FreeTds())
+        SQLSetConnectAttr(connection.Get(), SQL_ATTR_PACKET_SIZE,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d->PacketSize)), 0);
     const TDriverSecurity security = DriverSecurity(d->Security, d->Driver);
     const TServerAddress address = ServerAddressOf(d->ConnectionString);
     std::string section;
@@ -159,7 +184,7 @@ void TDbConnection::Open()
         WriteFreeTdsSection(section, lines);
     }
     std::u16string attributes =
-        ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver, security, section));
+        ToUtf16(TranslateConnectionString(d->ConnectionString, d->Driver, security, section, d->PacketSize));
     // The call takes the length as a 16-bit count: a longer string would be refused by
     // the driver or, past 65,535, cut (a long wrong password that begins with the right
     // one would then log on). It is refused here instead, whole.

@@ -59,6 +59,13 @@ public:
     void SetTimeouts(const TDbTimeouts& timeouts);
     TDbTimeouts Timeouts() const;
 
+    // The TDS packet size the next Open asks for (see engine/Packetsize.h); 0, the
+    // default, leaves it to the driver. A driver that cannot be told keeps its own.
+    void SetPacketSize(int bytes);
+    // The packet size the open connection uses, as the driver reports what the server
+    // granted; 0 when closed or when the driver does not tell.
+    int PacketSize() const;
+
     // Opens (or reopens after Close) with the string set; throws EDbError, also for a
     // string too long for the driver (ConnectionStringTooLong). Credentials are never
     // asked for interactively. When encryption explains a failure (the server demands

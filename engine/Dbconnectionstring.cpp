@@ -154,7 +154,7 @@ bool IsFreeTdsDriver(const std::string& driver)
 
 std::string TranslateConnectionString(const std::string& oleDbConnectionString, const std::string& driver,
                                       const TDriverSecurity& driverSecurity,
-                                      const std::string& freeTdsSection)
+                                      const std::string& freeTdsSection, int packetSize)
 {
     const TConnectionKeywords keywords = ParseOleDbConnectionString(oleDbConnectionString);
     const std::string security = Lowered(Keyword(keywords, "Integrated Security"));
@@ -189,6 +189,8 @@ std::string TranslateConnectionString(const std::string& oleDbConnectionString, 
     if (freeTds) {
         add("TDS_Version", "7.4");
         add("ClientCharset", "UTF-8");
+        if (packetSize != 0)
+            add("PacketSize", std::to_string(packetSize));
     }
     for (const auto& [name, value] : driverSecurity.Attributes)
         add(name, value);

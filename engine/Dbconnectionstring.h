@@ -46,8 +46,9 @@ bool IsFreeTdsDriver(const std::string& driver);
 // (host and port apart, TDS 7.4, UTF-8 client character set); any other driver gets the
 // names of Microsoft's SQL Server drivers. The security's attributes follow. With a
 // freeTdsSection, FreeTDS is sent to that section of its freetds.conf for the server
-// (which names host, port and CA file) instead of being given host and port. Throws
-// EDbError for a value the driver cannot take.
+// (which names host, port and CA file) instead of being given host and port. A
+// packetSize other than 0 is FreeTDS's PacketSize (other drivers take it as a connection
+// attribute instead). Throws EDbError for a value the driver cannot take.
 std::string TranslateConnectionString(const std::string& oleDbConnectionString, const std::string& driver,
                                       const TDriverSecurity& security = {},
-                                      const std::string& freeTdsSection = {});
+                                      const std::string& freeTdsSection = {}, int packetSize = 0);

@@ -5,6 +5,7 @@
 #include "engine/Dbconnectionstring.h"
 #include "engine/Mainthreadcall.h"
 #include "engine/Odbcdriver.h"
+#include "engine/Packetsize.h"
 #include "engine/Torvaneclock.h"
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanesnapshot.h"
@@ -99,6 +100,7 @@ void TTorvaneThread::OpenConnection(TTorvaneOwner* ownerWindow, std::int32_t slo
         BuildConnectionString(serverName, useWindowsAuthentication, userName, password));
     Connection->SetDriver(ChosenOdbcDriver());
     Connection->SetSecurity(ChosenConnectionSecurity());
+    Connection->SetPacketSize(ChosenPacketSize());
     try {
         Connection->Open();
         // A failure after the logon is handled like a failed logon: the caller then

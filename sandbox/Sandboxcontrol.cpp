@@ -127,10 +127,12 @@ std::string ListProcesses(const TSandboxSimulation& simulation)
                                       std::to_string(p.cpu),
                                       std::to_string(p.physicalIo),
                                       std::to_string(p.memusage)};
-        std::string line;
-        for (const std::string& field : fields)
-            line += (line.empty() ? "" : "\t") + EscapeControlText(field);
-        out += line + '\n';
+        for (std::size_t i = 0; i < std::size(fields); ++i) {
+            if (i > 0)
+                out += '\t';
+            out += EscapeControlText(fields[i]);
+        }
+        out += '\n';
     }
     return out + "end";
 }

@@ -32,7 +32,7 @@ bool EndsStatement(const ResultItem& item)
 } // namespace
 
 Bytes EncodeLoginAccepted(std::uint32_t tdsVersion, const TTdsServerIdentity& identity,
-                          const std::string& database, std::size_t packetSize)
+                          const std::string& database, std::size_t packetSize, std::size_t previousPacketSize)
 {
     TTdsTokenWriter out(tdsVersion, identity.serverName);
     out.EnvChange(TdsEnvChange::Database, database, "master");
@@ -41,8 +41,7 @@ Bytes EncodeLoginAccepted(std::uint32_t tdsVersion, const TTdsServerIdentity& id
     out.EnvChange(TdsEnvChange::Language, Language, "");
     out.Message(Info(ChangedLanguageNumber, std::string("Changed language setting to ") + Language + "."));
     out.LoginAck(identity.programName, identity.version);
-    const std::string size = std::to_string(packetSize);
-    out.EnvChange(TdsEnvChange::PacketSize, size, size);
+    out.EnvChange(TdsEnvChange::PacketSize, std::to_string(packetSize), std::to_string(previousPacketSize));
     out.Done(TdsDoneStatus::Final);
     return out.Take();
 }

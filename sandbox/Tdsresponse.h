@@ -17,9 +17,11 @@ struct TTdsServerIdentity
 };
 
 // The ENVCHANGEs (database, collation, language, packet size), the two INFO
-// messages, LOGINACK and the final DONE of an accepted login.
+// messages, LOGINACK and the final DONE of an accepted login. The packet size changes
+// from the one the session used so far to the one it grants.
 Bytes EncodeLoginAccepted(std::uint32_t tdsVersion, const TTdsServerIdentity& identity,
-                          const std::string& database, std::size_t packetSize);
+                          const std::string& database, std::size_t packetSize,
+                          std::size_t previousPacketSize);
 // The error and a DONE with the error bit; the connection is closed after it.
 Bytes EncodeLoginRefused(std::uint32_t tdsVersion, const TTdsServerIdentity& identity, const Message& error);
 // The items in order, each statement closed by a DONE that carries DONE_MORE when

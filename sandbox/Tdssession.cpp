@@ -219,11 +219,17 @@ bool TTdsSession::HandleLogin(const TTdsMessage& message)
     FLoggedIn = true;
     FSpid = result.spid;
     FRegistry.Add(FSpid, *this);
-    if (login.packetSize != 0)
-        FPacketSize = std::clamp<std::size_t>(login.packetSize, TdsMinPacketSize, TdsMaxPacketSize);
+    // The size the client asked for within what TDS allows (0: the server's default).
+    // The login's answer still goes in the packets used so far; both sides take the new
+    // size from the next message on, as a server and its clients do.
+    const std::size_t granted =
+        login.packetSize == 0 ? FPacketSize
+                              : std::clamp<std::size_t>(login.packetSize, TdsMinPacketSize, TdsMaxPacketSize);
     const std::string database = result.database.empty() ? "master" : result.database;
-    const Bytes reply = EncodeLoginAccepted(FTdsVersion, FIdentity, database, FPacketSize);
-    return Send(TdsPacketType::TabularResult, reply);
+    const Bytes reply = EncodeLoginAccepted(FTdsVersion, FIdentity, database, granted, FPacketSize);
+    const bool sent = Send(TdsPacketType::TabularResult, reply);
+    FPacketSize = granted;
+    return sent;
 }
 
 std::span<const std::uint8_t> TTdsSession::SkipAllHeaders(std::span<const std::uint8_t> payload) const

@@ -27,6 +27,9 @@ inline constexpr const char* Logging = "Logging";
 inline constexpr const char* Encrypt = "Encrypt";                               // integer, EEncrypt
 inline constexpr const char* TrustServerCertificate = "TrustServerCertificate"; // boolean
 inline constexpr const char* CAFile = "CAFile";                                 // string, a PEM file
+// Also in RootKey: the TDS packet size connections ask for (integer, bytes; 0 leaves it
+// to the driver). Read by the engine, which checks it.
+inline constexpr const char* PacketSize = "PacketSize";
 // In AlertsKey.
 inline constexpr const char* CPUUsage = "CPUUsage";
 inline constexpr const char* ServerDisconnect = "ServerDisconnect";

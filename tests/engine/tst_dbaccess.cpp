@@ -1,10 +1,13 @@
 // The access layer through the real FreeTDS ODBC driver against the sandbox server.
 
 #include "engine/Dbaccess.h"
+#include "engine/Packetsize.h"
 #include "engine/Processcommands.h"
+#include "engine/Torvanethread.h"
+#include "settings/Registry.h"
+#include "settings/Torvanesettings.h"
 #include "tests/support/Sandboxfixture.h"
 #include "tests/support/Testscenario.h"
-#include "engine/Torvanethread.h"
 
 #include <QtTest>
 
@@ -20,6 +23,8 @@ private Q_SLOTS:
     void logon();
     void timeoutsFromEnvironment_data();
     void timeoutsFromEnvironment();
+    void packetSizeFromSettings_data();
+    void packetSizeFromSettings();
     void closeAndReopen();
     void readsColumnsByName();
     void batchSkipsRowCountsBeforeItsData();
@@ -30,6 +35,7 @@ private Q_SLOTS:
 private:
     std::unique_ptr<TDbConnection> Connect(const std::string& login, const std::string& password);
     std::unique_ptr<TSandboxFixture> Sandbox;
+    QTemporaryDir Settings;
 };
 
 void TestDbAccess::initTestCase()
@@ -144,6 +150,66 @@ void TestDbAccess::timeoutsFromEnvironment()
     const TDbTimeouts timeouts = TDbTimeouts::FromEnvironment();
     QCOMPARE(timeouts.LoginSeconds, loginSeconds);
     QCOMPARE(timeouts.QuerySeconds, querySeconds);
+}
+
+void TestDbAccess::packetSizeFromSettings_data()
+{
+    QTest::addColumn<QByteArray>("environment"); // null: not set
+    QTest::addColumn<QVariant>("saved");         // invalid: no value; a string: not an integer
+    QTest::addColumn<int>("granted");            // as the driver reports the server's answer
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("the default: the largest packets") << QByteArray() << QVariant() << 32767 << false;
+    QTest::newRow("saved in the machine hive") << QByteArray() << QVariant(8192) << 8192 << false;
+    QTest::newRow("the environment wins") << QByteArray("16384") << QVariant(8192) << 16384 << false;
+    QTest::newRow("0 leaves it to the driver") << QByteArray("0") << QVariant(8192) << 4096 << false;
+    QTest::newRow("0 saved") << QByteArray() << QVariant(0) << 4096 << false;
+    QTest::newRow("set but empty") << QByteArray("") << QVariant(8192) << 8192 << false;
+    QTest::newRow("environment too large, the hive's stands")
+        << QByteArray("32768") << QVariant(8192) << 8192 << true;
+    QTest::newRow("environment too small") << QByteArray("511") << QVariant() << 32767 << true;
+    QTest::newRow("environment with a unit") << QByteArray("8k") << QVariant() << 32767 << true;
+    QTest::newRow("environment negative") << QByteArray("-4096") << QVariant() << 32767 << true;
+    QTest::newRow("saved out of range") << QByteArray() << QVariant(100000) << 32767 << true;
+    QTest::newRow("saved as a string") << QByteArray() << QVariant(QStringLiteral("8192")) << 32767 << true;
+}
+
+void TestDbAccess::packetSizeFromSettings()
+{
+    QFETCH(QByteArray, environment);
+    QFETCH(QVariant, saved);
+    QFETCH(int, granted);
+    QFETCH(bool, refused);
+    const QString hive = Settings.filePath(QStringLiteral("machine.reg"));
+    QFile::remove(hive);
+    qputenv("TORVANE_HKLM_FILE", hive.toLocal8Bit());
+    if (saved.isValid()) {
+        TRegistry registry(TRegistryRoot::LocalMachine);
+        QVERIFY(registry.OpenKey(QString::fromLatin1(TorvaneSettings::RootKey), true));
+        const QString name = QString::fromLatin1(TorvaneSettings::PacketSize);
+        QVERIFY(saved.typeId() == QMetaType::QString ? registry.WriteString(name, saved.toString())
+                                                     : registry.WriteInteger(name, saved.toInt()));
+    }
+    if (environment.isNull())
+        qunsetenv("TORVANE_PACKET_SIZE");
+    else
+        qputenv("TORVANE_PACKET_SIZE", environment);
+    if (refused)
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("is refused: it takes 0 .* from 512 to 32767")));
+
+    TDbConnection connection;
+    connection.SetConnectionString(
+        TTorvaneThread::BuildConnectionString(Sandbox->ServerName(), false, "sa", "torvane"));
+    connection.SetPacketSize(ChosenPacketSize());
+    qunsetenv("TORVANE_PACKET_SIZE");
+    connection.Open();
+    QCOMPARE(connection.PacketSize(), granted);
+    // The connection works in packets of that size: a batch and its result go through.
+    TDbQuery query(connection);
+    query.SetCommandText("SELECT @@SPID AS spid, MIN(login_time) AS serverstarttime FROM sysprocesses");
+    query.Open();
+    QVERIFY(query.AsInteger("spid") > 0);
 }
 
 void TestDbAccess::closeAndReopen()

@@ -51,8 +51,9 @@ QJsonObject PythonRequest(quint16 port, const QString& password, const QString& 
             {"tds", tds},   {"timeout", 10}, {"batches", QJsonArray::fromStringList(batches)}};
 }
 
-// A LOGIN7 message with the given option flags 2, as a client would build it.
-QByteArray Login7Packet(quint8 optionFlags2)
+// A LOGIN7 message with the given option flags 2, packet size and password, as a
+// client would build it.
+QByteArray Login7Packet(quint8 optionFlags2, quint32 packetSize = 4096, const QString& password = {})
 {
     const QString user = QStringLiteral("sa");
     QByteArray body(94, '\0');
@@ -66,7 +67,7 @@ QByteArray Login7Packet(quint8 optionFlags2)
         put16(at + 2, quint16(v >> 16));
     };
     put32(4, 0x74000004);
-    put32(8, 4096);
+    put32(8, packetSize);
     body[25] = char(optionFlags2);
     put16(40, quint16(94 + data.size())); // user name
     put16(42, quint16(user.size()));
@@ -74,7 +75,13 @@ QByteArray Login7Packet(quint8 optionFlags2)
         data.append(char(c.unicode() & 0xFF));
         data.append(char(c.unicode() >> 8));
     }
-    for (int field : {36, 44, 48, 52, 56, 60, 64, 68, 82, 86})
+    put16(44, quint16(94 + data.size())); // password, each byte's halves swapped and XOR 0xA5
+    put16(46, quint16(password.size()));
+    for (const QChar c : password) {
+        for (const quint8 byte : {quint8(c.unicode() & 0xFF), quint8(c.unicode() >> 8)})
+            data.append(char(quint8((byte << 4) | (byte >> 4)) ^ 0xA5));
+    }
+    for (int field : {36, 48, 52, 56, 60, 64, 68, 82, 86})
         put16(field, quint16(94 + data.size()));
     body.append(data);
     put32(0, quint32(body.size()));
@@ -84,6 +91,39 @@ QByteArray Login7Packet(quint8 optionFlags2)
     packet.append(4, '\0');
     packet[6] = 1;
     return packet + body;
+}
+
+// The packets of the server's next message, each whole with its header.
+QList<QByteArray> ReadMessagePackets(QTcpSocket& socket)
+{
+    QList<QByteArray> packets;
+    QByteArray buffer;
+    for (;;) {
+        while (buffer.size() >= 8) {
+            const int length = quint8(buffer[2]) << 8 | quint8(buffer[3]);
+            if (length < 8 || buffer.size() < length)
+                break;
+            packets.append(buffer.left(length));
+            const bool last = quint8(buffer[1]) & 0x01;
+            buffer.remove(0, length);
+            if (last)
+                return packets;
+        }
+        if (!socket.waitForReadyRead(10000))
+            return {};
+        buffer += socket.readAll();
+    }
+}
+
+// An SQL batch message in one packet, without the optional headers.
+QByteArray SqlBatchPacket(const QString& sql)
+{
+    const QByteArray text(reinterpret_cast<const char*>(sql.utf16()), sql.size() * 2);
+    const int length = 8 + text.size();
+    QByteArray packet("\x01\x01\x00\x00\x00\x00\x01\x00", 8);
+    packet[2] = char(length >> 8);
+    packet[3] = char(length & 0xFF);
+    return packet + text;
 }
 
 // Everything the server sends until it closes the connection.
@@ -116,6 +156,8 @@ private Q_SLOTS:
     void clientThatCannotEncryptIsRefused();
     void integratedLoginIsRefusedAtOnce();
     void requestBeforeLoginClosesConnection();
+    void packetSizeTheClientAsksFor_data();
+    void packetSizeTheClientAsksFor();
 
     void columnTypes_data();
     void columnTypes();
@@ -375,6 +417,63 @@ void TestTdsProtocol::requestBeforeLoginClosesConnection()
     QCOMPARE(ReadUntilClosed(socket), QByteArray());
     QVERIFY(Backend->Batches().empty());
     QTRY_COMPARE(Server->ConnectionCount(), 0);
+}
+
+void TestTdsProtocol::packetSizeTheClientAsksFor_data()
+{
+    QTest::addColumn<quint32>("asked");
+    QTest::addColumn<int>("granted");
+    QTest::newRow("the server's default") << 0u << 4096;
+    QTest::newRow("the smallest") << 512u << 512;
+    QTest::newRow("8 KB") << 8192u << 8192;
+    QTest::newRow("the largest") << 32767u << 32767;
+    QTest::newRow("more than TDS allows") << 40000u << 32767;
+}
+
+void TestTdsProtocol::packetSizeTheClientAsksFor()
+{
+    // As a server does: the login's answer says which size it grants (ENVCHANGE 4, new
+    // and old size as texts), in packets of the size used so far, and the results from
+    // then on come in packets of the granted size.
+    QFETCH(quint32, asked);
+    QFETCH(int, granted);
+    std::vector<Row> rows;
+    for (int i = 0; i < 1000; ++i)
+        rows.push_back({std::int64_t{i}, std::string(100, char('a' + i % 26))});
+    Backend->SetAnswer(
+        "SELECT n, s FROM t",
+        OneResultSet({{"n", SqlType::Int, 0, false}, {"s", SqlType::NVarChar, 100, false}}, rows));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, Server->Port());
+    QVERIFY(socket.waitForConnected());
+    socket.write(Login7Packet(0, asked, QStringLiteral("torvane")));
+
+    const QList<QByteArray> login = ReadMessagePackets(socket);
+    QVERIFY(!login.isEmpty());
+    QByteArray answer;
+    for (const QByteArray& packet : login) {
+        QVERIFY(packet.size() <= 4096);
+        answer += packet.mid(8);
+    }
+    QByteArray values(1, '\x04'); // the type, then new and old size as B_VARCHARs
+    for (const QString& size : {QString::number(granted), QStringLiteral("4096")}) {
+        values.append(char(size.size()));
+        values.append(reinterpret_cast<const char*>(size.utf16()), size.size() * 2);
+    }
+    QByteArray token(1, '\xE3');
+    token.append(char(values.size())).append('\0').append(values);
+    QVERIFY2(answer.contains(token), answer.toHex().constData());
+
+    socket.write(SqlBatchPacket(QStringLiteral("SELECT n, s FROM t")));
+    const QList<QByteArray> result = ReadMessagePackets(socket);
+    QVERIFY(result.size() >= 3);
+    for (qsizetype i = 0; i < result.size(); ++i) {
+        const int length = quint8(result[i][2]) << 8 | quint8(result[i][3]);
+        if (i + 1 < result.size())
+            QCOMPARE(length, granted);
+        else
+            QVERIFY(length <= granted);
+    }
 }
 
 void TestTdsProtocol::columnTypes_data()
