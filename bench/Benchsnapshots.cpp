@@ -64,6 +64,60 @@ struct TProcess
     int HostProcess;
 };
 
+} // namespace
+
+// Packs the rows' texts one after the other as they come and makes the rows' views of
+// them once the snapshot is whole (the packed texts move while they grow).
+class TBenchSnapshotWriter
+{
+public:
+    // The record's twelve texts in its order, then the two wait columns.
+    static constexpr int TextCount = 14;
+
+    void Add(const ProcessRecord& record, const std::string (&texts)[TextCount])
+    {
+        Snapshot.Rows.push_back({record, {}, {}});
+        for (const std::string& text : texts) {
+            Places.emplace_back(Snapshot.Texts.size(), text.size());
+            Snapshot.Texts += text;
+        }
+    }
+
+    TBenchSnapshot Take()
+    {
+        const char* texts = Snapshot.Texts.data();
+        for (std::size_t i = 0; i < Snapshot.Rows.size(); ++i) {
+            const auto* place = &Places[i * TextCount];
+            const auto view = [&](int n) {
+                return std::string_view(texts + place[n].first, place[n].second);
+            };
+            TBenchRow& row = Snapshot.Rows[i];
+            ProcessRecord& r = row.Record;
+            r.databasename = view(0);
+            r.loginame = view(1);
+            r.hostname = view(2);
+            r.nt_domain = view(3);
+            r.nt_username = view(4);
+            r.net_address = view(5);
+            r.cmd = view(6);
+            r.program_name = view(7);
+            r.login_time = view(8);
+            r.last_batch = view(9);
+            r.net_library = view(10);
+            r.hostprocess = view(11);
+            row.lastwaittype = view(12);
+            row.waitresource = view(13);
+        }
+        return std::move(Snapshot);
+    }
+
+private:
+    TBenchSnapshot Snapshot;
+    std::vector<std::pair<std::size_t, std::size_t>> Places; // of each text in Texts
+};
+
+namespace {
+
 class TServer
 {
 public:
@@ -84,12 +138,12 @@ public:
         Now += OneSecond;
         for (TProcess& process : Processes)
             Advance(process);
-        TBenchSnapshot snapshot;
+        TBenchSnapshotWriter snapshot;
         for (const TProcess& process : Processes) {
             for (int ecid = 0; ecid < process.Threads; ++ecid)
-                snapshot.push_back(Row(process, ecid));
+                Row(process, ecid, snapshot);
         }
-        return snapshot;
+        return snapshot.Take();
     }
 
 private:
@@ -130,45 +184,43 @@ private:
         }
     }
 
-    TBenchRow Row(const TProcess& process, int ecid)
+    void Row(const TProcess& process, int ecid, TBenchSnapshotWriter& snapshot)
     {
-        TBenchRow row;
-        ProcessRecord& r = row.Record;
+        ProcessRecord r;
         const bool system = process.Spid <= SystemProcesses;
         char text[64];
         r.spid = process.Spid;
         r.ecid = ecid;
-        CopyFixedText(r.databasename, system    ? "<SystemProcess>"
-                                      : Foreign ? ForeignDatabases[process.Database]
-                                                : Databases[process.Database]);
-        std::snprintf(text, sizeof text, Foreign ? "Müller_%02d" : "app_login_%02d", process.User % 60);
-        CopyFixedText(r.loginame, system ? "sa" : text);
-        std::snprintf(text, sizeof text, Foreign ? "ПК-%04d" : "WEB-%04d", process.User);
-        CopyFixedText(r.hostname, system ? "" : text);
-        CopyFixedText(r.nt_domain, system || process.User % 3 ? "" : Foreign ? "КОРП" : "CORP");
-        std::snprintf(text, sizeof text, Foreign ? "служба_%02d" : "svc_%02d", process.User % 60);
-        CopyFixedText(r.nt_username, system || process.User % 3 ? "" : text);
-        std::snprintf(text, sizeof text, "00155D%06X", process.User);
-        CopyFixedText(r.net_address, system ? "" : text);
-        CopyFixedText(r.cmd, system            ? "LAZY WRITER"
-                             : process.Working ? Commands[1 + process.Spid % 5]
-                                               : Commands[0]);
-        CopyFixedText(r.program_name, system ? "" : Programs[process.Program]);
         r.blocked = process.Working && process.Spid % 97 == 0 ? process.Spid - 1 : 0;
-        CopyFixedText(r.login_time, MadeText(process.LoginTime));
-        CopyFixedText(r.last_batch, MadeText(process.LastBatch));
         r.last_batch_value = process.LastBatch;
         r.cpu_usage = ecid == 0 ? process.Cpu : process.Cpu / 3 + ecid;
         r.memusage = process.Memory;
         r.physical_io = process.PhysicalIo;
         r.open_tran = process.Working ? 1 : 0;
         r.waittime = process.Working ? Pick(200) : 0;
-        CopyFixedText(r.net_library, system ? "" : "TCP/IP");
-        CopyFixedText(r.hostprocess, system ? "" : std::to_string(process.HostProcess));
         const int wait = process.Working ? 1 + (process.Spid + ecid) % 5 : 0;
-        CopyFixedText(row.lastwaittype, WaitTypes[wait]);
-        CopyFixedText(row.waitresource, wait == 1 ? "5:1:104233" : "");
-        return row;
+        std::string texts[TBenchSnapshotWriter::TextCount];
+        texts[0] = system    ? "<SystemProcess>"
+                   : Foreign ? ForeignDatabases[process.Database]
+                             : Databases[process.Database];
+        std::snprintf(text, sizeof text, Foreign ? "Müller_%02d" : "app_login_%02d", process.User % 60);
+        texts[1] = system ? "sa" : text;
+        std::snprintf(text, sizeof text, Foreign ? "ПК-%04d" : "WEB-%04d", process.User);
+        texts[2] = system ? "" : text;
+        texts[3] = system || process.User % 3 ? "" : Foreign ? "КОРП" : "CORP";
+        std::snprintf(text, sizeof text, Foreign ? "служба_%02d" : "svc_%02d", process.User % 60);
+        texts[4] = system || process.User % 3 ? "" : text;
+        std::snprintf(text, sizeof text, "00155D%06X", process.User);
+        texts[5] = system ? "" : text;
+        texts[6] = system ? "LAZY WRITER" : process.Working ? Commands[1 + process.Spid % 5] : Commands[0];
+        texts[7] = system ? "" : Programs[process.Program];
+        texts[8] = MadeText(process.LoginTime);
+        texts[9] = MadeText(process.LastBatch);
+        texts[10] = system ? "" : "TCP/IP";
+        texts[11] = system ? "" : std::to_string(process.HostProcess);
+        texts[12] = WaitTypes[wait];
+        texts[13] = wait == 1 ? "5:1:104233" : "";
+        snapshot.Add(r, texts);
     }
 
     std::mt19937 Random;

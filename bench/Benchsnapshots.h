@@ -6,17 +6,32 @@
 #include "model/Processrecord.h"
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 struct TBenchRow
 {
     ProcessRecord Record;
-    char lastwaittype[LastWaitTypeSize] = {};
-    char waitresource[WaitResourceSize] = {};
+    std::string_view lastwaittype;
+    std::string_view waitresource;
 };
 
-using TBenchSnapshot = std::vector<TBenchRow>;
+// As the monitor thread hands a snapshot over: the rows' texts packed one after the
+// other, and rows whose texts are views of them.
+class TBenchSnapshot
+{
+public:
+    std::size_t size() const { return Rows.size(); }
+    const TBenchRow& operator[](std::size_t i) const { return Rows[i]; }
+    std::vector<TBenchRow>::const_iterator begin() const { return Rows.begin(); }
+    std::vector<TBenchRow>::const_iterator end() const { return Rows.end(); }
+
+private:
+    friend class TBenchSnapshotWriter;
+    std::vector<TBenchRow> Rows;
+    std::string Texts;
+};
 
 // `refreshes` consecutive snapshots of exactly `rows` rows each. With foreignNames the
 // logins, hosts, Windows domains and users and the databases are Cyrillic and German

@@ -8,6 +8,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 TOdbcHandle::TOdbcHandle(SQLSMALLINT type, SQLHANDLE parent)
     : HandleType(type)
 {
@@ -171,29 +175,39 @@ std::string ToUtf8(const char16_t* text, std::size_t length)
     return QString::fromUtf16(text, static_cast<qsizetype>(length)).toStdString();
 }
 
-void AppendUtf8(std::string& out, const char16_t* text, std::size_t length)
+std::size_t WriteUtf8(char* out, const char16_t* text, std::size_t length)
 {
-    // At most three bytes per unit (a pair of units makes four): written in place into
-    // room made once, then cut to what was written.
-    const std::size_t start = out.size();
-    out.resize(start + length * 3);
-    char* to = out.data() + start;
-    for (std::size_t i = 0; i < length; ++i) {
-        char32_t c = text[i];
+    char* to = out;
+    std::size_t i = 0;
+    for (;;) {
+#if defined(__SSE2__)
+        // The names a server holds are mostly ASCII: eight units at a time while they
+        // are, each narrowed to its byte. (u - 1) is at most 0x7E only for 1 to 0x7F.
+        while (i + 8 <= length) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            const __m128i above =
+                _mm_subs_epu16(_mm_sub_epi16(units, _mm_set1_epi16(1)), _mm_set1_epi16(0x7E));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(above, _mm_setzero_si128())) != 0xFFFF)
+                break;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(units, units));
+            to += 8;
+            i += 8;
+        }
+#endif
+        if (i >= length)
+            break;
+        char32_t c = text[i++];
+        if (c == 0)
+            break;
         if (c < 0x80) {
             *to++ = static_cast<char>(c);
-            // The names a server holds are mostly ASCII: a run of it is copied here.
-            while (i + 1 < length && text[i + 1] < 0x80)
-                *to++ = static_cast<char>(text[++i]);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDFFF) {
-            if (c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
-                ++i;
-            } else {
+            if (c <= 0xDBFF && i < length && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+                c = 0x10000 + ((c - 0xD800) << 10) + (char32_t{text[i++]} - 0xDC00);
+            else
                 c = 0xFFFD;
-            }
         }
         if (c < 0x800) {
             *to++ = static_cast<char>(0xC0 | (c >> 6));
@@ -209,7 +223,7 @@ void AppendUtf8(std::string& out, const char16_t* text, std::size_t length)
             *to++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    out.resize(static_cast<std::size_t>(to - out.data()));
+    return static_cast<std::size_t>(to - out);
 }
 
 SQLSMALLINT ExecuteToFirstColumns(const TOdbcHandle& statement, const std::string& sql)

@@ -82,5 +82,7 @@ std::int64_t IntegerOfText(std::string_view text);
 
 std::u16string ToUtf16(const std::string& text);
 std::string ToUtf8(const char16_t* text, std::size_t length);
-// Appends the UTF-8 form of UTF-16 text; a lone surrogate becomes U+FFFD.
-void AppendUtf8(std::string& out, const char16_t* text, std::size_t length);
+// Writes the UTF-8 form of UTF-16 text at out, which has room for 3 bytes a unit, up to
+// its first NUL (as a C string of it would end); a lone surrogate becomes U+FFFD. The
+// bytes written.
+std::size_t WriteUtf8(char* out, const char16_t* text, std::size_t length);

@@ -240,18 +240,24 @@ std::int64_t TDbRowStream::Integer(int column) const
     return value;
 }
 
-std::size_t TDbRowStream::AppendText(int column, std::string& out) const
+std::size_t TDbRowStream::WriteText(int column, char* out) const
 {
     const TBoundColumn& bound = d->Bound(column, EBinding::Text);
     const SQLLEN indicator = d->Indicator(bound);
     if (indicator == SQL_NULL_DATA)
         return 0;
-    const std::size_t start = out.size();
-    AppendUtf8(out, reinterpret_cast<const char16_t*>(d->Element(bound)),
-               Impl::Received(indicator, bound.ElementBytes / sizeof(char16_t), sizeof(char16_t)));
-    const std::size_t kept = Utf8PrefixLength(std::string_view(out).substr(start), bound.MaxBytes);
-    out.resize(start + kept);
-    return kept;
+    const std::size_t written =
+        WriteUtf8(out, reinterpret_cast<const char16_t*>(d->Element(bound)),
+                  Impl::Received(indicator, bound.ElementBytes / sizeof(char16_t), sizeof(char16_t)));
+    return Utf8PrefixLength(std::string_view(out, written), bound.MaxBytes);
+}
+
+std::size_t TDbRowStream::TextRoom(int column) const
+{
+    const TBoundColumn& bound = d->At(column);
+    if (bound.Binding != EBinding::Text)
+        throw EDbError("The column " + bound.Described.Name + " is not read that way.", "Torvane");
+    return (bound.ElementBytes / sizeof(char16_t) - 1) * 3;
 }
 
 double TDbRowStream::DateTime(int column) const

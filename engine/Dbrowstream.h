@@ -51,8 +51,10 @@ public:
     // The current row's bound values: NULL reads as 0 or as an empty text.
     bool IsNull(int column) const;
     std::int64_t Integer(int column) const;
-    // The text is appended to out, cut as bound; returns the bytes appended.
-    std::size_t AppendText(int column, std::string& out) const;
+    // The text as UTF-8 at out, cut as bound and at a NUL character; the bytes kept. out
+    // has room for TextRoom(column) bytes, which the writing may use beyond what it keeps.
+    std::size_t WriteText(int column, char* out) const;
+    std::size_t TextRoom(int column) const;
     double DateTime(int column) const; // days since 1899-12-30
     // The second of a date-time column as its text shows it; NoDateTime for NULL.
     TDateTimeSeconds DateTimeSeconds(int column) const;

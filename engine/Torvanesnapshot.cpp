@@ -10,6 +10,8 @@
 #include "model/Torvaneprocessusers.h"
 #include "settings/Torvanesettings.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 const char* const ProcessSnapshotSql =
@@ -64,7 +66,7 @@ struct TSnapshotColumns
     int Text(const char* name, std::size_t width) const
     {
         const int column = Stream.Column(name);
-        Stream.BindText(column, width - 1); // the record's width holds the terminator
+        Stream.BindText(column, width - 1); // the entry's field holds the terminator
         return column;
     }
     int DateTime(const char* name) const
@@ -77,15 +79,15 @@ struct TSnapshotColumns
     TDbRowStream& Stream;
     const int Spid = Integer("spid");
     const int Ecid = Integer("ecid");
-    const int DatabaseName = Text("databasename", sizeof ProcessRecord::databasename);
-    const int LoginName = Text("loginame", sizeof ProcessRecord::loginame);
-    const int HostName = Text("hostname", sizeof ProcessRecord::hostname);
-    const int NtDomain = Text("nt_domain", sizeof ProcessRecord::nt_domain);
-    const int NtUserName = Text("nt_username", sizeof ProcessRecord::nt_username);
-    const int NetAddress = Text("net_address", sizeof ProcessRecord::net_address);
-    const int NetLibrary = Text("net_library", sizeof ProcessRecord::net_library);
-    const int Command = Text("cmd", sizeof ProcessRecord::cmd);
-    const int ProgramName = Text("program_name", sizeof ProcessRecord::program_name);
+    const int DatabaseName = Text("databasename", ProcessTextSize::DatabaseName);
+    const int LoginName = Text("loginame", ProcessTextSize::LoginName);
+    const int HostName = Text("hostname", ProcessTextSize::HostName);
+    const int NtDomain = Text("nt_domain", ProcessTextSize::NtDomain);
+    const int NtUserName = Text("nt_username", ProcessTextSize::NtUserName);
+    const int NetAddress = Text("net_address", ProcessTextSize::NetAddress);
+    const int NetLibrary = Text("net_library", ProcessTextSize::NetLibrary);
+    const int Command = Text("cmd", ProcessTextSize::Command);
+    const int ProgramName = Text("program_name", ProcessTextSize::ProgramName);
     const int Blocked = Integer("blocked");
     const int LoginTime = DateTime("login_time");
     const int LastBatch = DateTime("last_batch");
@@ -96,7 +98,7 @@ struct TSnapshotColumns
     const int WaitTime = Integer("waittime");
     const int LastWaitType = Text("lastwaittype", LastWaitTypeSize);
     const int WaitResource = Text("waitresource", WaitResourceSize);
-    const int HostProcess = Text("hostprocess", sizeof ProcessRecord::hostprocess);
+    const int HostProcess = Text("hostprocess", ProcessTextSize::HostProcess);
     const int CpuBusy = Integer("cpubusy");
     const int CpuIdle = Integer("cpuidle");
     const int PackReceived = Integer("packreceived");
@@ -137,6 +139,10 @@ void TProcessSnapshot::Read(TDbConnection& connection, TDateTimeTexts& texts)
                                             columns.NtDomain,     columns.NtUserName,   columns.NetAddress,
                                             columns.Command,      columns.ProgramName,  columns.NetLibrary,
                                             columns.HostProcess,  columns.LastWaitType, columns.WaitResource};
+        // The most a row's texts may take while they are written, its two times too.
+        std::size_t rowRoom = 2 * ProcessTextSize::DateTime;
+        for (const int column : textColumns)
+            rowRoom += stream.TextRoom(column);
         do {
             TRow& row = Rows.emplace_back();
             row.Spid = int32(columns.Spid);
@@ -149,11 +155,14 @@ void TProcessSnapshot::Read(TDbConnection& connection, TDateTimeTexts& texts)
             row.PhysicalIo = stream.Integer(columns.PhysicalIo);
             row.LoginTime = stream.DateTimeSeconds(columns.LoginTime);
             row.LastBatch = stream.DateTimeSeconds(columns.LastBatch);
-            row.TextStart = static_cast<std::uint32_t>(Texts.size());
+            char* const start = TextRoom(rowRoom);
+            row.TextStart = static_cast<std::uint32_t>(TextsUsed);
+            std::size_t used = 0;
             for (int field = 0; field < LoginTime; ++field) {
-                stream.AppendText(textColumns[field], Texts);
-                row.TextEnd[field] = static_cast<std::uint16_t>(Texts.size() - row.TextStart);
+                used += stream.WriteText(textColumns[field], start + used);
+                row.TextEnd[field] = static_cast<std::uint16_t>(used);
             }
+            TextsUsed += used;
             AppendTimeTexts(row, texts);
         } while (stream.Fetch());
     } catch (...) {
@@ -174,26 +183,42 @@ void TProcessSnapshot::Clear()
 {
     ServerCounters = {};
     Rows.clear();
-    Texts.clear();
+    TextsUsed = 0;
+}
+
+char* TProcessSnapshot::TextRoom(std::size_t bytes)
+{
+    if (TextsUsed + bytes > TextsCapacity) {
+        const std::size_t capacity = std::max(TextsUsed + bytes, 2 * TextsCapacity);
+        std::unique_ptr<char[]> grown = std::make_unique_for_overwrite<char[]>(capacity);
+        if (TextsUsed > 0)
+            std::memcpy(grown.get(), Texts.get(), TextsUsed);
+        Texts = std::move(grown);
+        TextsCapacity = capacity;
+    }
+    return Texts.get() + TextsUsed;
 }
 
 void TProcessSnapshot::AppendTimeTexts(TRow& row, TDateTimeTexts& texts)
 {
     // A spid's two times are remembered at its places; a spid no server sends has none.
     const std::int32_t place = row.Spid >= 0 && row.Spid < 32768 ? 2 * row.Spid : -2;
-    const auto append = [&](ETextField field, TDateTimeSeconds seconds, std::size_t width, std::int32_t at) {
+    const auto append = [&](ETextField field, TDateTimeSeconds seconds, std::int32_t at) {
         const std::string_view text = texts.Text(seconds, at);
-        Texts.append(text.substr(0, Utf8PrefixLength(text, width - 1)));
-        row.TextEnd[field] = static_cast<std::uint16_t>(Texts.size() - row.TextStart);
+        const std::size_t length = Utf8PrefixLength(text, ProcessTextSize::DateTime - 1);
+        if (length > 0) // the room was made with the row's
+            std::memcpy(Texts.get() + TextsUsed, text.data(), length);
+        TextsUsed += length;
+        row.TextEnd[field] = static_cast<std::uint16_t>(TextsUsed - row.TextStart);
     };
-    append(LoginTime, row.LoginTime, sizeof ProcessRecord::login_time, place);
-    append(LastBatch, row.LastBatch, sizeof ProcessRecord::last_batch, place + 1);
+    append(LoginTime, row.LoginTime, place);
+    append(LastBatch, row.LastBatch, place + 1);
 }
 
 std::string_view TProcessSnapshot::Text(const TRow& row, ETextField field) const
 {
     const std::size_t begin = field == 0 ? 0 : row.TextEnd[field - 1];
-    return std::string_view(Texts).substr(row.TextStart + begin, row.TextEnd[field] - begin);
+    return std::string_view(Texts.get() + row.TextStart + begin, row.TextEnd[field] - begin);
 }
 
 void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into) const
@@ -202,17 +227,17 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into) const
     ProcessRecord& record = into.Record;
     record.spid = row.Spid;
     record.ecid = row.Ecid;
-    CopyFixedText(record.databasename, Text(row, DatabaseName));
-    CopyFixedText(record.loginame, Text(row, LoginName));
-    CopyFixedText(record.hostname, Text(row, HostName));
-    CopyFixedText(record.nt_domain, Text(row, NtDomain));
-    CopyFixedText(record.nt_username, Text(row, NtUserName));
-    CopyFixedText(record.net_address, Text(row, NetAddress));
-    CopyFixedText(record.cmd, Text(row, Command));
-    CopyFixedText(record.program_name, Text(row, ProgramName));
+    record.databasename = Text(row, DatabaseName);
+    record.loginame = Text(row, LoginName);
+    record.hostname = Text(row, HostName);
+    record.nt_domain = Text(row, NtDomain);
+    record.nt_username = Text(row, NtUserName);
+    record.net_address = Text(row, NetAddress);
+    record.cmd = Text(row, Command);
+    record.program_name = Text(row, ProgramName);
     record.blocked = row.Blocked;
-    CopyFixedText(record.login_time, Text(row, LoginTime));
-    CopyFixedText(record.last_batch, Text(row, LastBatch));
+    record.login_time = Text(row, LoginTime);
+    record.last_batch = Text(row, LastBatch);
     record.last_batch_value =
         row.LastBatch == NoDateTime ? std::numeric_limits<double>::quiet_NaN() : ValueOfSeconds(row.LastBatch);
     record.cpu_usage = row.Cpu;
@@ -220,10 +245,10 @@ void TProcessSnapshot::GetRow(std::int32_t index, TSnapshotRow& into) const
     record.physical_io = row.PhysicalIo;
     record.open_tran = row.OpenTran;
     record.waittime = row.WaitTime;
-    CopyFixedText(record.net_library, Text(row, NetLibrary));
-    CopyFixedText(record.hostprocess, Text(row, HostProcess));
-    CopyFixedText(into.lastwaittype, Text(row, LastWaitType));
-    CopyFixedText(into.waitresource, Text(row, WaitResource));
+    record.net_library = Text(row, NetLibrary);
+    record.hostprocess = Text(row, HostProcess);
+    into.lastwaittype = Text(row, LastWaitType);
+    into.waitresource = Text(row, WaitResource);
 }
 
 TDateTimeTextParser TTorvaneThread::DateTimeTextParser() const
@@ -254,9 +279,8 @@ void TTorvaneThread::ProcessSnapshot()
         Users->AddProcess(record);
         Databases->AddProcess(record);
         UserProcesses->AddProcess(record);
-        Threads->AddThread(record.spid, record.ecid, record.cpu_usage, record.waittime,
-                           FixedText(row.lastwaittype), FixedText(row.waitresource),
-                           FixedText(record.databasename));
+        Threads->AddThread(record.spid, record.ecid, record.cpu_usage, record.waittime, row.lastwaittype,
+                           row.waitresource, record.databasename);
     }
 
     Users->EndRefresh();

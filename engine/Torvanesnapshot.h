@@ -7,7 +7,9 @@
 #include "engine/Dbaccess.h"
 #include "model/Processrecord.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,20 +17,23 @@
 // The snapshot's SQL text, lines ended by CR LF.
 extern const char* const ProcessSnapshotSql;
 
+// A row as GetRow gives it: views of the snapshot's texts, valid while it is unchanged.
 struct TSnapshotRow
 {
     ProcessRecord Record;
-    char lastwaittype[LastWaitTypeSize] = {};
-    char waitresource[WaitResourceSize] = {};
+    std::string_view lastwaittype;
+    std::string_view waitresource;
 };
 
 // One refresh's snapshot, read whole on the monitor thread before the model sees any of
 // it, so that a failure while reading changes nothing. It keeps only what the model
 // takes: the server-wide counters of the first row, and for every row its numbers and
-// its texts, cut to their record widths at a character boundary and packed one after the
+// its texts, cut to their entry widths at a character boundary and packed one after the
 // other, the texts of its two date-times among them, made as the rows are read (a first
 // refresh meets every process's times for the first time: the monitor thread makes
-// their texts, not the main thread). The monitor thread keeps one and refills it every
+// their texts, not the main thread). The rows reach the model as views of these texts,
+// so each text is written once here, from the driver's buffer, and copied once more
+// only where an entry keeps it. The monitor thread keeps one and refills it every
 // refresh, so a refresh allocates only when its snapshot is the largest yet.
 class TProcessSnapshot
 {
@@ -57,8 +62,8 @@ public:
     // The processes among the rows: as the server sends them, by spid, each process's
     // rows one after the other (rows in another order count more, never fewer).
     std::int32_t ProcessCount() const;
-    // Row `row` as the aggregations take it: the texts copied into the record, NULL texts
-    // empty, the date-times as texts (empty for NULL) and last_batch's value.
+    // Row `row` as the aggregations take it: views of its texts, NULL texts empty, the
+    // date-times as texts (empty for NULL) and last_batch's value.
     void GetRow(std::int32_t row, TSnapshotRow& into) const;
 
 private:
@@ -100,8 +105,13 @@ private:
     std::string_view Text(const TRow& row, ETextField field) const;
     void Clear();
     void AppendTimeTexts(TRow& row, TDateTimeTexts& texts);
+    // Room for `bytes` more bytes of texts; where they go.
+    char* TextRoom(std::size_t bytes);
 
     TServerCounters ServerCounters;
     std::vector<TRow> Rows;
-    std::string Texts;
+    // The rows' texts, written in place as they are read: no room is zeroed first.
+    std::unique_ptr<char[]> Texts;
+    std::size_t TextsUsed = 0;
+    std::size_t TextsCapacity = 0;
 };

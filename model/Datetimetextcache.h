@@ -58,11 +58,10 @@ private:
 template <typename Entry>
 void TakeLatestActivity(Entry& entry, const ProcessRecord& record, TDateTimeTextCache& values)
 {
-    const char* lastBatch = record.last_batch;
+    const std::string_view text = record.last_batch;
     const bool empty = entry.LatestActivity[0] == '\0';
-    if (!empty && std::strncmp(entry.LatestActivity, lastBatch, sizeof entry.LatestActivity) == 0)
+    if (!empty && SameFixedText(entry.LatestActivity, text))
         return;
-    const std::string_view text(lastBatch, strnlen(lastBatch, sizeof entry.LatestActivity));
     const std::optional<double> value =
         std::isnan(record.last_batch_value) ? values.Value(text) : std::optional<double>(record.last_batch_value);
     if (!empty && (!value || (entry.LatestActivityParsed && entry.LatestActivityValue >= *value)))

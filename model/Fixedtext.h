@@ -55,30 +55,59 @@ template <std::size_t N> bool SameFixedText(const char (&a)[N], const char (&b)[
     return true;
 }
 
-// The text's first 16 bytes as two words, its bytes from the terminator on zero (what a
-// reused array holds behind its text does not count). True when the text ends within
-// them, so that two heads that are alike and end within are alike texts.
-template <std::size_t N> bool FixedTextHead(const char (&text)[N], std::uint64_t* head)
+// Up to 8 bytes of a text as a word (its first byte lowest), zero past the text's end,
+// reading no byte past it: the words of a text that is a view into a larger buffer.
+inline std::uint64_t TextWord(const char* text, std::size_t length)
 {
-    static_assert(N >= 16);
-    for (std::size_t i = 0; i < 2; ++i) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text + 8 * i, 8);
-        // The lowest flagged byte is the first zero byte (flags above it may be false).
-        const std::uint64_t zeros = (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
-        if (zeros) {
-            const int bytes = std::countr_zero(zeros) / 8; // before the terminator
-            head[i] = bytes == 0 ? 0 : word & (~std::uint64_t{0} >> (64 - 8 * bytes));
-            if (i == 0)
-                head[1] = 0;
-            return true;
-        }
-        head[i] = word;
+    std::uint64_t word = 0;
+    if (length >= 8) {
+        std::memcpy(&word, text, 8);
+        return word;
     }
-    return false;
+    if (length >= 4) { // two overlapping halves
+        std::uint32_t low = 0, high = 0;
+        std::memcpy(&low, text, 4);
+        std::memcpy(&high, text + length - 4, 4);
+        return low | (std::uint64_t{high} << (8 * (length - 4)));
+    }
+    if (length == 0)
+        return 0;
+    const auto byte = [text](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(text[i])}; };
+    return byte(0) | byte(length / 2) << (8 * (length / 2)) | byte(length - 1) << (8 * (length - 1));
 }
 
-// A hash of words (such as FixedTextHead's) whose every bit depends on every byte:
+// Whether a fixed array holds exactly this text, cut as CopyFixedText would cut it.
+// Compared a word at a time, without a library call: the names compared on every row
+// are short.
+template <std::size_t N> bool SameFixedText(const char (&a)[N], std::string_view b)
+{
+    if (b.size() > N - 1)
+        b = b.substr(0, Utf8PrefixLength(b, N - 1));
+    const std::size_t length = b.size();
+    if (a[length] != '\0')
+        return false;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t x = 0, y = 0;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y)
+            return false;
+    }
+    return i == length || TextWord(a + i, length - i) == TextWord(b.data() + i, length - i);
+}
+
+// The text's first 16 bytes as two words, zero from its end on; true when it ends within
+// them, so that two heads that are alike and end within are alike texts.
+inline bool TextHeadWords(std::string_view text, std::uint64_t* head)
+{
+    const std::size_t length = text.size();
+    head[0] = TextWord(text.data(), length < 8 ? length : 8);
+    head[1] = length > 8 ? TextWord(text.data() + 8, length < 16 ? length - 8 : 8) : 0;
+    return length < 16;
+}
+
+// A hash of words (such as TextHeadWords') whose every bit depends on every byte:
 // cheap enough for every row, for shortcuts that then compare the texts.
 inline std::size_t HashWords(const std::uint64_t* words, std::size_t count)
 {

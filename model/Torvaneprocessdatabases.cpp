@@ -51,7 +51,7 @@ void TTorvaneProcessDatabases::AddProcess(const ProcessRecord& record)
         [&record](const DatabaseEntry& likely) { return SameFixedText(likely.DatabaseName, record.databasename); },
         [&record] {
             std::uint64_t head[2];
-            FixedTextHead(record.databasename, head);
+            TextHeadWords(record.databasename, head);
             return HashWords(head, 2);
         });
     if (!entry)

@@ -100,7 +100,7 @@ void TTorvaneProcessUserProcesses::AddProcess(const ProcessRecord& record)
 // Records a database of the row other than the process's first one, once per refresh.
 void TTorvaneProcessUserProcesses::NoteDatabase(ProcessEntry& entry, const ProcessRecord& record)
 {
-    if (SameFixedText(record.databasename, entry.DatabaseName))
+    if (SameFixedText(entry.DatabaseName, record.databasename))
         return;
     char name[sizeof FurtherDatabase::DatabaseName];
     CopyFixedText(name, record.databasename);

@@ -16,10 +16,10 @@ namespace {
 // every row.
 void BuildUserKey(UserKey& key, const ProcessRecord& record, TNameFolder& folds)
 {
-    const TNtLoginName ntLoginName(FixedText(record.nt_domain), FixedText(record.nt_username));
+    const TNtLoginName ntLoginName(record.nt_domain, record.nt_username);
     std::size_t length = 0;
-    for (const std::string_view name : {FixedText(record.loginame), FixedText(record.hostname),
-                                        std::string_view(ntLoginName), FixedText(record.net_address)})
+    for (const std::string_view name :
+         {record.loginame, record.hostname, std::string_view(ntLoginName), record.net_address})
         length += folds.Fold(name, key.Names + length) + 1;
     key.Length = static_cast<uint16_t>(length);
 }
@@ -27,8 +27,8 @@ void BuildUserKey(UserKey& key, const ProcessRecord& record, TNameFolder& folds)
 UserIdentityHeads IdentityHeads(const ProcessRecord& record)
 {
     UserIdentityHeads heads;
-    const auto head = [&heads](const auto& text, int n) {
-        return static_cast<uint8_t>(FixedTextHead(text, heads.Words + 2 * n) << n);
+    const auto head = [&heads](std::string_view text, int n) {
+        return static_cast<uint8_t>(TextHeadWords(text, heads.Words + 2 * n) << n);
     };
     heads.Whole = head(record.loginame, 0) | head(record.hostname, 1) | head(record.nt_domain, 2) |
                   head(record.nt_username, 3) | head(record.net_address, 4);
@@ -47,7 +47,7 @@ bool SameIdentity(const UserEntry& entry, const UserIdentityHeads& heads, const 
     constexpr uint8_t All = 0x1F;
     if (heads.Whole == All)
         return true;
-    const auto same = [&heads](int n, const auto& a, const auto& b) {
+    const auto same = [&heads](int n, const auto& a, std::string_view b) {
         return (heads.Whole & (1 << n)) != 0 || SameFixedText(a, b);
     };
     return same(0, entry.LoginName, record.loginame) && same(1, entry.HostName, record.hostname) &&

@@ -27,7 +27,7 @@ struct UserKey
 };
 
 // The first 16 bytes of each identity text that SameIdentity compares (login, host, NT
-// domain, NT user, net address; FixedTextHead), and which of them end within: most
+// domain, NT user, net address; TextHeadWords), and which of them end within: most
 // identities are told apart, and found alike, from these 80 bytes alone.
 struct UserIdentityHeads
 {

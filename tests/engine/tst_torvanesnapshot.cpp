@@ -26,7 +26,9 @@ namespace {
 TFields FieldsOf(const TSnapshotRow& row)
 {
     const ProcessRecord& r = row.Record;
-    const auto text = [](const char* value) { return QString::fromUtf8(value); };
+    const auto text = [](std::string_view value) {
+        return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+    };
     return {
         {"spid", QString::number(r.spid)},           {"ecid", QString::number(r.ecid)},
         {"databasename", text(r.databasename)},      {"loginame", text(r.loginame)},
@@ -66,8 +68,10 @@ private Q_SLOTS:
     void processSnapshotFeedsEverythingInOrder();
 
 private:
-    // The snapshot rows of the process and thread, read as ProcessSnapshot reads them.
+    // The snapshot rows of the process and thread, read as ProcessSnapshot reads them;
+    // their texts are views of Snapshot's, valid until the next read.
     std::vector<TSnapshotRow> ReadRows(int spid);
+    TProcessSnapshot Snapshot;
 
     QTemporaryDir Settings;
     std::unique_ptr<TSandboxFixture> Sandbox;
@@ -102,13 +106,12 @@ void TestTorvaneSnapshot::sqlTextLayout()
 
 std::vector<TSnapshotRow> TestTorvaneSnapshot::ReadRows(int spid)
 {
-    TProcessSnapshot snapshot;
     TDateTimeTexts texts;
-    snapshot.Read(*Connection, texts);
+    Snapshot.Read(*Connection, texts);
     std::vector<TSnapshotRow> rows;
-    for (int32_t i = 0; i < snapshot.RowCount(); ++i) {
+    for (int32_t i = 0; i < Snapshot.RowCount(); ++i) {
         TSnapshotRow row;
-        snapshot.GetRow(i, row);
+        Snapshot.GetRow(i, row);
         if (row.Record.spid == spid)
             rows.push_back(row);
     }
@@ -166,7 +169,7 @@ void TestTorvaneSnapshot::dateTimesBecomeTexts()
     QCOMPARE(int(read.size()), 1);
     const auto loginTime = TextToDateTime(read.front().Record.login_time);
     const auto lastBatch = TextToDateTime(read.front().Record.last_batch);
-    QVERIFY2(loginTime && lastBatch, read.front().Record.login_time);
+    QVERIFY2(loginTime && lastBatch, std::string(read.front().Record.login_time).c_str());
     // The summaries compare the value the text stands for.
     QCOMPARE(read.front().Record.last_batch_value, *lastBatch);
     const double now = CurrentDateTime();
@@ -193,8 +196,11 @@ void TestTorvaneSnapshot::longTextsAreCutAtACharacterBoundary()
     QVERIFY(spid > 0);
     const std::vector<TSnapshotRow> read = ReadRows(spid);
     QCOMPARE(int(read.size()), 1);
-    QCOMPARE(QString::fromUtf8(read.front().Record.program_name), QString(65, QChar(0xe9)));
-    QCOMPARE(QString::fromUtf8(read.front().Record.hostname), QString(43, QChar(0x20ac)));
+    const auto text = [](std::string_view value) {
+        return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+    };
+    QCOMPARE(text(read.front().Record.program_name), QString(65, QChar(0xe9)));
+    QCOMPARE(text(read.front().Record.hostname), QString(43, QChar(0x20ac)));
     QCOMPARE(std::string(read.front().Record.nt_username), [] {
         std::string kept;
         for (int i = 0; i < 32; ++i)

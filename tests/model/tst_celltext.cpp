@@ -84,11 +84,21 @@ void TestCellText::sameFixedText()
     std::memcpy(right, b.constData(), std::min<std::size_t>(sizeof right, static_cast<std::size_t>(b.size()) + 1));
     QCOMPARE(SameFixedText(left, right), same);
     QCOMPARE(SameFixedText(right, left), same);
+    // A text a row gives as a view, with other texts right behind it, against the array
+    // an entry keeps (texts that fit it, as rows give them).
+    if (a.size() < qsizetype(sizeof left) && b.size() < qsizetype(sizeof right)) {
+        const QByteArray packed = b + a + "tail";
+        const std::string_view view(packed.constData(), static_cast<std::size_t>(b.size()));
+        QCOMPARE(SameFixedText(left, view), same);
+    }
     // Alike texts have alike heads, whatever lies behind them (shortcuts compare and
     // hash the heads).
     if (same) {
         std::uint64_t leftHead[2], rightHead[2];
-        QCOMPARE(FixedTextHead(left, leftHead), FixedTextHead(right, rightHead));
+        const QByteArray behind =
+            QByteArray(FixedText(right).data(), qsizetype(FixedText(right).size())) + "behind";
+        const std::string_view rightView(behind.constData(), FixedText(right).size());
+        QCOMPARE(TextHeadWords(FixedText(left), leftHead), TextHeadWords(rightView, rightHead));
         QCOMPARE(leftHead[0], rightHead[0]);
         QCOMPARE(leftHead[1], rightHead[1]);
         QCOMPARE(HashWords(leftHead, 2), HashWords(rightHead, 2));

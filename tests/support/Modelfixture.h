@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+// A row keeps its texts, cut to their entry widths as the snapshot cuts them, and gives
+// the record of views of them that the aggregations take.
 class TRow
 {
 public:
@@ -24,24 +26,24 @@ public:
         R.ecid = ecid;
         Db("master").Login("sa").Host("ws1").Cmd("AWAITING COMMAND");
     }
-    TRow& Db(std::string_view v) { return Text(R.databasename, v); }
-    TRow& Login(std::string_view v) { return Text(R.loginame, v); }
-    TRow& Host(std::string_view v) { return Text(R.hostname, v); }
-    TRow& Domain(std::string_view v) { return Text(R.nt_domain, v); }
-    TRow& User(std::string_view v) { return Text(R.nt_username, v); }
-    TRow& Address(std::string_view v) { return Text(R.net_address, v); }
-    TRow& Cmd(std::string_view v) { return Text(R.cmd, v); }
-    TRow& Program(std::string_view v) { return Text(R.program_name, v); }
-    TRow& LoginTime(std::string_view v) { return Text(R.login_time, v); }
-    TRow& LastBatch(std::string_view v) { return Text(R.last_batch, v); }
+    TRow& Db(std::string_view v) { return Text(Texts.DatabaseName, v); }
+    TRow& Login(std::string_view v) { return Text(Texts.LoginName, v); }
+    TRow& Host(std::string_view v) { return Text(Texts.HostName, v); }
+    TRow& Domain(std::string_view v) { return Text(Texts.NtDomain, v); }
+    TRow& User(std::string_view v) { return Text(Texts.NtUserName, v); }
+    TRow& Address(std::string_view v) { return Text(Texts.NetAddress, v); }
+    TRow& Cmd(std::string_view v) { return Text(Texts.Command, v); }
+    TRow& Program(std::string_view v) { return Text(Texts.ProgramName, v); }
+    TRow& LoginTime(std::string_view v) { return Text(Texts.LoginTime, v); }
+    TRow& LastBatch(std::string_view v) { return Text(Texts.LastBatch, v); }
     // A batch time as the snapshot gives it: the text with the value it stands for.
     TRow& LastBatch(std::string_view v, double value)
     {
         R.last_batch_value = value;
-        return Text(R.last_batch, v);
+        return Text(Texts.LastBatch, v);
     }
-    TRow& Library(std::string_view v) { return Text(R.net_library, v); }
-    TRow& HostProcess(std::string_view v) { return Text(R.hostprocess, v); }
+    TRow& Library(std::string_view v) { return Text(Texts.NetLibrary, v); }
+    TRow& HostProcess(std::string_view v) { return Text(Texts.HostProcess, v); }
     TRow& Blocked(int32_t v)
     {
         R.blocked = v;
@@ -72,7 +74,23 @@ public:
         R.waittime = v;
         return *this;
     }
-    operator const ProcessRecord&() const { return R; }
+    operator ProcessRecord() const
+    {
+        ProcessRecord record = R;
+        record.databasename = FixedText(Texts.DatabaseName);
+        record.loginame = FixedText(Texts.LoginName);
+        record.hostname = FixedText(Texts.HostName);
+        record.nt_domain = FixedText(Texts.NtDomain);
+        record.nt_username = FixedText(Texts.NtUserName);
+        record.net_address = FixedText(Texts.NetAddress);
+        record.cmd = FixedText(Texts.Command);
+        record.program_name = FixedText(Texts.ProgramName);
+        record.login_time = FixedText(Texts.LoginTime);
+        record.last_batch = FixedText(Texts.LastBatch);
+        record.net_library = FixedText(Texts.NetLibrary);
+        record.hostprocess = FixedText(Texts.HostProcess);
+        return record;
+    }
 
 private:
     template <std::size_t N> TRow& Text(char (&field)[N], std::string_view v)
@@ -80,7 +98,22 @@ private:
         CopyFixedText(field, v);
         return *this;
     }
-    ProcessRecord R;
+    ProcessRecord R; // the numbers; the texts are made from Texts
+    struct
+    {
+        char DatabaseName[ProcessTextSize::DatabaseName] = {};
+        char LoginName[ProcessTextSize::LoginName] = {};
+        char HostName[ProcessTextSize::HostName] = {};
+        char NtDomain[ProcessTextSize::NtDomain] = {};
+        char NtUserName[ProcessTextSize::NtUserName] = {};
+        char NetAddress[ProcessTextSize::NetAddress] = {};
+        char Command[ProcessTextSize::Command] = {};
+        char ProgramName[ProcessTextSize::ProgramName] = {};
+        char LoginTime[ProcessTextSize::DateTime] = {};
+        char LastBatch[ProcessTextSize::DateTime] = {};
+        char NetLibrary[ProcessTextSize::NetLibrary] = {};
+        char HostProcess[ProcessTextSize::HostProcess] = {};
+    } Texts;
 };
 
 // One complete refresh of an aggregation fed by AddProcess.
