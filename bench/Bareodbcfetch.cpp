@@ -1,6 +1,7 @@
 #include "bench/Bareodbcfetch.h"
 
 #include "engine/Dbconnectionstring.h"
+#include "engine/Packetsize.h"
 #include "engine/Torvanethread.h"
 
 #include <algorithm>
@@ -9,6 +10,9 @@
 #include <vector>
 
 namespace {
+
+// Rows per fetch call, as the monitor's row stream asks for.
+constexpr SQLULEN RowsetSize = 64;
 
 struct TStatementDeleter
 {
@@ -23,10 +27,32 @@ void Check(SQLRETURN rc, const char* what)
 
 struct TColumnBuffer
 {
-    SQLSMALLINT CType = SQL_C_CHAR;
-    std::vector<char> Data;
-    SQLLEN Indicator = 0;
+    std::vector<char> Data;         // RowsetSize elements
+    std::vector<SQLLEN> Indicators; // likewise
 };
+
+// The C type a column's values arrive in without a conversion, and its element size.
+std::pair<SQLSMALLINT, std::size_t> NaturalBinding(SQLSMALLINT sqlType, SQLULEN characters,
+                                                   SQLSMALLINT textType)
+{
+    switch (sqlType) {
+    case SQL_TINYINT:
+        return {SQL_C_UTINYINT, 1};
+    case SQL_SMALLINT:
+        return {SQL_C_SSHORT, sizeof(SQLSMALLINT)};
+    case SQL_INTEGER:
+        return {SQL_C_SLONG, sizeof(SQLINTEGER)};
+    case SQL_BIGINT:
+        return {SQL_C_SBIGINT, sizeof(SQLBIGINT)};
+    case SQL_TYPE_TIMESTAMP:
+        return {SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT)};
+    default: {
+        // The declared characters and a terminator: UTF-8 takes up to 3 bytes for each.
+        const std::size_t units = std::min<SQLULEN>(characters, 1024) + 1;
+        return {textType, textType == SQL_C_WCHAR ? units * sizeof(SQLWCHAR) : units * 3};
+    }
+    }
+}
 
 } // namespace
 
@@ -36,9 +62,11 @@ TBareOdbcFetch::TBareOdbcFetch(const std::string& serverName)
     Check(SQLSetEnvAttr(Environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
           "ODBC 3");
     Check(SQLAllocHandle(SQL_HANDLE_DBC, Environment, &Connection), "connection");
-    // The monitor's own connection string, so driver, TDS version and character set match.
-    std::string text = TranslateConnectionString(
-        TTorvaneThread::BuildConnectionString(serverName, false, "sa", "torvane"), DefaultOdbcDriver);
+    // The monitor's own connection string and packet size, so driver, TDS version,
+    // character set and packets match.
+    std::string text =
+        TranslateConnectionString(TTorvaneThread::BuildConnectionString(serverName, false, "sa", "torvane"),
+                                  DefaultOdbcDriver, {}, {}, ChosenPacketSize());
     Check(SQLDriverConnect(Connection, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
                            nullptr, SQL_DRIVER_NOPROMPT),
           "connect");
@@ -51,11 +79,24 @@ TBareOdbcFetch::~TBareOdbcFetch()
     SQLFreeHandle(SQL_HANDLE_ENV, Environment);
 }
 
-long TBareOdbcFetch::Fetch(const std::string& sql)
+int TBareOdbcFetch::PacketSize() const
+{
+    SQLUINTEGER bytes = 0;
+    Check(SQLGetConnectAttr(Connection, SQL_ATTR_PACKET_SIZE, &bytes, sizeof bytes, nullptr), "packet size");
+    return static_cast<int>(bytes);
+}
+
+long TBareOdbcFetch::Fetch(const std::string& sql, SQLSMALLINT textType)
 {
     SQLHSTMT raw = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, Connection, &raw), "statement");
     const std::unique_ptr<void, TStatementDeleter> statement(raw);
+    SQLULEN fetched = 0;
+    Check(SQLSetStmtAttr(raw, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0),
+          "column-wise binding");
+    Check(SQLSetStmtAttr(raw, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(RowsetSize), 0),
+          "row array");
+    Check(SQLSetStmtAttr(raw, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), "rows fetched");
     std::string text = sql;
     Check(SQLExecDirect(raw, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS), "execute");
     SQLSMALLINT columns = 0;
@@ -67,29 +108,16 @@ long TBareOdbcFetch::Fetch(const std::string& sql)
         SQLULEN size = 0;
         Check(SQLDescribeCol(raw, column, name, sizeof name, &nameLength, &type, &size, &digits, &nullable),
               "describe");
+        const auto [cType, bytes] = NaturalBinding(type, size, textType);
         TColumnBuffer& buffer = buffers[column - 1];
-        switch (type) {
-        case SQL_TINYINT:
-        case SQL_SMALLINT:
-        case SQL_INTEGER:
-        case SQL_BIGINT:
-            buffer.CType = SQL_C_SBIGINT;
-            buffer.Data.resize(sizeof(SQLBIGINT));
-            break;
-        case SQL_TYPE_TIMESTAMP:
-            buffer.CType = SQL_C_TYPE_TIMESTAMP;
-            buffer.Data.resize(sizeof(SQL_TIMESTAMP_STRUCT));
-            break;
-        default:
-            buffer.Data.resize(std::min<SQLULEN>(size, 1024) * 4 + 1); // UTF-8 of the declared characters
-            break;
-        }
-        Check(SQLBindCol(raw, column, buffer.CType, buffer.Data.data(),
-                         static_cast<SQLLEN>(buffer.Data.size()), &buffer.Indicator),
+        buffer.Data.resize(bytes * RowsetSize);
+        buffer.Indicators.resize(RowsetSize);
+        Check(SQLBindCol(raw, column, cType, buffer.Data.data(), static_cast<SQLLEN>(bytes),
+                         buffer.Indicators.data()),
               "bind");
     }
     long rows = 0;
-    for (SQLRETURN rc; (rc = SQLFetch(raw)) != SQL_NO_DATA; ++rows)
+    for (SQLRETURN rc; (rc = SQLFetch(raw)) != SQL_NO_DATA; rows += static_cast<long>(fetched))
         Check(rc, "fetch");
     return rows;
 }

@@ -1,8 +1,10 @@
 // The access layer through the real FreeTDS ODBC driver against the sandbox server over
 // loopback: the snapshot of 1,000 to 32,767 processes fetched whole into a query's
-// result, and read as the monitor thread reads it, with the probe for scale.
+// result, and read as the monitor thread reads it, with the probe for scale, in packets
+// of the size the monitor asks for.
 
 #include "engine/Dbaccess.h"
+#include "engine/Packetsize.h"
 #include "sandbox/Sandboxserver.h"
 #include "engine/Torvanesnapshot.h"
 #include "engine/Torvanethread.h"
@@ -24,6 +26,7 @@ struct TServerAndConnection
             throw std::runtime_error("the sandbox server did not start: " + Server.LastError());
         Connection.SetConnectionString(TTorvaneThread::BuildConnectionString(
             "127.0.0.1," + std::to_string(Server.Port()), false, "sa", "torvane"));
+        Connection.SetPacketSize(ChosenPacketSize());
         Connection.Open();
     }
     sandbox::TSandboxServer Server;
