@@ -1,10 +1,11 @@
 // The window's main-thread work for one refresh of the shown server: the hand-over
 // (feed of the snapshot into the model objects, statistics) and the redraw of the view on
 // screen with its fills, model resets and the paint of the visible rows, on each of the
-// four tabs, against an in-process sandbox of 1,000 to 32,767 processes. Every event the main thread handles
-// between two refreshes is timed (processor time of the main thread), so what is reported is the main
-// thread's whole share of a refresh; the server's time and the fetch on the monitor thread are not in it.
-// "redraw ms" is the part spent refilling the views.
+// four tabs, against an in-process sandbox of 2,000 and of 32,767 processes. Every event
+// the main thread handles between two refreshes is timed (processor time of the main
+// thread), so what is reported is the main thread's whole share of a refresh; the
+// server's time and the fetch on the monitor thread are not in it. "redraw ms" is the
+// part spent refilling the views.
 //
 // And a user's actions in the window of the largest server, each through to the
 // repainted window: a click on another user (its processes are looked up among all),
@@ -34,6 +35,8 @@
 
 #include <chrono>
 #include <ctime>
+#include <map>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -100,7 +103,7 @@ void WaitFor(const std::function<bool()>& condition)
 class TConnectedWindow
 {
 public:
-    TConnectedWindow(int processes, int tab) : Server(sandbox::ScenarioOptions{1, processes, {}, false})
+    explicit TConnectedWindow(int processes) : Server(sandbox::ScenarioOptions{1, processes, {}, false})
     {
         if (!Server.Start(0))
             return;
@@ -108,7 +111,6 @@ public:
         Window.SetRefreshInterval(100); // refreshes come when the benchmark asks
         Window.resize(1280, 900);
         Window.show();
-        Window.FrameCurrentConnection->SelectTab(tab);
         std::optional<bool> connected;
         Window.ConnectServer(QStringLiteral("127.0.0.1,%1").arg(Server.Port()), false, QStringLiteral("sa"),
                              QStringLiteral("torvane"), [&](bool ok) { connected = ok; });
@@ -141,9 +143,23 @@ public:
     bool Ready = false;
 };
 
+// One window per server size, shared by the benchmarks of that size: a sandbox of 32,767
+// processes takes seconds to start and to connect, which would be most of the run.
+std::map<int, std::unique_ptr<TConnectedWindow>> ConnectedWindows;
+
+TConnectedWindow& ConnectedWindow(int processes, int tab)
+{
+    auto& connected = ConnectedWindows[processes];
+    if (!connected)
+        connected = std::make_unique<TConnectedWindow>(processes);
+    connected->Window.FrameCurrentConnection->SelectTab(tab);
+    QCoreApplication::processEvents();
+    return *connected;
+}
+
 void RunWindowRefresh(benchmark::State& state, int tab)
 {
-    TConnectedWindow connected(static_cast<int>(state.range(0)), tab);
+    TConnectedWindow& connected = ConnectedWindow(static_cast<int>(state.range(0)), tab);
     if (!connected.Ready) {
         state.SkipWithError("no connection to the sandbox");
         return;
@@ -169,7 +185,7 @@ void RunWindowRefresh(benchmark::State& state, int tab)
 template <typename Action>
 void RunWindowAction(benchmark::State& state, int tab, Action action, bool refreshFirst = false)
 {
-    TConnectedWindow connected(static_cast<int>(state.range(0)), tab);
+    TConnectedWindow& connected = ConnectedWindow(static_cast<int>(state.range(0)), tab);
     if (!connected.Ready) {
         state.SkipWithError("no connection to the sandbox");
         return;
@@ -270,7 +286,7 @@ void BM_TabSwitchAfterRefresh(benchmark::State& state)
 
 } // namespace
 
-// Every tab at 2,000 and 32,767 processes; the list views also at 1,000 and 10,000.
+// Every tab at 2,000 and 32,767 processes.
 BENCHMARK(BM_MainThreadPerRefresh_Performance)
     ->Arg(2000)
     ->Arg(32767)
@@ -290,9 +306,7 @@ BENCHMARK(BM_MainThreadPerRefresh_Databases)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(8);
 BENCHMARK(BM_MainThreadPerRefresh_AllProcesses)
-    ->Arg(1000)
     ->Arg(2000)
-    ->Arg(10000)
     ->Arg(32767)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
@@ -316,5 +330,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    ConnectedWindows.clear();
     return 0;
 }
