@@ -5,7 +5,7 @@
 #   docs/scaled/...                                         at 1.5x scale (QT_SCALE_FACTOR)
 #   docs/dark/...                                           on a dark desktop palette
 # (tabs: performance, users, databases, allprocesses; dialogs: logon, serverlist,
-# properties, about, killprocess). Needs a build (scripts/setup.sh) and xvfb, xdotool
+# properties, about, killprocess, killuser). Needs a build (scripts/setup.sh) and xvfb, xdotool
 # and imagemagick. An argument names another folder than docs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -126,6 +126,13 @@ run() { # folder, configuration folder, then the environment of this run
   sleep 1
   tab 1 1
   shoot_window "$window" "$dir/window-users.png"
+  # The question before killing a user's processes (CORP\jsmith on JSMITH-PC, the fourth
+  # user), from the toolbar's kill-user button; answered No.
+  row 100 3
+  click 125 26
+  local box
+  box=$(find_window "Kill Database Processes")
+  [ -n "$box" ] && shoot_window "$box" "$dir/dialog-killuser.png" && close_dialog "$box"
   tab 2 0.5
   row 100 3
   shoot_window "$window" "$dir/window-databases.png"
@@ -134,7 +141,6 @@ run() { # folder, configuration folder, then the environment of this run
   shoot_window "$window" "$dir/window-allprocesses.png"
   # The question before a kill, from the toolbar's kill button; answered No.
   click 75 26
-  local box
   box=$(find_window "Kill Process")
   [ -n "$box" ] && shoot_window "$box" "$dir/dialog-killprocess.png" && close_dialog "$box"
 

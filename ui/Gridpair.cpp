@@ -176,10 +176,11 @@ void TGridPair::FitColumns()
         if (column < FrozenColumns)
             frozenWidth += GridModel->ColumnWidth(column);
     }
-    // The frozen columns stay in view whole.
+    // The frozen columns stay in view whole. (The left view's last column fills its
+    // width, so a left half wider than its columns is never widened further.)
     const QList<int> sizes = PairSplitter->sizes();
-    if (sizes.size() == 2 && sizes[0] < frozenWidth + 1)
-        PairSplitter->setSizes({frozenWidth + 1, std::max(1, sizes[0] + sizes[1] - frozenWidth - 1)});
+    if (sizes.size() == 2 && sizes[0] < frozenWidth)
+        PairSplitter->setSizes({frozenWidth, std::max(1, sizes[0] + sizes[1] - frozenWidth)});
 }
 
 void TGridPair::MatchScrollBars()

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void cleanup();
     void constructionState();
     void longServerNameKeepsTheServerList();
+    void clickBelowTheServersKeepsTheSelection();
     void twoServersAndASwitchWithoutQuery();
     void failedConnectionLeavesTheSlotFree();
     void failedConnectionSaysWhatFailed_data();
@@ -313,6 +314,19 @@ void TestFormMain::serverTurnsRedWhileItDoesNotAnswer()
     QTRY_VERIFY_WITH_TIMEOUT(!window.Slot(0)->ServerPerformance()->Disconnected, 30000);
     QTRY_VERIFY(window.FrameCurrentConnection->LabelStaleData->isHidden());
     QVERIFY(!IsDrawnRed(window, 0));
+}
+
+void TestFormMain::clickBelowTheServersKeepsTheSelection()
+{
+    TFormMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.ListBoxServers->addItem(QStringLiteral("SQLPROD01"));
+    window.ListBoxServers->setCurrentRow(0);
+    QWidget* empty = window.ListBoxServers->viewport();
+    QTest::mouseClick(empty, Qt::LeftButton, {}, QPoint(5, empty->height() - 5));
+    QCOMPARE(window.ListBoxServers->currentRow(), 0);
+    QVERIFY(window.ListBoxServers->item(0)->isSelected());
 }
 
 void TestFormMain::longServerNameKeepsTheServerList()

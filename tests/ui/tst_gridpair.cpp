@@ -1,5 +1,6 @@
 // The process grids as a reader sees them: the two halves of every frozen-column pair
-// stay on the same rows wherever they are scrolled and however large the frame, a
+// stay on the same rows wherever they are scrolled and however large the frame (and
+// keep their widths across refills), a
 // number wider than its column widens the column instead of losing digits, and a free
 // text too long for its column ends in "…" and shows whole as the cell's tooltip.
 
@@ -136,6 +137,13 @@ void TestGridPair::halvesStayOnTheSameRows()
     const TGridPair& pair = *framed.Pair;
     // The right half scrolls sideways, so it has the scroll bar the left would lack.
     QVERIFY(pair.Right()->horizontalScrollBar()->maximum() > 0);
+    // Refills leave the halves as wide as they were.
+    const int leftWidth = pair.Left()->width();
+    for (int refill = 0; refill < 3; ++refill) {
+        framed.Fill(300);
+        QApplication::processEvents();
+    }
+    QCOMPARE(pair.Left()->width(), leftWidth);
 
     for (const QSize size : {QSize(420, 700), QSize(380, 450), QSize(900, 520)}) {
         framed.Frame->resize(size);
