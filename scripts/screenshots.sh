@@ -126,8 +126,8 @@ run() { # folder, configuration folder, then the environment of this run
   sleep 1
   tab 1 1
   shoot_window "$window" "$dir/window-users.png"
-  # The question before killing a user's processes (CORP\jsmith on JSMITH-PC, the fourth
-  # user), from the toolbar's kill-user button; answered No.
+  # The question before killing a user's processes (a user on a host with a hyphen in
+  # its name, a few rows down), from the toolbar's kill-user button; answered No.
   row 100 3
   click 125 26
   local box
