@@ -37,7 +37,7 @@ struct TGraph
         int32_t Spid;
         int32_t Position = None; // in the user processes; None for a head that is not listed
         TBlockingChains::THead Head = TBlockingChains::THead::None;
-        int32_t Parent = None;   // the vertex it waits for
+        int32_t Parent = None; // the vertex it waits for
         int32_t WaitTime = 0;
         // Filled by the walk:
         bool Visited = false;
@@ -180,7 +180,8 @@ bool ShownBefore(const TGraph& graph, int32_t a, int32_t b)
 
 } // namespace
 
-void TBlockingChains::Build(const TTorvaneProcessUserProcesses& processes, const TTorvaneProcessThreads* threads)
+void TBlockingChains::Build(const TTorvaneProcessUserProcesses& processes,
+                            const TTorvaneProcessThreads* threads)
 {
     FLeads.clear();
     FTree.clear();

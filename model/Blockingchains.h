@@ -41,7 +41,7 @@ public:
     // depth first, the deepest chain and then the longest wait first.
     struct TNode
     {
-        int32_t Spid = 0; // the blocked value itself for an Owner head
+        int32_t Spid = 0;  // the blocked value itself for an Owner head
         int32_t Depth = 0; // 0 for a head
         THead Head = THead::None;
         int32_t DirectWaiters = 0;

@@ -7,8 +7,10 @@ void TTextFilter::SetText(std::string_view text)
     FText.assign(text);
     char folded[FoldedNameSize];
     Needle.assign(folded, FoldName(text, folded));
-    NeedleAscii = std::all_of(Needle.begin(), Needle.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    AllDigits = !Needle.empty() && std::all_of(Needle.begin(), Needle.end(), [](char c) { return c >= '0' && c <= '9'; });
+    NeedleAscii = std::all_of(Needle.begin(), Needle.end(),
+                              [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    AllDigits = !Needle.empty() &&
+                std::all_of(Needle.begin(), Needle.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool TTextFilter::FoundIn(std::string_view text) const

@@ -206,8 +206,13 @@ int32_t TTorvaneProcessUserProcesses::FillProcessGrid(TStringGrid& grid, bool sh
     });
     view.Order(positions, entries.begin(), showSinceReset);
     TGridRowWriter rows(grid);
-    for (const int32_t p : positions)
-        WriteProcessRow(rows, entries[p], showSinceReset);
+    // Sorted, the entries are visited out of order: each one is asked for ahead.
+    constexpr std::size_t Ahead = 4;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        if (i + Ahead < positions.size())
+            PrefetchListed(entries[positions[i + Ahead]]);
+        WriteProcessRow(rows, entries[positions[i]], showSinceReset);
+    }
     return entries.Count() - static_cast<int32_t>(positions.size());
 }
 

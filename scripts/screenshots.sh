@@ -5,7 +5,9 @@
 #   docs/scaled/...                                         at 1.5x scale (QT_SCALE_FACTOR)
 #   docs/dark/...                                           on a dark desktop palette
 # (tabs: performance, users, databases, allprocesses; dialogs: logon, serverlist,
-# properties, about, killprocess, killuser). Needs a build (scripts/setup.sh) and xvfb, xdotool
+# properties, about, killprocess, killuser), and in the light and the dark palette the
+# blocking chains and a filtered, sorted process list (feature-blocking.png,
+# feature-filter.png). Needs a build (scripts/setup.sh) and xvfb, xdotool
 # and imagemagick. An argument names another folder than docs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -128,16 +130,16 @@ run() { # folder, configuration folder, then the environment of this run
   shoot_window "$window" "$dir/window-users.png"
   # The question before killing a user's processes (a user on a host with a hyphen in
   # its name, a few rows down), from the toolbar's kill-user button; answered No.
-  row 100 3
+  row 122 3
   click 125 26
   local box
   box=$(find_window "Kill Database Processes")
   [ -n "$box" ] && shoot_window "$box" "$dir/dialog-killuser.png" && close_dialog "$box"
   tab 2 0.5
-  row 100 3
+  row 122 3
   shoot_window "$window" "$dir/window-databases.png"
   tab 3 0.5
-  row 100 9
+  row 122 9
   shoot_window "$window" "$dir/window-allprocesses.png"
   # The question before a kill, from the toolbar's kill button; answered No.
   click 75 26
@@ -174,6 +176,61 @@ run() { # folder, configuration folder, then the environment of this run
   pid=""
 }
 
+# The blocking chains (Ctrl+B), then a filter typed into the box (Ctrl+F) over the list
+# sorted by database (a click on its heading), in a larger window on a sandbox
+# server of its own whose control port makes the chains: 54 <- 55 <- 56 <- 57 with 60
+# also waiting for 55 and 61 for 54, and 63 waiting for 62.
+control() { # the sandbox's control port, then commands
+  /usr/bin/python3 - "$@" <<'PY'
+import socket, sys
+with socket.create_connection(("127.0.0.1", int(sys.argv[1]))) as s:
+    s.settimeout(2)
+    for command in sys.argv[2:]:
+        s.sendall(command.encode() + b"\n")
+        s.recv(1000)
+PY
+}
+features() { # folder, configuration folder, then the environment of this run
+  local dir=$1 config=$2 sandbox port ctl
+  shift 2
+  mkdir -p "$dir" "$config"
+  build/sandbox/torvane-sandbox --port 0 --control-port 0 --seed 7 >"$home/sandbox.out" 2>&1 &
+  sandbox=$!
+  for _ in $(seq 1 50); do grep -q '^control' "$home/sandbox.out" && break; sleep 0.1; done
+  port=$(awk '/^port/ { print $2 }' "$home/sandbox.out")
+  ctl=$(awk '/^control/ { print $2 }' "$home/sandbox.out")
+  env "$@" XDG_CONFIG_HOME="$config" TORVANE_HKLM_FILE="$home/machine.reg" \
+    TORVANE_HKCU_FILE="$home/user.reg" TORVANE_PASSWORD=torvane \
+    build/app/torvane --server "127.0.0.1,$port" --user sa >"$home/torvane.log" 2>&1 &
+  pid=$!
+  window=$(find_window "Velquin SQL Server Monitor")
+  [ -n "$window" ] || { cat "$home/torvane.log" >&2; exit 1; }
+  xdotool windowmove "$window" 0 0
+  xdotool windowsize "$window" 1000 700
+  sleep 2.5
+  scale=1
+  menubar=$(at 15)
+  tab 3 0.5
+  row 155 54
+  control "$ctl" "block 55 54" "block 56 55" "block 57 56" "block 60 55" "block 61 54" "block 63 62"
+  xdotool key ctrl+b
+  sleep 2
+  # The first waiting session of the tree: the list selects it too.
+  click 290 318
+  sleep 1
+  shoot_window "$window" "$dir/feature-blocking.png"
+  xdotool key ctrl+b ctrl+f
+  xdotool type --delay 60 "app"
+  click 500 132
+  sleep 2.5
+  shoot_window "$window" "$dir/feature-filter.png"
+  kill "$pid" "$sandbox"
+  wait "$pid" "$sandbox" 2>/dev/null || true
+  pid=""
+}
+
 run "$out" "$home/light" XDG_CURRENT_DESKTOP= KDE_SESSION_VERSION=
 run "$out/scaled" "$home/light" XDG_CURRENT_DESKTOP= KDE_SESSION_VERSION= QT_SCALE_FACTOR=1.5
 run "$out/dark" "$home/dark" XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5
+features "$out" "$home/light" XDG_CURRENT_DESKTOP= KDE_SESSION_VERSION=
+features "$out/dark" "$home/dark" XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5

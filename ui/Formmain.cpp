@@ -10,6 +10,7 @@
 #include "model/Torvaneprocessusers.h"
 #include "settings/Torvanesettings.h"
 #include "ui/Dialoglayout.h"
+#include "ui/Gridexport.h"
 #include "ui/Menubarkeys.h"
 #include "ui/Messagebox.h"
 
@@ -188,6 +189,10 @@ void TFormMain::BuildMenus()
         server1->addAction(QStringLiteral("Connect To New Server"), this, [this] { ShowLogonDialog(); });
     Properties1 =
         server1->addAction(QStringLiteral("Properties"), this, [this] { Q_EMIT PropertiesRequested(); });
+    Export1 = server1->addAction(QStringLiteral("Export..."), this, [this] {
+        FrameCurrentConnection->FillAllViews();
+        ExportGrids(this, FrameCurrentConnection->ShownGrid(), FrameCurrentConnection->AllGrids());
+    });
     server1->addSeparator();
     ExitMonitor1 = server1->addAction(QStringLiteral("Exit Monitor"), this, [this] { close(); });
 
@@ -205,11 +210,23 @@ void TFormMain::BuildMenus()
         mnuDisplayOriginalCPUPhysicalIO1Click();
     });
 
+    mnuView->addSeparator();
+    // Find and copy in the grid the user works in (their keys: BuildKeys).
+    Filter1 =
+        mnuView->addAction(QStringLiteral("Filter"), this, [this] { FrameCurrentConnection->FocusFilter(); });
+    CopyRow1 = mnuView->addAction(QStringLiteral("Copy Row"), this,
+                                  [this] { FrameCurrentConnection->CopySelectedRow(); });
+    CopyGrid1 =
+        mnuView->addAction(QStringLiteral("Copy Grid"), this, [this] { FrameCurrentConnection->CopyGrid(); });
+
     QMenu* process1 = menuBar()->addMenu(QStringLiteral("Process"));
     KillProcess1 = process1->addAction(QStringLiteral("Kill Process"), this,
                                        [this] { FrameCurrentConnection->KillSelectedProcess(); });
     KillAllProcesses1 = process1->addAction(QStringLiteral("Kill All Processes"), this,
                                             [this] { FrameCurrentConnection->KillAllProcesses(); });
+    process1->addSeparator();
+    BlockingChains1 = process1->addAction(QStringLiteral("Blocking Chains"), this,
+                                          [this] { FrameCurrentConnection->ToggleBlockingChains(); });
 
     QMenu* help1 = menuBar()->addMenu(QStringLiteral("Help"));
     Contents1 = help1->addAction(QStringLiteral("Monitor Help"), this, [this] { Q_EMIT HelpRequested(); });
@@ -232,6 +249,8 @@ void TFormMain::BuildToolbar(QWidget* panel)
         ToolbarButton(panel, QStringLiteral("toolbar-exit.svg"), QStringLiteral("Exit Torvane"));
     ImageToolbarSendMsg = ToolbarButton(panel, QStringLiteral("toolbar-sendmessage.svg"),
                                         QStringLiteral("Send message to user via netsnd"));
+    ImageToolbarBlocking = ToolbarButton(panel, QStringLiteral("toolbar-blocking.svg"),
+                                         QStringLiteral("Show or hide the blocking chains"));
     ImageToolbarConnect->move(0, 0);
     ImageToolbarKillProc->move(LayoutPixels(50), 0);
     ImageToolbarKillUser->move(LayoutPixels(100), 0);
@@ -246,6 +265,8 @@ void TFormMain::BuildToolbar(QWidget* panel)
     connect(ImageToolbarKillDB, &QToolButton::clicked, this,
             [this] { FrameCurrentConnection->KillAllProcesses(); });
     connect(ImageToolbarExit, &QToolButton::clicked, this, [this] { close(); });
+    connect(ImageToolbarBlocking, &QToolButton::clicked, this,
+            [this] { FrameCurrentConnection->ToggleBlockingChains(); });
 }
 
 // Every key of the window, in this one place. A menu item carries its own key, which the
@@ -262,6 +283,10 @@ void TFormMain::BuildKeys()
     };
     giveKey(Connect1, QKeySequence(Qt::CTRL | Qt::Key_L), {ImageToolbarConnect});
     giveKey(KillProcess1, QKeySequence(Qt::Key_Delete), {ImageToolbarKillProc});
+    giveKey(BlockingChains1, QKeySequence(Qt::CTRL | Qt::Key_B), {ImageToolbarBlocking});
+    giveKey(Filter1, QKeySequence(Qt::CTRL | Qt::Key_F), {});
+    giveKey(CopyRow1, QKeySequence(Qt::CTRL | Qt::Key_C), {});
+    giveKey(CopyGrid1, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), {});
 
     const auto windowKey = [this](std::initializer_list<QKeySequence> keys, std::function<void()> run) {
         auto* action = new QAction(this);
@@ -333,6 +358,9 @@ void TFormMain::SetToolbarMode(int mode)
     if (mode == 0)
         ImageToolbarSendMsg->hide();
     ImageToolbarExit->move(LayoutPixels(m.ExitLeft), 0);
+    // All Processes only, after the buttons that were always there.
+    ImageToolbarBlocking->setVisible(mode == 3);
+    ImageToolbarBlocking->move(LayoutPixels(m.ExitLeft + 50), 0);
     KillProcess1->setEnabled(m.KillProcessItem);
     KillAllProcesses1->setEnabled(m.KillAllItem);
 }

@@ -82,6 +82,7 @@ public:
     QToolButton* ImageToolbarKillDB;
     QToolButton* ImageToolbarExit;
     QToolButton* ImageToolbarSendMsg;
+    QToolButton* ImageToolbarBlocking;
     QAction* Connect1;
     QAction* Properties1;
     QAction* ExitMonitor1;
@@ -89,6 +90,11 @@ public:
     QAction* mnuDisplayOriginalCPUPhysicalIO1;
     QAction* KillProcess1;
     QAction* KillAllProcesses1;
+    QAction* BlockingChains1;
+    QAction* Export1;
+    QAction* Filter1;
+    QAction* CopyRow1;
+    QAction* CopyGrid1;
     QAction* Contents1;
     QAction* AboutTorvane1;
     QLabel* StatusLine;

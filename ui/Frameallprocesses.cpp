@@ -1,15 +1,21 @@
 #include "ui/Frameallprocesses.h"
 
+#include "engine/Commonfuncs.h"
 #include "engine/Connectionslot.h"
+#include "model/Blockingchains.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "ui/Dialoglayout.h"
+#include "ui/Frameblockingchains.h"
 #include "ui/Frameprocessinfo.h"
+#include "ui/Gridfilterbox.h"
 #include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
 #include "ui/Killcommands.h"
 #include "ui/Selectionrules.h"
 
+#include <QHeaderView>
 #include <QSplitter>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <optional>
@@ -20,7 +26,8 @@ constexpr int ProcessColumns = 16;
 
 } // namespace
 
-TFrameAllProcesses::TFrameAllProcesses(QWidget* parent) : QWidget(parent)
+TFrameAllProcesses::TFrameAllProcesses(QWidget* parent)
+    : QWidget(parent), ListView([](std::string_view text) { return TextToDateTime(text); })
 {
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName(QStringLiteral("Splitter1"));
@@ -48,26 +55,106 @@ TFrameAllProcesses::TFrameAllProcesses(QWidget* parent) : QWidget(parent)
     ProcessPair->SetColumnsResizable(false);
     ProcessPair->SetSelectedRow(0);
 
+    FrameBlockingChains = new TFrameBlockingChains(splitter);
+    FrameBlockingChains->hide();
     FrameProcessInfoThreads = new TFrameProcessInfo(splitter);
     FrameProcessInfoThreads->SetupThreadGrid();
 
     splitter->addWidget(ProcessPair);
+    splitter->addWidget(FrameBlockingChains);
     splitter->addWidget(FrameProcessInfoThreads);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({LayoutPixels(400), LayoutPixels(163)});
+    splitter->setStretchFactor(2, 0);
+    splitter->setSizes({LayoutPixels(400), LayoutPixels(180), LayoutPixels(163)});
 
+    FFilterBox = new TGridFilterBox(
+        QStringLiteral("Filter: login, host, program, database, command or SPID (Ctrl+F)"), this);
+    FFilterBox->setObjectName(QStringLiteral("EditFilterProcesses"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(splitter);
+    layout->setSpacing(0);
+    layout->addWidget(FFilterBox);
+    layout->addWidget(splitter, 1);
 
     connect(ProcessPair, &TGridPair::RowSelected, this,
             [this](int row) { StringGridProcessesLeftSelectCell(row); });
+    connect(FFilterBox, &QLineEdit::textChanged, this, [this](const QString& text) {
+        ListView.SetFilter(text.toStdString());
+        Refill();
+    });
+    for (QTableView* view : {ProcessPair->Left(), ProcessPair->Right()}) {
+        view->horizontalHeader()->setSectionsClickable(true);
+        connect(view->horizontalHeader(), &QHeaderView::sectionClicked, this,
+                [this](int column) { SortByColumn(column); });
+    }
+    connect(FrameBlockingChains, &TFrameBlockingChains::ProcessSelected, this,
+            [this](std::int32_t spid) { Q_EMIT ProcessChosen(spid); });
+}
+
+void TFrameAllProcesses::SetBlockingChains(const TBlockingChains* chains)
+{
+    Chains = chains;
+    ProcessModel->SetBlockingChains(chains);
+}
+
+void TFrameAllProcesses::SetBlockingChainsShown(bool shown)
+{
+    FrameBlockingChains->setVisible(shown);
+    if (shown && Chains)
+        FrameBlockingChains->ShowChains(*Chains);
+    if (shown)
+        FrameBlockingChains->SelectSpid(FSelectedSpid);
+}
+
+bool TFrameAllProcesses::BlockingChainsShown() const
+{
+    return !FrameBlockingChains->isHidden();
+}
+
+void TFrameAllProcesses::FocusFilter()
+{
+    FFilterBox->Focus();
+}
+
+void TFrameAllProcesses::SortByColumn(int column)
+{
+    ListView.HeadingClicked(column);
+    ShowSortIndicator();
+    Refill();
+}
+
+void TFrameAllProcesses::ShowSortIndicator()
+{
+    // The toolkit's arrow in the heading; none in the order by SPID.
+    for (QTableView* view : {ProcessPair->Left(), ProcessPair->Right()}) {
+        QHeaderView* header = view->horizontalHeader();
+        header->setSortIndicatorShown(ListView.SortColumn() >= 0);
+        header->setSortIndicator(ListView.SortColumn(),
+                                 ListView.Descending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+    }
+}
+
+void TFrameAllProcesses::Refill()
+{
+    RefreshView(ShowSinceReset);
+}
+
+void TFrameAllProcesses::SelectProcess(std::int32_t spid)
+{
+    const int row = RestoreSpidRowInAnyOrder(*ProcessModel, spid);
+    if (RowSpid(*ProcessModel, row) != spid)
+        return;
+    FSelectedSpid = spid;
+    ProcessPair->SetSelectedRow(row);
+    ShowProcess(row);
+    FrameBlockingChains->SelectSpid(spid);
 }
 
 void TFrameAllProcesses::BindConnection(TConnectionSlot* slot)
 {
     Slot = slot;
+    FrameBlockingChains->BindConnection(slot);
     FrameProcessInfoThreads->SetConnection(slot);
 }
 
@@ -75,14 +162,25 @@ void TFrameAllProcesses::RefreshView(bool showSinceReset)
 {
     if (!Slot || !Slot->UserProcesses())
         return;
+    ShowSinceReset = showSinceReset;
     FSelectedSpid = RememberedSpid(*ProcessModel, SelectedRow());
-    Slot->UserProcesses()->FillProcessGrid(*ProcessModel, showSinceReset);
+    const int hidden = Slot->UserProcesses()->FillProcessGrid(*ProcessModel, showSinceReset, ListView);
     RestoreSelection();
+    if (Chains && BlockingChainsShown()) {
+        FrameBlockingChains->ShowChains(*Chains);
+        FrameBlockingChains->SelectSpid(FSelectedSpid);
+    }
+    if (hidden != FHiddenRows) {
+        FHiddenRows = hidden;
+        Q_EMIT HiddenRowsChanged(hidden);
+    }
 }
 
 void TFrameAllProcesses::RestoreSelection()
 {
-    const int row = RestoreSpidRow(*ProcessModel, FSelectedSpid);
+    // Sorted by another column, the next higher SPID is no longer the next row.
+    const int row = ListView.SortColumn() < 0 ? RestoreSpidRow(*ProcessModel, FSelectedSpid)
+                                              : RestoreSpidRowInAnyOrder(*ProcessModel, FSelectedSpid);
     ProcessPair->SetSelectedRow(row);
     ShowProcess(row);
 }
@@ -90,6 +188,8 @@ void TFrameAllProcesses::RestoreSelection()
 void TFrameAllProcesses::StringGridProcessesLeftSelectCell(int row)
 {
     ShowProcess(row);
+    if (BlockingChainsShown())
+        FrameBlockingChains->SelectSpid(RowSpid(*ProcessModel, row).value_or(0));
 }
 
 void TFrameAllProcesses::ShowProcess(int row)

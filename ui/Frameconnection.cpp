@@ -4,18 +4,26 @@
 #include "engine/Connectionslot.h"
 #include "engine/Torvaneserverperformance.h"
 #include "engine/Torvanethread.h"
+#include "model/Gridtext.h"
 #include "ui/Dialoglayout.h"
 #include "ui/Elidedlabel.h"
 #include "ui/Frameallprocesses.h"
+#include "ui/Frameprocessinfo.h"
 #include "ui/Frameservercharts.h"
 #include "ui/Framesessionmonitor.h"
+#include "ui/Gridmodel.h"
+#include "ui/Gridpair.h"
 #include "ui/Tabrow.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -85,6 +93,124 @@ TFrameConnection::TFrameConnection(QWidget* parent) : QWidget(parent)
         PanelClient->addWidget(view);
     layout->addWidget(PanelClient, 1);
     SelectTab(TabPerformance);
+
+    for (TFrameSessionMonitor* monitor : {FrameSessionMonitorUsers, FrameSessionMonitorDatabases})
+        connect(monitor, &TFrameSessionMonitor::HiddenRowsChanged, this, [this] { ShowHiddenRows(); });
+    connect(FrameSessionAllProcesses, &TFrameAllProcesses::HiddenRowsChanged, this,
+            [this] { ShowHiddenRows(); });
+    connect(FrameSessionAllProcesses, &TFrameAllProcesses::ProcessChosen, this,
+            [this](std::int32_t spid) { SelectProcessEverywhere(spid); });
+    FrameSessionAllProcesses->SetBlockingChains(&Chains);
+    FrameSessionMonitorUsers->SetBlockingChains(&Chains);
+    FrameSessionMonitorDatabases->SetBlockingChains(&Chains);
+}
+
+void TFrameConnection::ShowHiddenRows()
+{
+    // The caption says how many rows its filter hides; without a filter it is as always.
+    const int hidden[] = {0, FrameSessionMonitorUsers->HiddenRows(),
+                          FrameSessionMonitorDatabases->HiddenRows(), FrameSessionAllProcesses->HiddenRows()};
+    for (int tab = 0; tab < 4; ++tab) {
+        QString caption = QString::fromLatin1(TabCaptions[tab]);
+        if (hidden[tab] > 0)
+            caption += QStringLiteral(" (%1 hidden)").arg(hidden[tab]);
+        QLabel* label = TabLabels[static_cast<std::size_t>(tab)];
+        label->setText(caption);
+        // A longer caption widens its tab rather than being cut.
+        label->setFixedWidth(std::max(LayoutPixels(TabWidth), label->fontMetrics().horizontalAdvance(caption) + LayoutPixels(16)));
+        label->setToolTip(hidden[tab] > 0 ? QStringLiteral("%1 rows hidden by the filter").arg(hidden[tab])
+                                          : QString());
+    }
+}
+
+void TFrameConnection::FocusFilter()
+{
+    switch (Tab) {
+    case TabUsers:
+        FrameSessionMonitorUsers->FocusFilter();
+        break;
+    case TabDatabases:
+        FrameSessionMonitorDatabases->FocusFilter();
+        break;
+    case TabAllProcesses:
+        FrameSessionAllProcesses->FocusFilter();
+        break;
+    default:
+        break;
+    }
+}
+
+void TFrameConnection::ToggleBlockingChains()
+{
+    const bool show = Tab != TabAllProcesses || !FrameSessionAllProcesses->BlockingChainsShown();
+    if (show)
+        SelectTab(TabAllProcesses);
+    FrameSessionAllProcesses->SetBlockingChainsShown(show);
+}
+
+void TFrameConnection::SelectProcessEverywhere(std::int32_t spid)
+{
+    FrameSessionAllProcesses->SelectProcess(spid);
+    FrameSessionMonitorUsers->SelectProcess(spid);
+    FrameSessionMonitorDatabases->SelectProcess(spid);
+}
+
+TGridPair* TFrameConnection::ActiveGridPair() const
+{
+    TFrameSessionMonitor* monitor = Tab == TabUsers       ? FrameSessionMonitorUsers
+                                    : Tab == TabDatabases ? FrameSessionMonitorDatabases
+                                                          : nullptr;
+    const QWidget* focus = QApplication::focusWidget();
+    std::vector<TGridPair*> pairs;
+    if (monitor)
+        pairs = {monitor->SummaryGridPair(), monitor->DetailGridPair(),
+                 monitor->ProcessInfo()->ThreadGridPair()};
+    else if (Tab == TabAllProcesses)
+        pairs = {FrameSessionAllProcesses->ProcessGridPair(),
+                 FrameSessionAllProcesses->ProcessInfo()->ThreadGridPair()};
+    for (TGridPair* pair : pairs) {
+        if (focus && pair->isAncestorOf(focus))
+            return pair;
+    }
+    return pairs.empty() ? nullptr : monitor ? pairs[1] : pairs[0];
+}
+
+void TFrameConnection::CopySelectedRow() const
+{
+    if (const TGridPair* pair = ActiveGridPair(); pair && pair->SelectedRow() > 0)
+        QApplication::clipboard()->setText(QString::fromStdString(
+            TabSeparatedRows(*pair->Model(), pair->SelectedRow(), pair->SelectedRow())));
+}
+
+void TFrameConnection::CopyGrid() const
+{
+    if (const TGridPair* pair = ActiveGridPair())
+        QApplication::clipboard()->setText(QString::fromStdString(TabSeparatedGrid(*pair->Model())));
+}
+
+std::vector<TNamedGrid> TFrameConnection::ShownGrid() const
+{
+    const TGridPair* pair = ActiveGridPair();
+    if (!pair)
+        return {};
+    for (const TNamedGrid& grid : AllGrids()) {
+        if (grid.Grid == pair->Model())
+            return {grid};
+    }
+    return {};
+}
+
+std::vector<TNamedGrid> TFrameConnection::AllGrids() const
+{
+    return {{QStringLiteral("Users"), FrameSessionMonitorUsers->SummaryGrid()},
+            {QStringLiteral("User Processes"), FrameSessionMonitorUsers->DetailGrid()},
+            {QStringLiteral("User Process Threads"), FrameSessionMonitorUsers->ProcessInfo()->ThreadGrid()},
+            {QStringLiteral("Databases"), FrameSessionMonitorDatabases->SummaryGrid()},
+            {QStringLiteral("Database Processes"), FrameSessionMonitorDatabases->DetailGrid()},
+            {QStringLiteral("Database Process Threads"),
+             FrameSessionMonitorDatabases->ProcessInfo()->ThreadGrid()},
+            {QStringLiteral("All Processes"), FrameSessionAllProcesses->ProcessGrid()},
+            {QStringLiteral("Process Threads"), FrameSessionAllProcesses->ProcessInfo()->ThreadGrid()}};
 }
 
 void TFrameConnection::SetMainWindow(TConnectionFrameOwner* mainWindow)
@@ -125,6 +251,11 @@ void TFrameConnection::BindConnection(const QString& serverName, TConnectionSlot
 {
     Slot = slot;
     Stale.fill(true);
+    // The marks read the chains as rows are drawn: never the previous server's.
+    if (slot && slot->UserProcesses())
+        Chains.Build(*slot->UserProcesses(), slot->Threads());
+    else
+        Chains = TBlockingChains();
     FrameSessionMonitorUsers->BindConnection(slot);
     FrameSessionMonitorDatabases->BindConnection(slot);
     FrameSessionAllProcesses->BindConnection(slot);
@@ -149,11 +280,19 @@ void TFrameConnection::RefreshViews()
 {
     if (!Slot)
         return;
+    if (Slot->UserProcesses())
+        Chains.Build(*Slot->UserProcesses(), Slot->Threads());
     // Only the view on screen is filled; the others are filled when they are shown, from
     // the data of the latest refresh, so a large server costs one view's fill per refresh.
     Stale.fill(true);
     FillView(Tab);
     ShowServerState();
+}
+
+void TFrameConnection::FillAllViews()
+{
+    for (int tab = 0; tab < TabCount; ++tab)
+        FillView(tab);
 }
 
 void TFrameConnection::FillView(int tab)

@@ -5,9 +5,15 @@
 // view is filled when its tab is shown, from the latest refresh, so a tab switch never
 // shows stale data and sends no query.
 
+#include "model/Blockingchains.h"
+#include "ui/Gridexport.h"
+
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 class QLabel;
 class TElidedLabel;
@@ -16,6 +22,8 @@ class TConnectionSlot;
 class TFrameAllProcesses;
 class TFrameServerCharts;
 class TFrameSessionMonitor;
+class TGridModel;
+class TGridPair;
 
 // What the frame asks of its main window.
 class TConnectionFrameOwner
@@ -55,6 +63,28 @@ public:
     void SelectNextTab(int step);
     int VisibleTab() const { return Tab; }
 
+    // Ctrl+F: the filter box of the visible view.
+    void FocusFilter();
+    // Ctrl+B: shows the blocking chains on the All Processes tab, or hides them there.
+    void ToggleBlockingChains();
+    // Selects the process in every view that lists it.
+    void SelectProcessEverywhere(std::int32_t spid);
+    // The grid the user works in: the one holding the keyboard focus, else the visible
+    // view's process list (its summary on the Users and Databases tabs when focused).
+    TGridPair* ActiveGridPair() const;
+    // Ctrl+C and Ctrl+Shift+C: the selected row, or every row shown, with the headings,
+    // tab-separated, to the clipboard.
+    void CopySelectedRow() const;
+    void CopyGrid() const;
+    // The grids of the server as Export... saves them: the shown one, or all of them,
+    // each with its name ("Users", "User Processes", ...).
+    std::vector<TNamedGrid> ShownGrid() const;
+    // Fills the views not filled since the latest refresh, so that every grid is current
+    // (Export... of every grid).
+    void FillAllViews();
+    std::vector<TNamedGrid> AllGrids() const;
+    const TBlockingChains& BlockingChains() const { return Chains; }
+
     TFrameServerCharts* FrameSystemPerformance;
     TFrameSessionMonitor* FrameSessionMonitorUsers;
     TFrameSessionMonitor* FrameSessionMonitorDatabases;
@@ -70,6 +100,9 @@ private:
     void ShowServerState();
     void FillView(int tab);
 
+    void ShowHiddenRows();
+
+    TBlockingChains Chains;
     TConnectionFrameOwner* MainWindow = nullptr;
     TConnectionSlot* Slot = nullptr;
     QStackedWidget* PanelClient;

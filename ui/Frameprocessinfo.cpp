@@ -9,12 +9,15 @@
 #include "ui/Gridpair.h"
 #include "ui/Tabrow.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -169,6 +172,14 @@ void TFrameProcessInfo::BuildCommandPage()
         options->addWidget(option);
     }
     options->addStretch(1);
+    // The SQL to paste into a query window, whatever part of it is selected.
+    ButtonCopyCommandText = new QPushButton(QStringLiteral("Copy Command Text"), Panel1);
+    ButtonCopyCommandText->setObjectName(QStringLiteral("ButtonCopyCommandText"));
+    // It gives way in a narrow window rather than widening the window's least size.
+    ButtonCopyCommandText->setMinimumWidth(1);
+    options->addWidget(ButtonCopyCommandText);
+    connect(ButtonCopyCommandText, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(MemoCommandText->toPlainText()); });
     // The source changes with a click (or a key): the new one loads at once, even
     // when paused. Only the button being checked reacts.
     connect(RadioButtonDBCC, &QRadioButton::toggled, this, [this](bool checked) {

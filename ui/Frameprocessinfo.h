@@ -17,6 +17,7 @@
 class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
+class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 class TConnectionSlot;
@@ -96,6 +97,7 @@ private:
     QPlainTextEdit* MemoCommandText;
     QWidget* Panel1;
     QRadioButton* RadioButtonDBCC;
+    QPushButton* ButtonCopyCommandText;
     QRadioButton* RadioButton1;
     QCheckBox* CheckBoxPauseRefresh;
 };

@@ -1,11 +1,16 @@
 #include "ui/Framesessionmonitor.h"
 
 #include "engine/Connectionslot.h"
+#include "model/Celltext.h"
+#include "model/Fixedtext.h"
+#include "model/Gridrows.h"
+#include "model/Namecompare.h"
 #include "model/Torvaneprocessdatabases.h"
 #include "model/Torvaneprocessuserprocesses.h"
 #include "model/Torvaneprocessusers.h"
 #include "ui/Dialoglayout.h"
 #include "ui/Frameprocessinfo.h"
+#include "ui/Gridfilterbox.h"
 #include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
 #include "ui/Killcommands.h"
@@ -176,9 +181,17 @@ TFrameSessionMonitor::TFrameSessionMonitor(QWidget* parent) : QWidget(parent)
     splitter->setStretchFactor(2, 0);
     splitter->setSizes({LayoutPixels(157), LayoutPixels(300), LayoutPixels(151)});
 
+    FFilterBox = new TGridFilterBox(QString(), this);
+    FFilterBox->setObjectName(QStringLiteral("EditFilterSummary"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(splitter);
+    layout->setSpacing(0);
+    layout->addWidget(FFilterBox);
+    layout->addWidget(splitter, 1);
+    connect(FFilterBox, &QLineEdit::textChanged, this, [this](const QString& text) {
+        Filter.SetText(text.toStdString());
+        RefreshView(ShowSinceReset);
+    });
 
     PopupMenuSummary = new QMenu(this);
     PopupMenuSummary->setObjectName(QStringLiteral("PopupMenuSummary"));
@@ -202,6 +215,7 @@ TFrameSessionMonitor::TFrameSessionMonitor(QWidget* parent) : QWidget(parent)
 void TFrameSessionMonitor::SetupUsersMode()
 {
     FDatabaseMode = false;
+    FFilterBox->setPlaceholderText(QStringLiteral("Filter: login, host or NT login name (Ctrl+F)"));
     SetColumns(*SummaryModel, *SummaryPair, UsersSummary);
     SetupDetailColumns();
     FrameProcessInfoThreads->SetupThreadGrid();
@@ -210,6 +224,7 @@ void TFrameSessionMonitor::SetupUsersMode()
 void TFrameSessionMonitor::SetupDatabasesMode()
 {
     FDatabaseMode = true;
+    FFilterBox->setPlaceholderText(QStringLiteral("Filter: database (Ctrl+F)"));
     SetColumns(*SummaryModel, *SummaryPair, DatabasesSummary);
     SetupDetailColumns();
     FrameProcessInfoThreads->SetupThreadGrid();
@@ -239,7 +254,69 @@ void TFrameSessionMonitor::RefreshView(bool showSinceReset)
         Slot->Databases()->FillDatabaseGrid(*SummaryModel, SummaryColumnMap, ShowSinceReset);
     else
         Slot->Users()->FillUserGrid(*SummaryModel, SummaryColumnMap, ShowSinceReset);
+    FilterSummary();
     RestoreSelection();
+}
+
+void TFrameSessionMonitor::FilterSummary()
+{
+    static constexpr std::int32_t UserColumns[] = {1, 2, 9};
+    static constexpr std::int32_t DatabaseColumns[] = {1};
+    const int hidden = FDatabaseMode ? KeepMatchingRows(*SummaryModel, Filter, DatabaseColumns)
+                                     : KeepMatchingRows(*SummaryModel, Filter, UserColumns);
+    if (hidden != FHiddenRows) {
+        FHiddenRows = hidden;
+        Q_EMIT HiddenRowsChanged(hidden);
+    }
+}
+
+void TFrameSessionMonitor::SetBlockingChains(const TBlockingChains* chains)
+{
+    DetailModel->SetBlockingChains(chains);
+}
+
+void TFrameSessionMonitor::FocusFilter()
+{
+    FFilterBox->Focus();
+}
+
+int TFrameSessionMonitor::SummaryRowOf(std::int32_t spid) const
+{
+    const TTorvaneProcessUserProcesses* processes = Slot ? Slot->UserProcesses() : nullptr;
+    if (!processes)
+        return 0;
+    const ProcessEntry* entry = nullptr;
+    for (std::int32_t i = 0; i < processes->Count() && !entry; ++i) {
+        if (processes->Entry(i).Spid == spid)
+            entry = &processes->Entry(i);
+    }
+    if (!entry)
+        return 0;
+    for (int row = 1; row < SummaryModel->RowCount(); ++row) {
+        if (FDatabaseMode) {
+            // The same test the database's process list applies.
+            if (processes->WorksInDatabase(*entry, TFoldedName(SummaryModel->Cell(1, row))))
+                return row;
+            continue;
+        }
+        const TUserRowKey key = UserRowKey(*SummaryModel, row);
+        if (SameName(FixedText(entry->LoginName), key.Login) &&
+            SameName(FixedText(entry->HostName), key.Host) &&
+            SameName(FixedText(entry->NetAddress), key.NetAddress) &&
+            SameName(TNtLoginName(FixedText(entry->NtDomain), FixedText(entry->NtUserName)), key.NtLogin))
+            return row;
+    }
+    return 0;
+}
+
+void TFrameSessionMonitor::SelectProcess(std::int32_t spid)
+{
+    const int row = SummaryRowOf(spid);
+    if (row <= 0)
+        return;
+    SummaryPair->SetSelectedRow(row);
+    ChosenSpid = spid;
+    RefreshDetail();
 }
 
 bool TFrameSessionMonitor::SummaryRowExists(int row) const
@@ -270,7 +347,8 @@ void TFrameSessionMonitor::RestoreSelection()
 void TFrameSessionMonitor::RefreshDetail()
 {
     const int row = SelectedRow();
-    FSelectedSpid = RememberedSpid(*DetailModel, SelectedDetailRow());
+    FSelectedSpid = ChosenSpid > 0 ? ChosenSpid : RememberedSpid(*DetailModel, SelectedDetailRow());
+    ChosenSpid = 0;
     if (!Slot || !Slot->UserProcesses() || !SummaryRowExists(row)) {
         EmptyProcessList(*DetailModel);
         RestoreDetailSelection();

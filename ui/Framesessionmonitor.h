@@ -5,10 +5,14 @@
 // user, database and process across refreshes (see Selectionrules.h), and the kill
 // commands that act on a selected process, user or database are asked here.
 //
+// A filter box over the summary keeps the users whose login, host or NT login name, or the
+// databases whose name, contains its text; the detail marks lead blockers.
+//
 // The summary and the detail are each one grid model shown by a pair of views whose
 // leading columns stay in view (TGridPair); the pairs' SelectedRow are the selected
 // summary row and detail row.
 
+#include "model/Textfilter.h"
 #include "ui/Selectionrules.h"
 
 #include <QWidget>
@@ -19,7 +23,9 @@
 class QAction;
 class QLabel;
 class QMenu;
+class TBlockingChains;
 class TConnectionSlot;
+class TGridFilterBox;
 class TFrameProcessInfo;
 class TGridModel;
 class TGridPair;
@@ -44,6 +50,15 @@ public:
     // RememberSelection, the summary fill, RestoreSelection (which refreshes the detail
     // and the process information). Nothing happens without a server.
     void RefreshView(bool showSinceReset);
+    // The chains the detail marks its lead blockers from; kept by the caller.
+    void SetBlockingChains(const TBlockingChains* chains);
+    void FocusFilter();
+    // The summary rows the filter hides.
+    int HiddenRows() const { return FHiddenRows; }
+    TGridFilterBox* FilterBox() const { return FFilterBox; }
+    // Selects the summary row the process belongs to and the process in the detail; a
+    // process the summary does not show (filtered out, gone) changes nothing.
+    void SelectProcess(std::int32_t spid);
 
     void RememberSelection();
     void RestoreSelection();
@@ -75,6 +90,8 @@ private:
     void KillAllAttachedProcesses1Click();
     bool SummaryRowExists(int row) const;
     void ShowDetailProcess(int row);
+    void FilterSummary();
+    int SummaryRowOf(std::int32_t spid) const;
 
     bool FDatabaseMode = false;
     bool ShowSinceReset = false;
@@ -83,6 +100,10 @@ private:
     TUserRowKey KeyUser;
     std::string KeyDatabase;
     std::int32_t FSelectedSpid = 0;
+    std::int32_t ChosenSpid = 0; // a process chosen elsewhere, for the next detail fill
+    TTextFilter Filter;
+    int FHiddenRows = 0;
+    TGridFilterBox* FFilterBox;
 
     TGridModel* SummaryModel;
     TGridPair* SummaryPair;
@@ -93,4 +114,8 @@ private:
     QMenu* PopupMenuSummary;
     QAction* SendNetMessage1;
     QAction* KillAllAttachedProcesses1;
+
+Q_SIGNALS:
+    // After each summary fill: how many rows the filter hid.
+    void HiddenRowsChanged(int hidden);
 };

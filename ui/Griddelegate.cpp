@@ -4,6 +4,7 @@
 #include "ui/Gridmodel.h"
 
 #include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QHelpEvent>
 #include <QIcon>
 #include <QPainter>
@@ -13,6 +14,9 @@ namespace {
 
 const QColor SelectedBackground(0x80, 0x80, 0x80);
 const QColor EvenBackground(0xE9, 0xE9, 0xE9);
+// A lead blocker's row stands out from the white and grey rows around it.
+const QColor LeadBlockerBackground(0xFF, 0xD5, 0x9E);
+const QColor LeadBlockerCount(0x8A, 0x3A, 0x00);
 
 } // namespace
 
@@ -40,18 +44,28 @@ QPixmap TGridDelegate::StatePicture(const QString& code)
     return icon ? icon->pixmap(QSize(size, size)) : QPixmap();
 }
 
+QPixmap TGridDelegate::LeadBlockerPicture()
+{
+    static const QIcon LeadBlocker(QStringLiteral(":/torvane/state-leadblocker.svg"));
+    const int size = LayoutPixels(16);
+    return LeadBlocker.pixmap(QSize(size, size));
+}
+
 void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const
 {
     const int gridRow = index.row() + 1;
     const bool selected = gridRow == SelectedRow();
-    const QColor background =
-        selected ? SelectedBackground : (gridRow % 2 == 1 ? QColor(Qt::white) : EvenBackground);
+    const QVariant lead = index.data(TGridModel::LeadBlockerRole);
+    const QColor background = selected           ? SelectedBackground
+                              : lead.isValid()   ? LeadBlockerBackground
+                              : gridRow % 2 == 1 ? QColor(Qt::white)
+                                                 : EvenBackground;
     painter->save();
     painter->fillRect(option.rect, background);
     const QVariant stateCode = index.data(TGridModel::StateCodeRole);
     if (stateCode.isValid()) {
-        const QPixmap picture = StatePicture(stateCode.toString());
+        const QPixmap picture = lead.isValid() ? LeadBlockerPicture() : StatePicture(stateCode.toString());
         if (!picture.isNull())
             painter->drawPixmap(
                 QRect(option.rect.topLeft(), picture.deviceIndependentSize().toSize()).intersected(option.rect),
@@ -61,12 +75,32 @@ void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         if (!text.isEmpty()) {
             const auto alignment = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
             const bool right = alignment & Qt::AlignRight;
+            const QString shown = option.fontMetrics.elidedText(text, Qt::ElideRight, option.rect.width());
             painter->setClipRect(option.rect);
             painter->setFont(option.font);
             painter->setPen(selected ? Qt::white : Qt::black);
             painter->drawText(option.rect,
                               (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
-                              option.fontMetrics.elidedText(text, Qt::ElideRight, option.rect.width()));
+                              shown);
+            // A lead blocker's SPID has the sessions waiting behind it beside it, small
+            // enough for the SPID column: after it, or before it when it is right-aligned.
+            if (lead.isValid() && index.column() == 1) {
+                QFont small = option.font;
+                small.setBold(true);
+                small.setPointSizeF(option.font.pointSizeF() * 0.75);
+                const QString count = QStringLiteral("+%1").arg(lead.toPoint().y());
+                const int spidWidth = option.fontMetrics.horizontalAdvance(shown);
+                QRect beside = option.rect;
+                if (right)
+                    beside.setRight(beside.right() - spidWidth);
+                else
+                    beside.setLeft(beside.left() + spidWidth);
+                painter->setFont(small);
+                painter->setPen(selected ? QColor(Qt::white) : LeadBlockerCount);
+                painter->drawText(beside,
+                                  (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
+                                  count);
+            }
         }
     }
     painter->restore();

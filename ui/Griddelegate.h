@@ -5,7 +5,9 @@
 // a state column's cell shows the process state's picture ("L" locked, "A" active,
 // "I" idle, "P" paused). A text wider than its cell ends in "…" and shows whole as
 // the cell's tooltip (the views widen the columns of numbers, so only free text is
-// ever cut).
+// ever cut). A lead blocker's row (TGridModel::LeadBlockerRole) has a background of its
+// own (#FFD59E), its own picture in the state column and, beside its SPID, "+" and the
+// number of sessions waiting behind it in a small bold font.
 
 #include <QStyledItemDelegate>
 
@@ -28,6 +30,7 @@ public:
 
     // The picture of a state code, or a null pixmap for any other text.
     static QPixmap StatePicture(const QString& code);
+    static QPixmap LeadBlockerPicture();
 
 private:
     std::function<int()> SelectedRow;

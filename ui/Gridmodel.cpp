@@ -1,8 +1,12 @@
 #include "ui/Gridmodel.h"
 
+#include "model/Blockingchains.h"
 #include "ui/Dialoglayout.h"
 
+#include <QPoint>
+
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -200,6 +204,11 @@ void TGridModel::Publish()
     Q_EMIT Filled();
 }
 
+void TGridModel::SetBlockingChains(const TBlockingChains* chains)
+{
+    Chains = chains;
+}
+
 int TGridModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : PublishedRows - 1;
@@ -224,6 +233,18 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const
         return QVariant::fromValue(Alignments[static_cast<std::size_t>(index.column())] | Qt::AlignTop);
     case PaddedRole:
         return Padded(index.column());
+    case LeadBlockerRole: {
+        // Looked up as rows are drawn: a refresh costs nothing for the rows out of view.
+        if (!Chains || Chains->Leads().empty())
+            return {};
+        const std::string& cell = CellBytes(1, row);
+        int32_t spid = 0;
+        const auto [end, error] = std::from_chars(cell.data(), cell.data() + cell.size(), spid);
+        if (error != std::errc() || end != cell.data() + cell.size())
+            return {};
+        const TBlockingChains::TLead* lead = Chains->FindLead(spid);
+        return lead ? QVariant(QPoint(lead->DirectWaiters, lead->AllWaiters)) : QVariant();
+    }
     default:
         return {};
     }

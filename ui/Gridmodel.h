@@ -11,6 +11,8 @@
 
 #include "model/Stringgrid.h"
 
+class TBlockingChains;
+
 #include <QAbstractTableModel>
 #include <QString>
 
@@ -25,6 +27,9 @@ public:
     static constexpr int StateCodeRole = Qt::UserRole + 1;
     // Whether the delegate adds one blank on the aligned side of a cell's text (bool).
     static constexpr int PaddedRole = Qt::UserRole + 2;
+    // Of a lead blocker's row (column 1 holds its SPID): the sessions waiting behind it,
+    // as a QPoint of those waiting directly (x) and in all (y); invalid for other rows.
+    static constexpr int LeadBlockerRole = Qt::UserRole + 3;
 
     explicit TGridModel(int32_t columns, QObject* parent = nullptr);
 
@@ -70,6 +75,10 @@ public:
     // The cell as shown.
     QString CellText(int32_t col, int32_t row) const;
 
+    // The blocking chains the rows' SPIDs (column 1) are looked up in for their lead
+    // blocker marks; null for none. Kept by the caller until replaced.
+    void SetBlockingChains(const TBlockingChains* chains);
+
     // QAbstractTableModel: data rows only; the heading is the horizontal header.
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -97,4 +106,5 @@ private:
     std::vector<bool> Whole;
     bool PadRightAligned = true;
     bool StateColumn = true;
+    const TBlockingChains* Chains = nullptr;
 };

@@ -75,6 +75,13 @@ QString ChooseFile(QWidget* parent, const QString& title, const QString& startFi
     return QFileDialog::getOpenFileName(parent, title, startFile);
 }
 
+QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& startFile, const QString& filter)
+{
+    if (const TFolderAnswerer& answerer = FolderAnswerer())
+        return answerer(title);
+    return QFileDialog::getSaveFileName(parent, title, startFile, filter);
+}
+
 void SetMessageAnswerer(TMessageAnswerer answerer)
 {
     MessageAnswerer() = std::move(answerer);

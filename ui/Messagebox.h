@@ -45,7 +45,12 @@ QString ChooseFolder(QWidget* parent, const QString& title, const QString& start
 // A chooser of one existing file with a title; an empty result when the user cancels.
 QString ChooseFile(QWidget* parent, const QString& title, const QString& startFile);
 
-// Tests install answerers (the folder answerer answers the file chooser too); an empty
+// A chooser of a file to write (filter as QFileDialog takes it, "CSV files (*.csv)");
+// an empty result when the user cancels.
+QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& startFile,
+                       const QString& filter);
+
+// Tests install answerers (the folder answerer answers the file choosers too); an empty
 // function restores the real dialogs.
 using TMessageAnswerer = std::function<TMessageResult(const TMessageRequest&)>;
 using TFolderAnswerer = std::function<QString(const QString& title)>;

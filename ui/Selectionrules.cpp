@@ -101,3 +101,22 @@ int32_t RestoreSpidRow(const TStringGrid& grid, int32_t selectedSpid)
     }
     return low < grid.RowCount() ? low : grid.RowCount() - 1;
 }
+
+int32_t RestoreSpidRowInAnyOrder(const TStringGrid& grid, int32_t selectedSpid)
+{
+    // One pass: the process itself wins; else the row of the lowest SPID above it.
+    int32_t successor = 0;
+    int32_t successorSpid = std::numeric_limits<int32_t>::max();
+    for (int32_t row = 1; row < grid.RowCount(); ++row) {
+        const std::optional<int32_t> spid = RowSpid(grid, row);
+        if (!spid)
+            continue;
+        if (*spid == selectedSpid)
+            return row;
+        if (*spid > selectedSpid && *spid < successorSpid) {
+            successor = row;
+            successorSpid = *spid;
+        }
+    }
+    return successor > 0 ? successor : grid.RowCount() - 1;
+}

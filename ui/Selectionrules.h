@@ -49,3 +49,7 @@ int32_t RememberedSpid(const TStringGrid& grid, int32_t selectedRow);
 // higher one), else the last row. With selectedSpid -1 the first row; 0 when the grid
 // has no row below the heading.
 int32_t RestoreSpidRow(const TStringGrid& grid, int32_t selectedSpid);
+
+// The same for a list in another order (sorted by a column): the row of selectedSpid, else
+// the row of the next higher SPID listed, else the last row.
+int32_t RestoreSpidRowInAnyOrder(const TStringGrid& grid, int32_t selectedSpid);

@@ -14,11 +14,14 @@
 #include "ui/Frameallprocesses.h"
 #include "ui/Frameconnection.h"
 #include "ui/Frameprocessinfo.h"
+#include "ui/Gridfilterbox.h"
+#include "ui/Gridmodel.h"
 #include "ui/Gridpair.h"
 #include "ui/Messagebox.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -59,6 +62,7 @@ private Q_SLOTS:
     void windowKeys();
     void resetAndDisplayToggle();
     void closingMidRefreshEndsAtOnce();
+    void copyKeysAndHiddenRowsCaption();
 
 private:
     // Connects and waits for the outcome and, on success, the first refresh.
@@ -418,6 +422,15 @@ void TestFormMain::toolbarModePerTab()
     QCOMPARE(window.KillProcess1->isEnabled(), killProcessItem);
     QCOMPARE(window.KillAllProcesses1->isEnabled(), killAllItem);
     QCOMPARE(window.FrameCurrentConnection->TabLabels[static_cast<std::size_t>(tab)]->font().bold(), true);
+    // The blocking chains' button belongs to All Processes, after Exit; Ctrl+B opens
+    // them there from any tab.
+    QCOMPARE(window.ImageToolbarBlocking->isVisible(), tab == 3);
+    if (tab == 3)
+        QCOMPARE(window.ImageToolbarBlocking->x(), LayoutPixels(exitLeft + 50));
+    QCOMPARE(window.BlockingChains1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
+    window.BlockingChains1->trigger();
+    QCOMPARE(window.FrameCurrentConnection->VisibleTab(), 3);
+    QVERIFY(window.FrameCurrentConnection->FrameSessionAllProcesses->BlockingChainsShown());
 }
 
 void TestFormMain::keyboardSwitchesTabs_data()
@@ -596,6 +609,48 @@ void TestFormMain::closingMidRefreshEndsAtOnce()
     QVERIFY(closing.elapsed() < 2000);
     Q_UNUSED(finished); // threads inside the driver are abandoned, never awaited
     sandbox.Server().Resume();
+}
+
+void TestFormMain::copyKeysAndHiddenRowsCaption()
+{
+    TSandboxFixture server(QuietScenarioJson);
+    QVERIFY(server.Started());
+    TFormMain window;
+    window.SetLogonOnFirstActivation(false);
+    window.SetRefreshInterval(100);
+    window.show();
+    QVERIFY(Connect(window, server.ServerName()));
+    TFrameConnection* frame = window.FrameCurrentConnection;
+    frame->SelectTab(TFrameConnection::TabAllProcesses);
+    TFrameAllProcesses* processes = frame->FrameSessionAllProcesses;
+    QVERIFY(QTest::qWaitFor([&] { return processes->ProcessGrid()->RowCount() > 5; }, 10000));
+
+    // Ctrl+F, then the text: the caption counts the rows the filter hides.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(window.Filter1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    window.Filter1->trigger();
+    QVERIFY(processes->FilterBox()->hasFocus());
+    QTest::keyClicks(processes->FilterBox(), QStringLiteral("stockservice"));
+    const int hidden = processes->HiddenRows();
+    QVERIFY(hidden > 0);
+    QCOMPARE(frame->TabLabels[TFrameConnection::TabAllProcesses]->text(),
+             QStringLiteral("All Processes (%1 hidden)").arg(hidden));
+
+    // Ctrl+C: the selected row with the headings; Ctrl+Shift+C: every row shown.
+    window.CopyRow1->trigger();
+    const QStringList row = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(row.size(), 2);
+    QVERIFY(row[0].startsWith(QStringLiteral("\tSPID\tLogin\tDatabase\t")));
+    QVERIFY2(row[1].contains(QStringLiteral("\tStockService\t")), qPrintable(row[1]));
+    window.CopyGrid1->trigger();
+    const QStringList grid = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(grid.size(), processes->ProcessGrid()->RowCount());
+    QCOMPARE(window.CopyGrid1->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+
+    // Escape clears the filter and the caption is as it was.
+    QTest::keyClick(processes->FilterBox(), Qt::Key_Escape);
+    QCOMPARE(frame->TabLabels[TFrameConnection::TabAllProcesses]->text(), QStringLiteral("All Processes"));
 }
 
 QTEST_MAIN(TestFormMain)

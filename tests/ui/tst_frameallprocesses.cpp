@@ -1,11 +1,19 @@
 // The all processes frame against the sandbox server: the selection follows the SPID
-// across refreshes and server switches, and a kill that did nothing says so.
+// across refreshes and server switches, and a kill that did nothing says so; the
+// filter box, the sorted headings, the lead blocker marks and the tree of blocking
+// chains.
 
+#include "engine/Connectionslot.h"
+#include "model/Blockingchains.h"
 #include "tests/support/Monitoredsandbox.h"
 #include "tests/support/Viewhelpers.h"
 #include "tests/support/Viewscenario.h"
 #include "ui/Frameallprocesses.h"
+#include "ui/Frameblockingchains.h"
 #include "ui/Frameprocessinfo.h"
+#include "ui/Gridfilterbox.h"
+
+#include <QTreeWidget>
 
 #include <QtTest>
 
@@ -18,7 +26,11 @@ struct TProcessesView
         : Server(ViewScenarioJson, login, password)
     {
         Frame.BindConnection(Server.Slot());
-        Server.OnRedraw = [this] { Frame.RefreshView(false); };
+        Frame.SetBlockingChains(&Chains);
+        Server.OnRedraw = [this] {
+            Chains.Build(*Server.Slot()->UserProcesses(), Server.Slot()->Threads());
+            Frame.RefreshView(false);
+        };
         Frame.resize(1100, 600);
         Frame.show();
     }
@@ -29,7 +41,24 @@ struct TProcessesView
         ClickRow(*Frame.ProcessGridPair(), RowWithCell(*Frame.ProcessGrid(), 1, QString::number(spid)));
     }
 
+    QStringList Spids() const
+    {
+        QStringList spids;
+        for (int row = 1; row < Frame.ProcessGrid()->RowCount(); ++row)
+            spids << Frame.ProcessGrid()->CellText(1, row);
+        return spids;
+    }
+    void ClickHeadingOf(int column)
+    {
+        // The first three columns are the left view's.
+        TGridPair* pair = Frame.ProcessGridPair();
+        QHeaderView* header = (column < 3 ? pair->Left() : pair->Right())->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 10, header->height() / 2));
+    }
+
     TMonitoredSandbox Server;
+    TBlockingChains Chains;
     TFrameAllProcesses Frame;
 };
 
@@ -43,6 +72,9 @@ private Q_SLOTS:
     void selectionFollowsSpid();
     void killReportsWhatDidNothing_data();
     void killReportsWhatDidNothing();
+    void filterKeepsMatchingProcesses();
+    void headingSortsAndSelectionStays();
+    void leadBlockerMarkedAndTreeSelects();
 };
 
 void TestFrameAllProcesses::selectionFollowsSpid()
@@ -123,6 +155,127 @@ void TestFrameAllProcesses::killReportsWhatDidNothing()
     QCOMPARE(messages.Asked[1].Buttons, TMessageButtons::Ok);
     QVERIFY(view.Server.Refresh());
     QVERIFY(RowWithCell(*view.Frame.ProcessGrid(), 1, QString::number(spid)) > 0);
+}
+
+void TestFrameAllProcesses::filterKeepsMatchingProcesses()
+{
+    TProcessesView view;
+    QVERIFY2(view.Server.Ready(), view.Server.Error().c_str());
+    QVERIFY(view.Server.Refresh());
+    const qsizetype all = view.Spids().size();
+    view.Select(55);
+    QSignalSpy hidden(&view.Frame, &TFrameAllProcesses::HiddenRowsChanged);
+
+    // The host of 52 and 53, any case; the selected process is gone from the rows, so
+    // the selection rules pick the next higher SPID among them, then the last row.
+    QTest::keyClicks(view.Frame.FilterBox(), QStringLiteral("app01"));
+    QCOMPARE(view.Spids(), (QStringList{"52", "53"}));
+    QCOMPARE(view.Frame.HiddenRows(), all - 2);
+    QCOMPARE(hidden.last().at(0).toInt(), all - 2);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("53"));
+    QVERIFY(view.Server.Refresh());
+    QCOMPARE(view.Spids(), (QStringList{"52", "53"}));
+
+    // A SPID's digits, and a database with a quote in its name.
+    view.Frame.FilterBox()->setText(QStringLiteral("56"));
+    QCOMPARE(view.Spids(), QStringList{"56"});
+    view.Frame.FilterBox()->setText(QStringLiteral("o'brien"));
+    QCOMPARE(view.Spids(), (QStringList{"54", "55"}));
+
+    // Escape clears it; the selection stays on its process.
+    view.Select(54);
+    QTest::keyClick(view.Frame.FilterBox(), Qt::Key_Escape);
+    QVERIFY(view.Frame.FilterBox()->text().isEmpty());
+    QCOMPARE(view.Spids().size(), all);
+    QCOMPARE(view.Frame.HiddenRows(), 0);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("54"));
+}
+
+void TestFrameAllProcesses::headingSortsAndSelectionStays()
+{
+    TProcessesView view;
+    QVERIFY2(view.Server.Ready(), view.Server.Error().c_str());
+    QVERIFY(view.Server.Refresh());
+    const QStringList bySpid = view.Spids();
+    view.Select(53);
+
+    // "Login": names in the model's order, equal logins by SPID.
+    view.ClickHeadingOf(2);
+    QStringList logins;
+    for (int row = 1; row < view.Frame.ProcessGrid()->RowCount(); ++row)
+        logins << view.Frame.ProcessGrid()->CellText(2, row).toUpper();
+    QStringList sorted = logins;
+    std::stable_sort(sorted.begin(), sorted.end());
+    QCOMPARE(logins, sorted);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("53"));
+    QCOMPARE(view.Frame.ProcessInfo()->Spid(), 53);
+
+    // Again: reversed, and it lasts through a refresh; the selection stays.
+    view.ClickHeadingOf(2);
+    QVERIFY(view.Server.Refresh());
+    QStringList reversed;
+    for (int row = 1; row < view.Frame.ProcessGrid()->RowCount(); ++row)
+        reversed << view.Frame.ProcessGrid()->CellText(2, row).toUpper();
+    std::reverse(sorted.begin(), sorted.end());
+    QCOMPARE(reversed, sorted);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("53"));
+
+    // "CPU Usage": numbers as numbers (48210 after 0).
+    view.ClickHeadingOf(9);
+    QCOMPARE(view.Spids().last(), QStringLiteral("52"));
+
+    // The third click: back to the order by SPID.
+    view.ClickHeadingOf(9);
+    view.ClickHeadingOf(9);
+    QCOMPARE(view.Spids(), bySpid);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("53"));
+}
+
+void TestFrameAllProcesses::leadBlockerMarkedAndTreeSelects()
+{
+    TProcessesView view;
+    QVERIFY2(view.Server.Ready(), view.Server.Error().c_str());
+    QVERIFY(view.Server.Refresh());
+    const auto lead = [&](int spid) {
+        const int row = RowWithCell(*view.Frame.ProcessGrid(), 1, QString::number(spid));
+        return view.Frame.ProcessGrid()->index(row - 1, 0).data(TGridModel::LeadBlockerRole);
+    };
+    // 52 blocks 56 and waits for nobody.
+    QCOMPARE(lead(52).toPoint(), QPoint(1, 1));
+    QVERIFY(!lead(56).isValid());
+    QVERIFY(!lead(53).isValid());
+    // The cell keeps the SPID alone: what is read, copied and killed.
+    QCOMPARE(view.Frame.ProcessGrid()->CellText(1, RowWithCell(*view.Frame.ProcessGrid(), 1, "52")),
+             QStringLiteral("52"));
+
+    view.Frame.SetBlockingChainsShown(true);
+    QTreeWidget* tree = view.Frame.BlockingChainsFrame()->Tree();
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* head = tree->topLevelItem(0);
+    QCOMPARE(head->text(0), QStringLiteral("52 lead blocker"));
+    QCOMPARE(head->childCount(), 1);
+    QTreeWidgetItem* waiting = head->child(0);
+    QCOMPARE(waiting->text(0), QStringLiteral("56"));
+    QCOMPARE(waiting->text(3), QStringLiteral("LCK_M_S"));
+    QCOMPARE(waiting->text(4), QStringLiteral("PAG: 5:1:4410"));
+    QCOMPARE(waiting->text(5), QStringLiteral("reportuser"));
+
+    // Choosing a row of the tree selects the process in the list.
+    connect(&view.Frame, &TFrameAllProcesses::ProcessChosen, &view.Frame,
+            [&](std::int32_t spid) { view.Frame.SelectProcess(spid); });
+    tree->setCurrentItem(waiting);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("56"));
+    QCOMPARE(view.Frame.ProcessInfo()->Spid(), 56);
+    // And back: the list's selection moves the tree's.
+    view.Select(52);
+    QCOMPARE(view.Frame.BlockingChainsFrame()->SelectedSpid(), 52);
+
+    // Kill Process asks as every list does.
+    TMessageRecorder messages(TMessageResult::No);
+    view.Frame.BlockingChainsFrame()->KillSelectedProcess();
+    QCOMPARE(messages.Asked.size(), std::size_t(1));
+    QCOMPARE(messages.Asked[0].Text, QStringLiteral("Do you want to kill process id 52?"));
+    QCOMPARE(messages.Asked[0].Caption, QStringLiteral("Kill Process"));
 }
 
 QTEST_MAIN(TestFrameAllProcesses)

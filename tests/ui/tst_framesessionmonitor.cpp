@@ -2,11 +2,14 @@
 // selection across refreshes, the summary popup, and the kill questions with what
 // reaches the server.
 
+#include "engine/Connectionslot.h"
+#include "model/Blockingchains.h"
 #include "tests/support/Monitoredsandbox.h"
 #include "tests/support/Viewhelpers.h"
 #include "tests/support/Viewscenario.h"
 #include "ui/Frameprocessinfo.h"
 #include "ui/Framesessionmonitor.h"
+#include "ui/Gridfilterbox.h"
 
 #include <QAction>
 #include <QMenu>
@@ -29,7 +32,11 @@ struct TSessionView
         else
             Frame.SetupUsersMode();
         Frame.BindConnection(Server.Slot());
-        Server.OnRedraw = [this] { Frame.RefreshView(false); };
+        Frame.SetBlockingChains(&Chains);
+        Server.OnRedraw = [this] {
+            Chains.Build(*Server.Slot()->UserProcesses(), Server.Slot()->Threads());
+            Frame.RefreshView(false);
+        };
         Frame.resize(1100, 700);
         Frame.show();
     }
@@ -55,7 +62,17 @@ struct TSessionView
         return spids;
     }
 
+    QStringList SummaryNames() const
+    {
+        QStringList names;
+        for (int row = 1; row < Frame.SummaryGrid()->RowCount(); ++row)
+            names << Frame.SummaryGrid()->CellText(1, row) + QLatin1Char('@') +
+                         Frame.SummaryGrid()->CellText(2, row);
+        return names;
+    }
+
     TMonitoredSandbox Server;
+    TBlockingChains Chains;
     TFrameSessionMonitor Frame;
 };
 
@@ -87,6 +104,7 @@ private Q_SLOTS:
     void killQuestionsAndWhatIsSent_data();
     void killQuestionsAndWhatIsSent();
     void killWithNothingSelected();
+    void summaryFilterAndLeadBlockerMarks();
 };
 
 void TestFrameSessionMonitor::selectionFollowsUserAndProcess()
@@ -240,6 +258,47 @@ void TestFrameSessionMonitor::killWithNothingSelected()
         view.Frame.KillAllProcesses();
         QVERIFY(messages.Asked.empty());
     }
+}
+
+void TestFrameSessionMonitor::summaryFilterAndLeadBlockerMarks()
+{
+    TSessionView view(false);
+    QVERIFY2(view.Server.Ready(), view.Server.Error().c_str());
+    QVERIFY(view.Server.Refresh());
+    const qsizetype users = view.SummaryNames().size();
+
+    // The lead blocker 52 is marked in its user's processes, the process it blocks is not.
+    ClickRow(*view.Frame.SummaryGridPair(), view.SummaryRow(QStringLiteral("appuser@APP01")));
+    const auto lead = [&](const QString& spid) {
+        const int row = RowWithCell(*view.Frame.DetailGrid(), 1, spid);
+        return view.Frame.DetailGrid()->index(row - 1, 0).data(TGridModel::LeadBlockerRole);
+    };
+    QCOMPARE(lead(QStringLiteral("52")).toPoint(), QPoint(1, 1));
+    QVERIFY(!lead(QStringLiteral("53")).isValid());
+
+    // The filter keeps the users whose login or host holds the text, in any case; the
+    // selection moves among the rows kept.
+    QSignalSpy hidden(&view.Frame, &TFrameSessionMonitor::HiddenRowsChanged);
+    QTest::keyClicks(view.Frame.FilterBox(), QStringLiteral("PAY"));
+    QCOMPARE(view.SummaryNames(), (QStringList{"payroll@", "payroll@HR01"}));
+    QCOMPARE(view.Frame.HiddenRows(), users - 2);
+    QCOMPARE(hidden.last().at(0).toInt(), users - 2);
+    QVERIFY(view.SelectedSummaryName() == QStringLiteral("payroll"));
+    QVERIFY(view.Server.Refresh());
+    QCOMPARE(view.SummaryNames().size(), 2);
+    view.Frame.FilterBox()->setText(QStringLiteral("rep01"));
+    QCOMPARE(view.SummaryNames(), QStringList{"reportuser@REP01"});
+    QCOMPARE(view.DetailSpids(), QStringList{"56"});
+
+    QTest::keyClick(view.Frame.FilterBox(), Qt::Key_Escape);
+    QCOMPARE(view.SummaryNames().size(), users);
+    QCOMPARE(view.Frame.HiddenRows(), 0);
+    QCOMPARE(view.SelectedSummaryName(), QStringLiteral("reportuser"));
+
+    // A process chosen elsewhere selects its user and itself.
+    view.Frame.SelectProcess(55);
+    QCOMPARE(view.Frame.SummaryGrid()->CellText(2, view.Frame.SelectedRow()), QStringLiteral("HR01"));
+    QCOMPARE(view.SelectedDetailSpid(), QStringLiteral("55"));
 }
 
 QTEST_MAIN(TestFrameSessionMonitor)

@@ -77,6 +77,8 @@ private Q_SLOTS:
     void selectionFollowsAcrossRefill_data();
     void selectionFollowsAcrossRefill();
     void spidOfRowWithoutProcess();
+    void spidRowInAnyOrder_data();
+    void spidRowInAnyOrder();
 };
 
 void TestSelectionRules::selectionFollowsAcrossRefill_data()
@@ -166,6 +168,31 @@ void TestSelectionRules::spidOfRowWithoutProcess()
     QVERIFY(!RowSpid(grid, 1));
     QCOMPARE(RememberedSpid(grid, 1), -1);
     QCOMPARE(RestoreSpidRow(grid, 57), 1);
+}
+
+void TestSelectionRules::spidRowInAnyOrder_data()
+{
+    QTest::addColumn<QStringList>("spids"); // the rows as a sorted or filtered list has them
+    QTest::addColumn<int>("selectedSpid");
+    QTest::addColumn<int>("expectedRow");
+
+    QTest::newRow("the process itself, wherever the order put it")
+        << QStringList{"70", "52", "61"} << 52 << 2;
+    QTest::newRow("gone: the next higher SPID, not the next row") << QStringList{"70", "52", "61"} << 55 << 3;
+    QTest::newRow("gone and highest: the last row") << QStringList{"52", "70", "61"} << 90 << 3;
+    QTest::newRow("nothing remembered: the lowest SPID") << QStringList{"70", "52", "61"} << -1 << 2;
+    QTest::newRow("no process: the empty row") << QStringList{""} << 52 << 1;
+}
+
+void TestSelectionRules::spidRowInAnyOrder()
+{
+    QFETCH(QStringList, spids);
+    QFETCH(int, selectedSpid);
+    QFETCH(int, expectedRow);
+    TMemoryStringGrid grid(16, static_cast<int32_t>(spids.size()) + 1);
+    for (int row = 1; row <= spids.size(); ++row)
+        grid.SetCell(1, row, spids[row - 1].toStdString());
+    QCOMPARE(RestoreSpidRowInAnyOrder(grid, selectedSpid), expectedRow);
 }
 
 QTEST_GUILESS_MAIN(TestSelectionRules)
