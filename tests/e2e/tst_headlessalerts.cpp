@@ -129,6 +129,7 @@ void TestHeadlessAlerts::hungServerSendsOneDisconnectMail()
     QVERIFY(disconnect.Body.contains("\r\n\r\n\r\nSPID\tStatus\tLogin\tDatabase\tCMD\t"));
     QVERIFY(disconnect.Body.contains("\r\n52\tActive\tappuser\tSales\tSELECT\t"));
     QVERIFY2(!Err.contains("not sent"), qPrintable(Err));
+    QCOMPARE(Err.count("Disconnect alert for " + server + " sent to dba@example.com\n"), 1);
 }
 
 void TestHeadlessAlerts::sustainedCpuSendsOneMail()
@@ -143,6 +144,9 @@ void TestHeadlessAlerts::sustainedCpuSendsOneMail()
 
     QCOMPARE(mail.Mails().size(), 1);
     QCOMPARE(Err.count("High CPU alert "), 1);
+    QVERIFY2(Err.contains("High CPU alert for " + QString::fromStdString(Sandbox->ServerName()) +
+                          " sent to dba@example.com\n"),
+             qPrintable(Err));
     const TReceivedMail& cpu = mail.Mails().first();
     QCOMPARE(cpu.Subject,
              "Torvane has detected high CPU usage on " + QString::fromStdString(Sandbox->ServerName()));
