@@ -60,8 +60,10 @@ THeadlessMonitor::THeadlessMonitor(const THeadlessOptions& options)
         connect(server.ReconnectTimer.get(), &QTimer::timeout, this,
                 [this, slotIndex = static_cast<int>(i)] { TryReconnect(slotIndex); });
     }
-    connect(&Mailer, &TAlertMailer::MailFailed, this,
-            [](const QString& line) { std::cerr << line.toStdString() << std::endl; });
+    // Both outcomes, so a script sees whether its alerts went out.
+    const auto printLine = [](const QString& line) { std::cerr << line.toStdString() << std::endl; };
+    connect(&Mailer, &TAlertMailer::MailSent, this, printLine);
+    connect(&Mailer, &TAlertMailer::MailFailed, this, printLine);
     if (Options.MetricsListen)
         Metrics = std::make_shared<TMetricsExporter>(ServerNames(Options));
 }
@@ -79,6 +81,10 @@ bool THeadlessMonitor::Start()
             return false;
         }
         std::cerr << "Serving metrics at " << MetricsEndpoint->Url() << std::endl;
+        if (MetricsEndpoint->EveryInterface())
+            std::cerr << "Warning: the metrics are served on every network interface of this machine, to anyone "
+                         "who can reach port "
+                      << MetricsEndpoint->Port() << ", without authentication." << std::endl;
     }
     // The servers are logged on to a fraction of the interval apart, so that their
     // refreshes, and the snapshots held in memory during them, are spread over the

@@ -5,8 +5,8 @@
 // refresh (headed by the server's name when there are several), announces a
 // disconnect on standard error and tries Reconnect once per interval, since nobody is
 // there to press the button. With --metrics-listen it serves every server's figures.
-// It mails the same alerts as the window, and a mail that fails is reported on
-// standard error.
+// It mails the same alerts as the window, and says on standard error of every alert
+// mail whether it was sent.
 
 #include "alerts/Alertmailer.h"
 #include "app/Commandline.h"

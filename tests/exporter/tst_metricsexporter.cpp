@@ -17,9 +17,17 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -99,6 +107,7 @@ private Q_SLOTS:
     void figures();
     void busiestDatabasesAreKept();
     void disconnectedServerShowsOnlyThat();
+    void slowClientsStarveNoScrape();
 
 private:
     QString Scrape();
@@ -248,6 +257,45 @@ void TestMetricsExporter::disconnectedServerShowsOnlyThat()
     const QString scrape = Scrape();
     QCOMPARE(Value(scrape, Series(QStringLiteral("torvane_connected"))), std::optional<double>(0));
     QCOMPARE(scrape.count(QStringLiteral("\ntorvane_")), 2);
+}
+
+// Clients that send their request a byte at a time (slowloris) hold a worker each for
+// as long as the server lets them: a scrape still gets one, and each of them is cut off
+// at the request time-out.
+void TestMetricsExporter::slowClientsStarveNoScrape()
+{
+    constexpr int SlowClients = 8;
+    std::vector<int> clients;
+    const auto closeClients = qScopeGuard([&] {
+        for (const int client : clients)
+            ::close(client);
+    });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(Endpoint->Port());
+    for (int i = 0; i < SlowClients; ++i) {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(client >= 0);
+        clients.push_back(client);
+        QCOMPARE(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        QCOMPARE(::send(client, "G", 1, MSG_NOSIGNAL), 1);
+    }
+    QTest::qWait(200); // every slow client has a worker by now
+
+    QVERIFY(Value(Scrape(), Series(QStringLiteral("torvane_connected"))));
+
+    // One byte a second does not keep a connection past the time-out.
+    QElapsedTimer waited;
+    waited.start();
+    bool cutOff = false;
+    while (!cutOff && waited.elapsed() < 4 * TMetricsEndpoint::RequestTimeOutMs) {
+        ::send(clients.front(), "E", 1, MSG_NOSIGNAL);
+        pollfd readable{clients.front(), POLLIN, 0};
+        char byte;
+        cutOff = ::poll(&readable, 1, 1000) == 1 && ::recv(clients.front(), &byte, 1, 0) <= 0;
+    }
+    QVERIFY(cutOff);
 }
 
 QTEST_GUILESS_MAIN(TestMetricsExporter)
