@@ -6,14 +6,17 @@
 #include "engine/Torvanethread.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <chrono>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
 namespace {
 
 const QString KillProcessOption = QStringLiteral("kill-process");
+const QString LoginTimeOption = QStringLiteral("login-time");
 const QString KillDatabaseOption = QStringLiteral("kill-database");
 const QString KillUserOption = QStringLiteral("kill-user");
 const QString SqlTextOption = QStringLiteral("sql-text");
@@ -44,12 +47,28 @@ std::optional<std::int32_t> ReadSpid(const QCommandLineParser& parser, const QSt
     return spid;
 }
 
+// ISO 8601 to the second ("T" or a blank between date and time), or the text the
+// process lists show in this locale.
+std::optional<TDateTime> ReadLoginTime(const QString& text)
+{
+    for (const QString& format : {QStringLiteral("yyyy-MM-ddTHH:mm:ss"), QStringLiteral("yyyy-MM-dd HH:mm:ss")}) {
+        const QDateTime value = QDateTime::fromString(text.trimmed(), format);
+        if (value.isValid())
+            return EncodeDateTime(value.date(), value.time());
+    }
+    return TextToDateTime(text.trimmed().toStdString());
+}
+
 } // namespace
 
 void AddOneShotOptions(QCommandLineParser& parser)
 {
     parser.addOption({KillProcessOption, QStringLiteral("Kill one process and print the return code."),
                       QStringLiteral("spid")});
+    parser.addOption({LoginTimeOption,
+                      QStringLiteral("For --kill-process: kill only the process that logged on at this time "
+                                     "(yyyy-MM-dd hh:mm:ss, to the second)."),
+                      QStringLiteral("time")});
     parser.addOption({KillDatabaseOption, QStringLiteral("Kill every process attached to a database."),
                       QStringLiteral("name")});
     parser.addOption({KillUserOption, QStringLiteral("Kill one user's processes on one host (see below)."),
@@ -89,6 +108,10 @@ std::optional<TOneShotCommand> ReadOneShotCommand(const QCommandLineParser& pars
         error = QStringLiteral("--nt-domain, --nt-user and --host go with --kill-user.");
         return std::nullopt;
     }
+    if (parser.isSet(LoginTimeOption) && !parser.isSet(KillProcessOption)) {
+        error = QStringLiteral("--login-time goes with --kill-process.");
+        return std::nullopt;
+    }
     if (parser.isSet(QStringLiteral("source")) && !parser.isSet(SqlTextOption)) {
         error = QStringLiteral("--source goes with --sql-text.");
         return std::nullopt;
@@ -106,6 +129,15 @@ std::optional<TOneShotCommand> ReadOneShotCommand(const QCommandLineParser& pars
             return std::nullopt;
         command.Spid = *spid;
         command.Kind = parser.isSet(KillProcessOption) ? EOneShotKind::KillProcess : EOneShotKind::SqlText;
+        if (parser.isSet(LoginTimeOption)) {
+            const auto loginTime = ReadLoginTime(parser.value(LoginTimeOption));
+            if (!loginTime) {
+                error = QStringLiteral("--login-time takes the time the process logged on, as "
+                                       "yyyy-MM-dd hh:mm:ss or as the process list shows it.");
+                return std::nullopt;
+            }
+            command.Shown = TShownProcess{*loginTime, {}};
+        }
         const QString source = parser.value(QStringLiteral("source"));
         if (source == QLatin1String("statement"))
             command.Source = ESqlTextSource::Statement;
@@ -137,9 +169,14 @@ std::optional<TOneShotCommand> ReadOneShotCommand(const QCommandLineParser& pars
 void RunOneShotCommand(TTorvaneThread& thread, const TOneShotCommand& command, std::ostream& out)
 {
     switch (command.Kind) {
-    case EOneShotKind::KillProcess:
-        out << thread.KillProcess(command.Spid) << '\n';
+    case EOneShotKind::KillProcess: {
+        TDateTime loggedOnAt = 0;
+        const std::int32_t code = thread.KillProcess(command.Spid, command.Shown, &loggedOnAt);
+        if (code == -3)
+            throw std::runtime_error(ReusedSpidMessage(command.Spid, loggedOnAt));
+        out << code << '\n';
         break;
+    }
     case EOneShotKind::KillDatabase:
         thread.KillDatabaseProcesses(command.DatabaseName);
         break;

@@ -1,12 +1,15 @@
 #pragma once
 // The one-shot commands: for scripts, connect as the headless monitor does, run one
 // command on the server, print what it gives and exit. No refresh runs meanwhile.
-//   --kill-process SPID          prints the return code (1, or -1 own connection, -2 system process)
+//   --kill-process SPID [--login-time T]   prints the return code (1, or -1 own connection,
+//                                -2 system process); with T, a process that did not log on
+//                                then (the spid was reused) is not killed, and that is an error
 //   --kill-database NAME         every process attached to the database
 //   --kill-user LOGIN [--nt-domain D] [--nt-user U] [--host H]   one user on one host
 //   --sql-text SPID [--source inputbuffer|statement]   the description line, then the text
 
 #include "app/Commandline.h"
+#include "engine/Processcommands.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -33,6 +36,7 @@ struct TOneShotCommand
     TConnectionOptions Connection;
     EOneShotKind Kind = EOneShotKind::KillProcess;
     std::int32_t Spid = 0;
+    std::optional<TShownProcess> Shown; // --login-time
     std::string DatabaseName;
     std::string LoginName;
     std::string NtDomain;

@@ -1,5 +1,7 @@
 #include "engine/Processcommands.h"
 
+#include <QDateTime>
+
 namespace {
 
 // The fn_get_sql batch is sent in three pieces around the two places that take the
@@ -141,10 +143,30 @@ std::string InputBufferBatch(std::int32_t spid)
         + ")\r\nIF @@RowCount = 0\r\nSELECT 'NONE' EventType,0 Parameters,'<No SQL Found>' EventInfo";
 }
 
-std::string KillProcessBatch(std::int32_t spid)
+std::string KillProcessBatch(std::int32_t spid, const std::optional<TShownProcess>& shown)
 {
     const std::string id = std::to_string(spid);
+    std::string sameProcess;
+    if (shown) {
+        // The second the view showed, written as the server reads it whatever its
+        // language and date format.
+        const QTime time = TimeOf(shown->LoginTime);
+        const QDateTime second(DateOf(shown->LoginTime), QTime(time.hour(), time.minute(), time.second()));
+        const QString format = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+        sameProcess = "else if exists(select 1 from sysprocesses where spid = " + id + ")\r\n"
+                      "     and not exists(select 1 from sysprocesses where spid = " + id + "\r\n"
+                      "                    and login_time >= '" + second.toString(format).toStdString() + "'\r\n"
+                      "                    and login_time < '" + second.addSecs(1).toString(format).toStdString() + "'" +
+                      (shown->LoginName.empty() ? std::string()
+                                                : "\r\n                    and loginame = " + SqlUnicodeLiteral(shown->LoginName)) +
+                      ")\r\n"
+                      "begin\r\n"
+                      "    select @logintime = login_time from sysprocesses where spid = " + id + " and ecid = 0\r\n"
+                      "    set @returncode = -3\r\n"
+                      "end\r\n";
+    }
     return "declare @returncode int\r\n"
+           "declare @logintime datetime\r\n"
            "if @@spid = " + id + "\r\n"
            "    set @returncode = -1\r\n"
            "else if (select top 1 case when login_time = (select min(login_time) from sysprocesses where spid < 10)\r\n"
@@ -154,13 +176,20 @@ std::string KillProcessBatch(std::int32_t spid)
            "         from sysprocesses\r\n"
            "         where spid = " + id + ") = 'Y'\r\n"
            "    set @returncode = -2\r\n"
+           + sameProcess +
            "else\r\n"
            "begin\r\n"
            "    if exists(select 1 from sysprocesses where spid = " + id + ")\r\n"
            "        kill " + id + "\r\n"
            "    set @returncode = 1\r\n"
            "end\r\n"
-           "select @returncode as returncode";
+           "select @returncode as returncode, @logintime as logintime";
+}
+
+std::string ReusedSpidMessage(std::int32_t spid, TDateTime loggedOnAt)
+{
+    return "Process " + std::to_string(spid) + " is no longer the one shown (it logged on again at " +
+           DateTimeToText(loggedOnAt) + "); nothing was killed.";
 }
 
 std::string KillDatabaseProcessesBatch(const std::string& databaseName)

@@ -5,7 +5,10 @@
 // Process ids are written in plain decimal; text arguments are Unicode literals with
 // every quote inside them doubled, so a name such as O'Brien stays one literal.
 
+#include "engine/Commonfuncs.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // N'text' with each single quote doubled, and '' for an empty text: a T-SQL literal
@@ -21,9 +24,23 @@ std::string StatementTextBatch(std::int32_t spid);
 // the row "NONE", 0, "<No SQL Found>" (columns EventType, Parameters, EventInfo).
 std::string InputBufferBatch(std::int32_t spid);
 
-// Kills one process unless it is the caller's own connection or a system process;
-// its single row has returncode: -1 own connection, -2 system process, 1 done.
-std::string KillProcessBatch(std::int32_t spid);
+// The process a view showed under its spid: its login time to the second (as the views
+// show it) and, unless empty, its login. A spid is reused once its process logs off.
+struct TShownProcess
+{
+    TDateTime LoginTime = 0;
+    std::string LoginName;
+};
+
+// Kills one process unless it is the caller's own connection or a system process, or,
+// given the process shown, the spid now belongs to another process (another login
+// time or login). Its single row has returncode: -1 own connection, -2 system process,
+// -3 another process (logintime: when it logged on), 1 done.
+std::string KillProcessBatch(std::int32_t spid, const std::optional<TShownProcess>& shown = std::nullopt);
+
+// What the user is told when the kill found another process under the spid (-3):
+// "Process 60 is no longer the one shown (it logged on again at ...); nothing was killed."
+std::string ReusedSpidMessage(std::int32_t spid, TDateTime loggedOnAt);
 
 // Kills every process attached to a database except the caller's own connection
 // and the system processes; ends with the row "select 1 as aaa".

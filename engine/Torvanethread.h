@@ -22,6 +22,7 @@
 #include "engine/Commonfuncs.h"
 #include "engine/Datetimetexts.h"
 #include "engine/Dbaccess.h"
+#include "engine/Processcommands.h"
 #include "engine/Torvaneowner.h"
 #include "engine/Torvanesnapshot.h"
 #include "model/Torvaneprocesscategories.h"
@@ -33,6 +34,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class QTimer;
@@ -103,7 +105,10 @@ public:
     std::string GetStatementText(std::int32_t spid, std::string& objectName, std::string& encrypted,
                                  std::int32_t& stmtStart, std::int32_t& stmtEnd);
     std::string GetInputBuffer(std::int32_t spid, std::string& eventType);
-    std::int32_t KillProcess(std::int32_t spid);
+    // KillProcessBatch's return code; for -3 loggedOnAt (when given) gets the login time
+    // of the process that has the spid now.
+    std::int32_t KillProcess(std::int32_t spid, const std::optional<TShownProcess>& shown = std::nullopt,
+                             TDateTime* loggedOnAt = nullptr);
     void KillDatabaseProcesses(const std::string& databaseName);
     void KillUserProcesses(const std::string& loginName, const std::string& ntDomain,
                            const std::string& ntUserName, const std::string& hostName);

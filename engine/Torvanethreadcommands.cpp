@@ -99,13 +99,16 @@ std::string TTorvaneThread::GetInputBuffer(std::int32_t spid, std::string& event
     return "<No SQL Found>";
 }
 
-std::int32_t TTorvaneThread::KillProcess(std::int32_t spid)
+std::int32_t TTorvaneThread::KillProcess(std::int32_t spid, const std::optional<TShownProcess>& shown,
+                                         TDateTime* loggedOnAt)
 {
     const std::lock_guard lock(Connection->RequestLock());
     RequireConnection(*this);
     TDbQuery query(*Connection);
-    query.SetCommandText(KillProcessBatch(spid));
+    query.SetCommandText(KillProcessBatch(spid, shown));
     query.Open();
+    if (loggedOnAt && !query.IsNull("logintime"))
+        *loggedOnAt = query.AsDateTime("logintime");
     return query.AsInteger("returncode");
 }
 

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 namespace sandbox {
 
@@ -95,6 +97,12 @@ bool IsNull(const Value& value)
     return std::holds_alternative<std::monostate>(value);
 }
 
+double RoundToServerTick(double days)
+{
+    constexpr double TicksPerDay = 86400.0 * 300.0;
+    return std::round(days * TicksPerDay) / TicksPerDay;
+}
+
 namespace {
 
 const char* TypeName(VType type)
@@ -139,6 +147,34 @@ std::string FloatText(double value)
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.6g", value);
     return buffer;
+}
+
+// "yyyy-mm-ddThh:mm:ss[.fff]" (or a blank for the T), the form a server reads the same
+// whatever its language and date format, as days since 1899-12-30 on the server's tick.
+std::optional<double> IsoDateTimeDays(const std::string& text)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, consumed = 0;
+    char separator = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &year, &month, &day, &separator, &hour, &minute,
+                    &second, &consumed) != 7 ||
+        (separator != 'T' && separator != ' '))
+        return std::nullopt;
+    double milliseconds = 0;
+    const std::string fraction = text.substr(static_cast<std::size_t>(consumed));
+    if (!fraction.empty()) {
+        if (fraction[0] != '.' || fraction.size() < 2 || fraction.size() > 4 ||
+            fraction.find_first_not_of("0123456789", 1) != std::string::npos)
+            return std::nullopt;
+        milliseconds = std::stod("0" + fraction) * 1000.0;
+    }
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    constexpr std::chrono::sys_days Base = std::chrono::year(1899) / 12 / 30;
+    const double days = static_cast<double>((std::chrono::sys_days(date) - Base).count()) +
+                        ((hour * 60.0 + minute) * 60.0 + second + milliseconds / 1000.0) / 86400.0;
+    return RoundToServerTick(days);
 }
 
 std::string DateTimeText(double days)
@@ -283,6 +319,10 @@ Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to)
             return *d;
         if (const auto* i = std::get_if<std::int64_t>(&value))
             return DateTimeValue{static_cast<double>(*i) + 2.0};
+        if (const auto* s = std::get_if<std::string>(&value)) {
+            if (const std::optional<double> days = IsoDateTimeDays(RTrim(*s)))
+                return DateTimeValue{*days};
+        }
         throw TSqlError(241, "Conversion failed when converting date and/or time from character string.");
     }
     if (to.type == VType::Binary) {

@@ -2,6 +2,7 @@
 
 #include "engine/Connectionslot.h"
 #include "engine/Torvanethread.h"
+#include "model/Fixedtext.h"
 #include "ui/Messagebox.h"
 
 #include <QPointer>
@@ -39,6 +40,26 @@ bool ReportedError(const QPointer<QWidget>& parent, const TCommandResult<T>& res
     return true;
 }
 
+// The process the views show under spid, as the latest refresh read it; empty when
+// they show none or its login time is unknown (the kill then goes by spid alone).
+std::optional<TShownProcess> ShownProcess(const TConnectionSlot& slot, std::int32_t spid)
+{
+    const TTorvaneProcessUserProcesses* const processes = slot.UserProcesses();
+    const ProcessEntry* const entry = processes ? processes->FindProcess(spid) : nullptr;
+    if (!entry)
+        return std::nullopt;
+    const std::optional<TDateTime> loginTime = TextToDateTime(FixedText(entry->LoginTime));
+    if (!loginTime)
+        return std::nullopt;
+    return TShownProcess{*loginTime, std::string(FixedText(entry->LoginName))};
+}
+
+struct TKillAnswer
+{
+    std::int32_t ReturnCode = 0;
+    TDateTime LoggedOnAt = 0;
+};
+
 } // namespace
 
 void KillProcessAfterQuestion(QWidget* parent, TConnectionSlot* slot, std::int32_t spid)
@@ -46,20 +67,30 @@ void KillProcessAfterQuestion(QWidget* parent, TConnectionSlot* slot, std::int32
     if (!slot || !slot->Thread())
         return;
     const QString id = QString::number(spid);
+    // Taken before the question: refreshes go on while it is open, and the kill is for
+    // the process the user was looking at.
+    const std::optional<TShownProcess> shown = ShownProcess(*slot, spid);
     if (!Confirmed(parent, QStringLiteral("Do you want to kill process id ") + id + QLatin1Char('?'),
                    KillProcessCaption))
         return;
-    slot->RunCommand<std::int32_t>(
-        [spid](TTorvaneThread& thread) { return thread.KillProcess(spid); },
-        [parent = QPointer<QWidget>(parent), id](const TCommandResult<std::int32_t>& result) {
+    slot->RunCommand<TKillAnswer>(
+        [spid, shown](TTorvaneThread& thread) {
+            TKillAnswer answer;
+            answer.ReturnCode = thread.KillProcess(spid, shown, &answer.LoggedOnAt);
+            return answer;
+        },
+        [parent = QPointer<QWidget>(parent), id, spid](const TCommandResult<TKillAnswer>& result) {
             if (ReportedError(parent, result, KillProcessCaption))
                 return;
-            if (*result.Value == -1)
+            if (result.Value->ReturnCode == -3)
+                Report(parent, Text(ReusedSpidMessage(spid, result.Value->LoggedOnAt)), KillProcessCaption,
+                       TMessageIcon::Information);
+            else if (result.Value->ReturnCode == -1)
                 Report(parent,
                        QStringLiteral("Process id ") + id +
                            QStringLiteral(" was not killed: it is this monitor's own connection."),
                        KillProcessCaption, TMessageIcon::Information);
-            else if (*result.Value == -2)
+            else if (result.Value->ReturnCode == -2)
                 Report(parent,
                        QStringLiteral("Process id ") + id +
                            QStringLiteral(" was not killed: it is a system process."),

@@ -154,6 +154,8 @@ private Q_SLOTS:
     void commandsWithoutConnection();
     void killProcess_data();
     void killProcess();
+    void killShownProcess_data();
+    void killShownProcess();
     void killDatabaseProcessesSparesOwnAndSystem();
     void killUserProcesses_data();
     void killUserProcesses();
@@ -371,6 +373,61 @@ void TestTorvaneThreadCommands::killProcess()
 
     QTEST(int(thread->KillProcess(spid)), "returnCode");
     QCOMPARE(Spids(sandbox.Simulation()), expected);
+}
+
+void TestTorvaneThreadCommands::killShownProcess_data()
+{
+    QTest::addColumn<QString>("change"); // between the view and the kill
+    QTest::addColumn<int>("returnCode");
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("still the process shown") << "none" << 1 << true;
+    QTest::newRow("spid reused by a new logon") << "reused" << -3 << false;
+    QTest::newRow("another login under the spid") << "other login" << -3 << false;
+    QTest::newRow("process gone") << "gone" << 1 << false;
+}
+
+// The view showed spid 52 with its login time and login; the kill checks that the spid
+// still belongs to that process, on the server, in the same batch as the kill.
+void TestTorvaneThreadCommands::killShownProcess()
+{
+    QFETCH(QString, change);
+    QFETCH(int, returnCode);
+    QFETCH(bool, killed);
+    TSandboxFixture sandbox(Scenario);
+    QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
+    const TConnectedThread thread(sandbox, "sa", "torvane");
+    QVERIFY(thread.Connected);
+    const auto loginTimeOf52 = [&] {
+        TDbQuery query(*thread->Connection);
+        query.SetCommandText("select login_time from sysprocesses where spid = 52 and ecid = 0");
+        query.Open();
+        return query.AsDateTime("login_time");
+    };
+    TShownProcess shown{loginTimeOf52(), "appuser"};
+    if (change == "reused" || change == "gone")
+        QVERIFY(sandbox.Simulation().RemoveProcess(52));
+    if (change == "reused") {
+        sandbox::ProcessSpec spec = Process("appuser", "Sales");
+        spec.spid = 52;
+        spec.loginAgeSeconds = 0;
+        QCOMPARE(sandbox.Simulation().AddProcess(spec), 52);
+    }
+    if (change == "other login")
+        shown.LoginName = "someone else";
+    std::set<int> expected = Spids(sandbox.Simulation());
+    if (killed)
+        expected.erase(52);
+
+    TDateTime loggedOnAt = 0;
+    QCOMPARE(int(thread->KillProcess(52, shown, &loggedOnAt)), returnCode);
+    QCOMPARE(Spids(sandbox.Simulation()), expected);
+    if (returnCode == -3) {
+        QCOMPARE(SecondsOf(loggedOnAt), SecondsOf(loginTimeOf52()));
+        QCOMPARE(QString::fromStdString(ReusedSpidMessage(52, loggedOnAt)),
+                 QStringLiteral("Process 52 is no longer the one shown (it logged on again at %1); nothing was killed.")
+                     .arg(QString::fromStdString(DateTimeToText(loggedOnAt))));
+    }
+    QVERIFY(thread->KillProcess(52, std::nullopt) == 1); // by spid alone, as before
 }
 
 void TestTorvaneThreadCommands::killDatabaseProcessesSparesOwnAndSystem()
