@@ -15,6 +15,7 @@ namespace {
 
 constexpr char Marker[] = "# Torvane's own FreeTDS settings; its sections are rewritten as it connects.\n";
 constexpr char SectionsStart[] = "# Torvane's sections\n";
+constexpr qint64 MaxFormerSize = 1024 * 1024;
 
 QString OwnFile()
 {
@@ -22,9 +23,29 @@ QString OwnFile()
     if (path.isEmpty())
         return {};
     QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly) || file.read(sizeof Marker - 1) != Marker)
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly) || file.read(sizeof Marker - 1) != Marker)
         return {};
     return file.fileName();
+}
+
+// The text of the file FREETDSCONF named before, with a line end. Only a regular file
+// of a size a configuration has is read: a device, a FIFO or a huge file would stop
+// the program before it starts; those are left out with a warning.
+QByteArray FormerText(const QString& path)
+{
+    const QFileInfo info(path);
+    QFile former(path);
+    if (!info.isFile() || info.size() > MaxFormerSize || !former.open(QIODevice::ReadOnly)) {
+        qWarning().noquote() << "FREETDSCONF names" << path
+                             << "which is not a readable regular file of at most 1 MB; its settings are not used.";
+        return {};
+    }
+    const QByteArray text = former.read(MaxFormerSize + 1);
+    if (text.size() > MaxFormerSize) {
+        qWarning().noquote() << "FREETDSCONF names" << path << "which is larger than 1 MB; its settings are not used.";
+        return {};
+    }
+    return text + '\n';
 }
 
 } // namespace
@@ -37,12 +58,13 @@ TFreeTdsConfig::TFreeTdsConfig()
         qWarning().noquote() << "Torvane's own freetds.conf could not be made:" << FDirectory.errorString();
         return;
     }
+    // A program that exits from anywhere (the command line parser does after --help or
+    // a bad option) still takes the folder away.
+    static const bool removedAtExit = std::atexit(RemoveOwnFreeTdsConfig) == 0;
+    static_cast<void>(removedAtExit);
     QByteArray text = Marker;
-    if (!FFormer.isEmpty()) {
-        QFile former(QFile::decodeName(FFormer));
-        if (former.open(QIODevice::ReadOnly))
-            text += former.readAll() + '\n';
-    }
+    if (!FFormer.isEmpty())
+        text += FormerText(QFile::decodeName(FFormer));
     text += SectionsStart;
     QSaveFile file(FDirectory.filePath(QStringLiteral("freetds.conf")));
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {

@@ -2,7 +2,9 @@
 // FreeTDS takes a CA file only from a section of a freetds.conf, and finds its
 // freetds.conf through FREETDSCONF. TFreeTdsConfig makes Torvane's own file in a private
 // folder, starting with the text of the file FREETDSCONF named before (so the user's
-// sections still work), and points FREETDSCONF at it while the object lives. The
+// sections still work; only a regular file of at most 1 MB is read, anything else is
+// left out with a warning), and points FREETDSCONF at it while the object lives. The
+// folder goes with the object, or at exit() when the program ends without unwinding. The
 // environment may only change while no other thread runs: the program's main() and the
 // tests make the object before they start any.
 

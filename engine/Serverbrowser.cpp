@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 
 #include <arpa/inet.h>
@@ -39,11 +40,13 @@ bool SameText(const std::string& a, const std::string& b)
     return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
 }
 
-// Adds the names not listed yet, keeping the order found.
-void AddNames(std::vector<std::string>& names, const std::vector<std::string>& found)
+// Adds the names not listed yet (compared ignoring case, as seen holds them), keeping
+// the order found. A flood of answers costs a lookup per name, not a pass over the list.
+void AddNames(std::vector<std::string>& names, std::unordered_set<std::string>& seen,
+              const std::vector<std::string>& found)
 {
     for (const std::string& name : found) {
-        if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return SameText(n, name); }))
+        if (seen.insert(QString::fromStdString(name).toCaseFolded().toStdString()).second)
             names.push_back(name);
     }
 }
@@ -260,8 +263,9 @@ TServerBrowser::TServerBrowser(TOptions options) : FOptions(std::move(options)) 
 TBrowseResult TServerBrowser::BrowseServers(std::stop_token stop) const
 {
     TBrowseResult result;
+    std::unordered_set<std::string> seen;
     if (!FOptions.Driver.empty())
-        AddNames(result.Names, BrowseDriver(FOptions.Driver));
+        AddNames(result.Names, seen, BrowseDriver(FOptions.Driver));
 
     std::vector<TTarget> targets(1);
     if (FOptions.Address.empty())
@@ -292,7 +296,7 @@ TBrowseResult TServerBrowser::BrowseServers(std::stop_token stop) const
             continue;
         const ssize_t size = ::recv(socket.Get(), datagram.data(), datagram.size(), MSG_TRUNC);
         if (size > 0 && static_cast<std::size_t>(size) <= datagram.size())
-            AddNames(result.Names,
+            AddNames(result.Names, seen,
                      ParseResolutionAnswer(std::span(datagram).first(static_cast<std::size_t>(size))));
     }
     return result;

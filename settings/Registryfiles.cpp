@@ -208,6 +208,22 @@ THiveCache& HiveCache()
     return cache;
 }
 
+// Makes the folder and any missing folder above it with exactly mode, whatever the
+// umask: a hive that only its user may read (0600) gets folders only its user may
+// enter, so a umask of 000 does not leave its folder open to everyone.
+bool MakeFolders(const QString& path, mode_t mode)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return true;
+    if (info.dir().absolutePath() == info.absoluteFilePath() || !MakeFolders(info.dir().absolutePath(), mode))
+        return false;
+    const QByteArray name = QFile::encodeName(info.absoluteFilePath());
+    if (::mkdir(name.constData(), mode) != 0)
+        return errno == EEXIST && QFileInfo(path).isDir();
+    return ::chmod(name.constData(), mode) == 0;
+}
+
 // How long a save waits for another program's save of the same hive to finish.
 constexpr auto LockPatience = std::chrono::seconds(5);
 
@@ -222,7 +238,10 @@ public:
     bool Acquire(const QString& hivePath, mode_t mode, QString& error)
     {
         const QFileInfo info(hivePath);
-        if (!QDir().mkpath(info.absolutePath())) {
+        // Folders are searchable by those who may read the hive.
+        const mode_t folderMode = S_IRWXU | ((mode & S_IRGRP) ? S_IRGRP | S_IXGRP : 0) |
+                                  ((mode & S_IROTH) ? S_IROTH | S_IXOTH : 0);
+        if (!MakeFolders(info.absolutePath(), folderMode)) {
             error = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
             return false;
         }

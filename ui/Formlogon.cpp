@@ -1,5 +1,6 @@
 #include "ui/Formlogon.h"
 
+
 #include "ui/Banner.h"
 #include "ui/Dialoglayout.h"
 #include "ui/Formserverlist.h"
@@ -13,6 +14,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -110,25 +114,36 @@ void TFormLogon::showEvent(QShowEvent* event)
 
 void TFormLogon::FormActivate()
 {
-    for (const QString& server : FSavedServers.ListOfServers())
-        AddServerToList(server);
+    AddServersToList(FSavedServers.ListOfServers());
     if (const auto server = FSavedServers.DefaultServer()) {
         SetServerText(*server);
         LoadServerSettings();
     }
 }
 
-void TFormLogon::AddServerToList(const QString& serverName)
+// The names in order, ignoring case, each once (its first spelling), put into the box
+// in one go: a user who has saved thousands of servers waits for a sort, not for an
+// insert per name into a box that already holds thousands.
+void TFormLogon::AddServersToList(const QStringList& serverNames)
 {
-    if (ComboBoxDBServers->findText(serverName, Qt::MatchFixedString) >= 0)
-        return;
-    int index = 0;
-    while (index < ComboBoxDBServers->count() &&
-           ComboBoxDBServers->itemText(index).compare(serverName, Qt::CaseInsensitive) < 0)
-        ++index;
+    QStringList names;
+    QSet<QString> seen;
+    for (int i = 0; i < ComboBoxDBServers->count(); ++i)
+        names << ComboBoxDBServers->itemText(i);
+    names << serverNames;
+    QStringList unique;
+    for (const QString& name : names) {
+        if (!seen.contains(name.toCaseFolded())) {
+            seen.insert(name.toCaseFolded());
+            unique << name;
+        }
+    }
+    std::stable_sort(unique.begin(), unique.end(),
+                     [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     // Adding items must not put one of them into the box.
     const QString typed = ComboBoxDBServers->currentText();
-    ComboBoxDBServers->insertItem(index, serverName);
+    ComboBoxDBServers->clear();
+    ComboBoxDBServers->addItems(unique);
     ComboBoxDBServers->setCurrentIndex(-1);
     ComboBoxDBServers->setEditText(typed);
 }

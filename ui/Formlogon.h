@@ -76,8 +76,8 @@ private:
     void EditLoginnameChange();
     void EditPasswordChange();
 
-    // Adds a name to the sorted list unless one differing at most in case is there.
-    void AddServerToList(const QString& serverName);
+    // Adds the names to the sorted list, each unless one differing at most in case is there.
+    void AddServersToList(const QStringList& serverNames);
     void SetConnecting(bool connecting);
     void LogonEnded(bool connected, const QString& serverName, bool useWindowsAuthentication,
                     const QString& userName, const QString& password);

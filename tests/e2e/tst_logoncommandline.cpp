@@ -7,8 +7,18 @@
 #include "tests/support/Settingsfixture.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 #include <QUdpSocket>
+
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 class TestLogonCommandLine : public QObject
 {
@@ -18,6 +28,9 @@ private Q_SLOTS:
     void initTestCase();
     void listServers_data();
     void listServers();
+    void hostileNamesStayOneLineEach();
+    void privateFreeTdsFolderGoesOnEveryExit_data();
+    void privateFreeTdsFolderGoesOnEveryExit();
     void savedLogon_data();
     void savedLogon();
 
@@ -95,6 +108,107 @@ void TestLogonCommandLine::listServers()
     QCOMPARE(output, expected);
     QCOMPARE(errors, error);
     QCOMPARE(code, exitCode);
+}
+
+// A responder on the network may name its server anything: every name stays one line,
+// its control characters escaped, and a name found again (in any case) is listed once.
+void TestLogonCommandLine::hostileNamesStayOneLineEach()
+{
+    const int responder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(responder >= 0);
+    const auto closeResponder = qScopeGuard([&] { ::close(responder); });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QCOMPARE(::bind(responder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    QCOMPARE(::getsockname(responder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::string records = "ServerName;evil\r\nfake-server;InstanceName;MSSQLSERVER;tcp;1433;;"
+                          "ServerName;bell\x07\x1b[31mred;InstanceName;I1;;"
+                          "ServerName;c1\xc2\x9b" "2J;InstanceName;MSSQLSERVER;;";
+    for (int i = 0; i < 300; ++i)
+        records += "ServerName;DUP;InstanceName;X;;ServerName;dup;InstanceName;x;;";
+    std::string datagram(1, '\x05'); // the answer, its length and its records
+    datagram += static_cast<char>(records.size() & 0xff);
+    datagram += static_cast<char>(records.size() >> 8);
+    datagram += records;
+    std::thread answer([&] {
+        pollfd waiting{responder, POLLIN, 0};
+        if (::poll(&waiting, 1, 30000) != 1)
+            return;
+        char request[16];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        if (::recvfrom(responder, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &fromLength) > 0)
+            ::sendto(responder, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+    });
+    const auto joinAnswer = qScopeGuard([&] { answer.join(); });
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TORVANE_BROWSE_ADDRESS", QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)));
+    int code = -1;
+    QString output;
+    QString errors;
+    QVERIFY(Run({"--list-servers"}, environment, code, output, errors));
+    QCOMPARE(output, QString::fromUtf8("evil\\r\\nfake-server\n"
+                                       "bell\\x07\\x1b[31mred\\I1\n"
+                                       "c1\\u009b2J\n"
+                                       "DUP\\X\n"));
+    QCOMPARE(errors, QString());
+    QCOMPARE(code, 0);
+}
+
+void TestLogonCommandLine::privateFreeTdsFolderGoesOnEveryExit_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("former"); // what FREETDSCONF names: none, small, big, fifo, /dev/zero
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("warned");
+
+    QTest::newRow("--help") << QStringList{"--help"} << "none" << 0 << false;
+    QTest::newRow("--help-all") << QStringList{"--help-all"} << "none" << 0 << false;
+    QTest::newRow("unknown option") << QStringList{"--no-such-option"} << "none" << 1 << false;
+    QTest::newRow("missing value") << QStringList{"--headless", "--server"} << "none" << 1 << false;
+    QTest::newRow("--version with a small freetds.conf") << QStringList{"--version"} << "small" << 0 << false;
+    QTest::newRow("a freetds.conf over 1 MB") << QStringList{"--version"} << "big" << 0 << true;
+    QTest::newRow("a FIFO") << QStringList{"--version"} << "fifo" << 0 << true;
+    QTest::newRow("a device") << QStringList{"--version"} << "/dev/zero" << 0 << true;
+}
+
+// The program keeps its freetds.conf in a private temporary folder while it runs; every
+// way out takes it away, and only a plain file of a sane size is copied into it.
+void TestLogonCommandLine::privateFreeTdsFolderGoesOnEveryExit()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, former);
+    QFETCH(int, exitCode);
+    QFETCH(bool, warned);
+    QTemporaryDir temporary;
+    QTemporaryDir formerFolder;
+    QVERIFY(temporary.isValid() && formerFolder.isValid());
+    QString formerPath = former;
+    if (former == "small" || former == "big") {
+        formerPath = formerFolder.filePath("freetds.conf");
+        QFile file(formerPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(former == "small" ? QByteArray("[global]\n") : QByteArray(2 * 1024 * 1024, '#'));
+    } else if (former == "fifo") {
+        formerPath = formerFolder.filePath("freetds.conf");
+        QCOMPARE(::mkfifo(QFile::encodeName(formerPath).constData(), 0600), 0);
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temporary.path());
+    environment.remove("FREETDSCONF");
+    if (former != "none")
+        environment.insert("FREETDSCONF", formerPath);
+    int code = -1;
+    QString output;
+    QString errors;
+    QVERIFY(Run(arguments, environment, code, output, errors));
+    QCOMPARE(code, exitCode);
+    QCOMPARE(errors.contains("FREETDSCONF names"), warned);
+    QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 void TestLogonCommandLine::savedLogon_data()

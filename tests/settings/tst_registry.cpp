@@ -6,6 +6,7 @@
 
 #include "settings/Registry.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <atomic>
@@ -235,12 +236,19 @@ void TestRegistry::refusesNamesTheFileCannotHold()
 
 void TestRegistry::userHiveIsPrivate()
 {
+    // Whatever the umask: a umask of 000 would otherwise open the new folders to all.
+    const mode_t umaskBefore = ::umask(0);
+    const auto restore = qScopeGuard([&] { ::umask(umaskBefore); });
     TRegistry user(TRegistryRoot::CurrentUser, FPaths);
     QVERIFY(user.OpenKey("Software\\Velquin\\Servers\\HOST", true));
     QVERIFY(user.WriteBinaryData("Password", "secret"));
     struct stat st{};
     QCOMPARE(::stat(QFile::encodeName(FPaths.UserFile).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0600u);
+    for (const QString& folder : {FDir->filePath("home"), FDir->filePath("home/velquin")}) {
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
 
     // Opened up by hand, it is private again after the next save.
     QVERIFY(QFile::setPermissions(FPaths.UserFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
