@@ -2,8 +2,10 @@
 // 2,000 processes each, refreshed every 5 s by one torvane --headless process that
 // serves /metrics. Measured on that process: CPU time as a share of one core, resident
 // memory, and how long a scrape of /metrics takes. Beside it, the exporter's own cost of
-// a scrape (collecting and writing the text) for 25 servers with 10 to 500 databases.
+// a scrape (collecting and writing the text) for 25 servers with 10 to 500 databases, and
+// how long a scrape takes while slow clients (slowloris) hold connections open.
 
+#include "exporter/Metricsendpoint.h"
 #include "exporter/Metricsexporter.h"
 #include "sandbox/Sandboxserver.h"
 
@@ -19,6 +21,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -26,8 +29,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
+#include <thread>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -180,6 +188,97 @@ void BM_CollectAndSerialize(benchmark::State& state)
     state.counters["bytes"] = static_cast<double>(size);
 }
 BENCHMARK(BM_CollectAndSerialize)->Arg(10)->Arg(500)->Unit(benchmark::kMillisecond);
+
+// Clients that hold connections open by sending their request a byte a second and open
+// a new one whenever the endpoint drops them (slowloris), on their own thread.
+class TSlowClients
+{
+public:
+    TSlowClients(quint16 port, int count) : FPort(port), FClients(static_cast<std::size_t>(count), -1)
+    {
+        for (int& client : FClients)
+            client = Open();
+        FThread = std::thread([this] { Run(); });
+    }
+    ~TSlowClients()
+    {
+        FStop = true;
+        FThread.join();
+        for (const int client : FClients)
+            ::close(client);
+    }
+    TSlowClients(const TSlowClients&) = delete;
+    TSlowClients& operator=(const TSlowClients&) = delete;
+    int Reopened() const { return FReopened; }
+
+private:
+    int Open() const
+    {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(FPort);
+        if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            ::send(client, "G", 1, MSG_NOSIGNAL);
+        return client;
+    }
+    void Run()
+    {
+        while (!FStop) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            for (int& client : FClients) {
+                char byte;
+                const bool dropped = ::recv(client, &byte, 1, MSG_DONTWAIT) == 0 ||
+                                     ::send(client, "E", 1, MSG_NOSIGNAL) != 1;
+                if (dropped) {
+                    ::close(client);
+                    client = Open();
+                    ++FReopened;
+                }
+            }
+        }
+    }
+
+    const quint16 FPort;
+    std::vector<int> FClients;
+    std::atomic<bool> FStop = false;
+    std::atomic<int> FReopened = 0;
+    std::thread FThread;
+};
+
+// A scrape of the endpoint (25 servers of 10 databases) while 0 or 8 slowloris clients
+// keep connections open: one scrape every half second for 15 s, so that the clients are
+// dropped at the request time-out and come back several times meanwhile.
+void BM_ScrapeWithSlowClients(benchmark::State& state)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < Servers; ++i)
+        names.push_back("dbserver" + std::to_string(i) + ".example.com,1433");
+    const auto exporter = std::make_shared<TMetricsExporter>(names);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        TServerFigures figures;
+        for (int d = 0; d < 10; ++d)
+            figures.Databases.push_back({"database_" + std::to_string(d), 12, 345.6, 78910});
+        exporter->Update(i, figures);
+    }
+    const TMetricsEndpoint endpoint("127.0.0.1", 0, exporter);
+    for (auto _ : state) {
+        const TSlowClients slow(endpoint.Port(), static_cast<int>(state.range(0)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::vector<double> scrapes;
+        qint64 bytes = 0;
+        for (int i = 0; i < 30; ++i) {
+            scrapes.push_back(ScrapeMilliseconds(endpoint.Port(), bytes));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        std::sort(scrapes.begin(), scrapes.end());
+        state.counters["scrape_median_ms"] = scrapes[scrapes.size() / 2];
+        state.counters["scrape_max_ms"] = scrapes.back();
+        state.counters["slow_clients_dropped"] = slow.Reopened();
+    }
+}
+BENCHMARK(BM_ScrapeWithSlowClients)->Arg(0)->Arg(8)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 

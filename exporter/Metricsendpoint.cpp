@@ -2,6 +2,7 @@
 
 #include <prometheus/exposer.h>
 
+#include <QString>
 #include <QSysInfo>
 
 #include <arpa/inet.h>

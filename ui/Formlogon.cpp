@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -114,9 +115,22 @@ void TFormLogon::showEvent(QShowEvent* event)
 
 void TFormLogon::FormActivate()
 {
-    AddServersToList(FSavedServers.ListOfServers());
-    if (const auto server = FSavedServers.DefaultServer()) {
-        SetServerText(*server);
+    // Read off the main thread: a user hive of thousands of saved servers takes a while
+    // to parse, and the dialog (and the window behind it) answers meanwhile.
+    connect(&FSavedList, &QFutureWatcherBase::finished, this, &TFormLogon::SavedServersRead);
+    FSavedList.setFuture(QtConcurrent::run([saved = FSavedServers] {
+        return TSavedList{saved.ListOfServers(), saved.DefaultServer()};
+    }));
+}
+
+void TFormLogon::SavedServersRead()
+{
+    const TSavedList list = FSavedList.result();
+    AddServersToList(list.Servers);
+    FServersListed = true;
+    // A server typed meanwhile stays.
+    if (list.DefaultServer && ComboBoxDBServers->currentText().isEmpty()) {
+        SetServerText(*list.DefaultServer);
         LoadServerSettings();
     }
 }

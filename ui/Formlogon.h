@@ -15,7 +15,10 @@
 #include "settings/Savedservers.h"
 
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QPointer>
+
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -42,6 +45,9 @@ public:
     // Fills the check boxes and fields from the saved key of the server in the box;
     // nothing changes when it has none.
     void LoadServerSettings();
+    // The saved servers are in the list: they are read off the main thread once the
+    // dialog is first shown.
+    bool ServersListed() const { return FServersListed; }
 
     // Top to bottom, in tab order.
     TBanner* const Image1;
@@ -85,7 +91,18 @@ private:
     // so that leaving the box does not count as choosing it again.
     void SetServerText(const QString& serverName);
 
+    struct TSavedList
+    {
+        QStringList Servers;
+        std::optional<QString> DefaultServer;
+    };
+    // Fills the list once the saved servers are read, and the default server unless a
+    // server was typed meanwhile.
+    void SavedServersRead();
+
     TSavedServers FSavedServers;
+    QFutureWatcher<TSavedList> FSavedList;
+    bool FServersListed = false;
     bool FShown = false;
     bool FConnecting = false;
     int FAttempt = -1; // the main window's number of the attempt under way

@@ -10,6 +10,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include <functional>
 #include <vector>
 
 // The grid row whose cell in col holds text, or -1.
@@ -45,6 +46,8 @@ public:
     {
         SetMessageAnswerer([this](const TMessageRequest& request) {
             Asked.push_back(request);
+            if (request.Buttons == TMessageButtons::YesNo && OnQuestion)
+                OnQuestion();
             return request.Buttons == TMessageButtons::YesNo ? Answer : TMessageResult::Ok;
         });
     }
@@ -54,4 +57,6 @@ public:
 
     TMessageResult Answer;
     std::vector<TMessageRequest> Asked;
+    // Runs while a question is open, before it is answered: what happens meanwhile.
+    std::function<void()> OnQuestion;
 };

@@ -2,6 +2,8 @@
 // main window whose connections reach the sandbox through the real driver.
 
 #include "settings/Registry.h"
+#include "settings/Registryfiles.h"
+#include "settings/Registryhive.h"
 #include "settings/Savedservers.h"
 #include "tests/support/Fakeserverconnector.h"
 #include "tests/support/Sandboxfixture.h"
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void keyboard();
     void firstStartWithNoKeys();
     void startsWithTheDefaultServer();
+    void thousandsOfSavedServersAreListed();
     void savedWindowsServerChosen_data();
     void savedWindowsServerChosen();
     void windowsLogonAfterSqlLogonLeavesOnlyUseWindowsNT();
@@ -106,6 +109,8 @@ TFormLogon& TestFormLogon::Open()
     FDialog->show();
     if (!QTest::qWaitForWindowActive(FDialog.get()))
         qWarning("the logon dialog did not become active");
+    if (!QTest::qWaitFor([&] { return FDialog->ServersListed(); }, 10000))
+        qWarning("the saved servers were not listed");
     return *FDialog;
 }
 
@@ -250,6 +255,33 @@ void TestFormLogon::startsWithTheDefaultServer()
     QCOMPARE(dialog.EditPassword->text(), QString::fromUtf8("päss"));
     QVERIFY(dialog.CBoxSavePassword->isChecked());
     QVERIFY(!dialog.CBoxWindowsNTAuth->isChecked());
+}
+
+// A user who has logged on to many servers: each is listed once (names differing only in
+// case are one server), in order, whatever order the hive lists them in.
+void TestFormLogon::thousandsOfSavedServersAreListed()
+{
+    constexpr int Servers = 20000;
+    QVERIFY(UpdateHive(TRegistryRoot::CurrentUser, TRegistryPaths::FromEnvironment(), [](TRegistryHive& hive) {
+        const QString list = QStringLiteral("Software\\Velquin\\Servers\\List Of Servers");
+        for (int i = Servers - 1; i >= 0; --i) {
+            const QString name = QStringLiteral("db%1").arg(i, 5, 10, QLatin1Char('0'));
+            hive.SetValue(list, TRegistryValue::FromString(name, QString()));
+            hive.SetValue(QStringLiteral("Software\\Velquin\\Servers\\") + name,
+                          TRegistryValue::FromString(QStringLiteral("UserID"), QStringLiteral("sa")));
+        }
+        hive.SetValue(list, TRegistryValue::FromString(QStringLiteral("DB00007"), QString()));
+        hive.SetValue(QStringLiteral("Software\\Velquin\\Servers"),
+                      TRegistryValue::FromString(QStringLiteral("Default Server"), QStringLiteral("db00042")));
+    }));
+
+    TFormLogon& dialog = Open();
+    QCOMPARE(dialog.ComboBoxDBServers->count(), Servers);
+    QCOMPARE(dialog.ComboBoxDBServers->itemText(0), QStringLiteral("db00000"));
+    QCOMPARE(dialog.ComboBoxDBServers->itemText(7), QStringLiteral("db00007"));
+    QCOMPARE(dialog.ComboBoxDBServers->itemText(Servers - 1), QStringLiteral("db19999"));
+    QCOMPARE(dialog.ComboBoxDBServers->currentText(), QStringLiteral("db00042"));
+    QCOMPARE(dialog.EditLoginname->text(), QStringLiteral("sa"));
 }
 
 void TestFormLogon::savedWindowsServerChosen_data()

@@ -5,6 +5,7 @@
 
 #include "engine/Connectionslot.h"
 #include "model/Blockingchains.h"
+#include "sandbox/Sandboxsimulation.h"
 #include "tests/support/Monitoredsandbox.h"
 #include "tests/support/Viewhelpers.h"
 #include "tests/support/Viewscenario.h"
@@ -15,6 +16,7 @@
 
 #include <QTreeWidget>
 
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -75,6 +77,7 @@ private Q_SLOTS:
     void filterKeepsMatchingProcesses();
     void headingSortsAndSelectionStays();
     void leadBlockerMarkedAndTreeSelects();
+    void killSparesAProcessThatReusedTheSpid();
 };
 
 void TestFrameAllProcesses::selectionFollowsSpid()
@@ -276,6 +279,39 @@ void TestFrameAllProcesses::leadBlockerMarkedAndTreeSelects()
     QCOMPARE(messages.Asked.size(), std::size_t(1));
     QCOMPARE(messages.Asked[0].Text, QStringLiteral("Do you want to kill process id 52?"));
     QCOMPARE(messages.Asked[0].Caption, QStringLiteral("Kill Process"));
+}
+
+// Process 53 logs off while the question is open, and a new logon gets SPID 53: the kill
+// is for the process the user saw, so nothing is killed and the user is told why.
+void TestFrameAllProcesses::killSparesAProcessThatReusedTheSpid()
+{
+    TProcessesView view;
+    QVERIFY2(view.Server.Ready(), view.Server.Error().c_str());
+    QVERIFY(view.Server.Refresh());
+    view.Select(53);
+    QCOMPARE(view.SelectedSpid(), QStringLiteral("53"));
+
+    TMessageRecorder messages(TMessageResult::Yes);
+    messages.OnQuestion = [&] {
+        sandbox::TSandboxSimulation& simulation = view.Server.Sandbox.Simulation();
+        simulation.RemoveProcess(53);
+        sandbox::ProcessSpec spec;
+        spec.spid = 53;
+        spec.login = "appuser";
+        spec.loginAgeSeconds = 0;
+        simulation.AddProcess(spec);
+    };
+    view.Frame.KillSelectedProcess();
+    QTRY_COMPARE(messages.Asked.size(), std::size_t(2));
+    const QRegularExpression told(QStringLiteral(
+        "^Process 53 is no longer the one shown \\(it logged on again at (.+)\\); nothing was killed\\.$"));
+    const QRegularExpressionMatch match = told.match(messages.Asked[1].Text);
+    QVERIFY2(match.hasMatch(), qPrintable(messages.Asked[1].Text));
+    QCOMPARE(messages.Asked[1].Caption, QStringLiteral("Kill Process"));
+    QVERIFY(view.Server.Refresh());
+    const int row = RowWithCell(*view.Frame.ProcessGrid(), 1, QStringLiteral("53"));
+    QVERIFY(row > 0); // the new process lives on, shown with the time the message names
+    QCOMPARE(view.Frame.ProcessGrid()->CellText(7, row), match.captured(1));
 }
 
 QTEST_MAIN(TestFrameAllProcesses)
