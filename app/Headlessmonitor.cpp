@@ -82,9 +82,9 @@ bool THeadlessMonitor::Start()
         }
         std::cerr << "Serving metrics at " << MetricsEndpoint->Url() << std::endl;
         if (MetricsEndpoint->EveryInterface())
-            std::cerr << "Warning: the metrics are served on every network interface of this machine, to anyone "
-                         "who can reach port "
-                      << MetricsEndpoint->Port() << ", without authentication." << std::endl;
+            std::cerr << "Warning: the metrics are served on every network interface of this machine, to "
+                         "anyone who can reach it, without authentication."
+                      << std::endl;
     }
     // The servers are logged on to a fraction of the interval apart, so that their
     // refreshes, and the snapshots held in memory during them, are spread over the

@@ -121,6 +121,11 @@ void TestHeadless::runs_data()
         << QStringList{"--user", "sa", "--metrics-listen", "127.0.0.1"} << "torvane" << 2 << "" << 0
         << "--metrics-listen takes HOST:PORT: an IPv4 address or host name, and a port from 0 to 65535 (0 picks a "
            "free one).";
+    QTest::newRow("metrics on every interface")
+        << QStringList{"--user", "sa", "--refreshes", "1", "--show", "stats", "--metrics-listen", "0.0.0.0:0"}
+        << "torvane" << 0 << "" << 0
+        << "Warning: the metrics are served on every network interface of this machine, to anyone who can reach "
+           "it, without authentication.";
     QTest::newRow("metrics port in use")
         << QStringList{"--user", "sa", "--metrics-listen", QStringLiteral("127.0.0.1:%1").arg(Sandbox->Port())}
         << "torvane" << 1 << "" << 0
