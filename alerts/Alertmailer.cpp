@@ -55,8 +55,14 @@ TAlertMailer::TAlertMailer(int timeOutMs, int mailTimeOutMs, QObject* parent)
 
 void TAlertMailer::Send(const TAlertMail& mail)
 {
-    // Idle senders of other mail servers are ended here, never from their own reports.
-    std::erase_if(FSenders, [&](const auto& entry) { return entry.second.Pending == 0 && entry.first != mail.Host; });
+    // Idle senders of other mail servers go, through the event loop: this may run inside
+    // one of their own reports (a slot of MailSent that sends another alert).
+    std::erase_if(FSenders, [&](auto& entry) {
+        if (entry.second.Pending != 0 || entry.first == mail.Host)
+            return false;
+        entry.second.Thread.release()->deleteLater();
+        return true;
+    });
     TSender& sender = FSenders[mail.Host];
     if (!sender.Thread)
         sender.Thread = std::make_unique<TSmtpThread>(QueueBound);
