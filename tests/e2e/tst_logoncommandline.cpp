@@ -198,6 +198,7 @@ void TestLogonCommandLine::privateFreeTdsFolderGoesOnEveryExit()
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TMPDIR", temporary.path());
+    environment.insert("XDG_RUNTIME_DIR", formerFolder.path()); // Qt's own, not the program's
     environment.remove("FREETDSCONF");
     if (former != "none")
         environment.insert("FREETDSCONF", formerPath);

@@ -2,8 +2,12 @@
 // sandbox server through the real ODBC driver: what they print, how they exit, and
 // what they leave in the server's process table.
 
+#include "engine/Commonfuncs.h"
+#include "engine/Dbaccess.h"
+#include "engine/Torvanethread.h"
 #include "tests/support/Sandboxfixture.h"
 
+#include <QDateTime>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
@@ -122,6 +126,23 @@ void TestOneShotCommands::command_data()
     QTest::newRow("bad source")
         << sa << pw << QStringList{"--sql-text", "52", "--source", "memory"} << 2 << ""
         << "--source takes inputbuffer or statement.\n" << TSpidSet{} << true;
+    // LOGON stands for the time process 52 logged on (yyyy-MM-dd hh:mm:ss), SHOWN for the
+    // same as the program shows times.
+    QTest::newRow("kill the process that logged on then")
+        << sa << pw << QStringList{"--kill-process", "52", "--login-time", "LOGON"} << 0 << "1\n" << ""
+        << TSpidSet{52} << true;
+    QTest::newRow("kill when the spid went to another logon")
+        << sa << pw << QStringList{"--kill-process", "52", "--login-time", "2001-02-03 04:05:06"} << 1 << ""
+        << "Process 52 is no longer the one shown (it logged on again at SHOWN); nothing was killed.\n" << TSpidSet{}
+        << true;
+    QTest::newRow("login time not a time")
+        << sa << pw << QStringList{"--kill-process", "52", "--login-time", "yesterday"} << 2 << ""
+        << "--login-time takes the time the process logged on, as yyyy-MM-dd hh:mm:ss or as the process list shows "
+           "it.\n"
+        << TSpidSet{} << true;
+    QTest::newRow("login time without kill-process")
+        << sa << pw << QStringList{"--kill-database", "Sales", "--login-time", "2001-02-03 04:05:06"} << 2 << ""
+        << "--login-time goes with --kill-process.\n" << TSpidSet{} << true;
     QTest::newRow("host without kill-user")
         << sa << pw << QStringList{"--kill-database", "Sales", "--host", "APP01"} << 2 << ""
         << "--nt-domain, --nt-user and --host go with --kill-user.\n" << TSpidSet{} << true;
@@ -133,6 +154,7 @@ void TestOneShotCommands::command()
     QFETCH(QString, password);
     QFETCH(QStringList, arguments);
     QFETCH(TSpidSet, killed);
+    QFETCH(QString, error);
     QFETCH(bool, offsetColumn);
     TSandboxFixture sandbox(Scenario);
     QVERIFY2(sandbox.Started(), sandbox.Error().c_str());
@@ -140,6 +162,19 @@ void TestOneShotCommands::command()
     TSpidSet expected = Spids(sandbox.Simulation());
     for (const int spid : killed)
         expected.erase(spid);
+
+    if (arguments.contains("LOGON") || error.contains("SHOWN")) {
+        TDbConnection connection;
+        connection.SetConnectionString(
+            TTorvaneThread::BuildConnectionString(sandbox.ServerName(), false, "sa", "torvane"));
+        connection.Open();
+        TDbQuery query(connection);
+        query.SetCommandText("select login_time from sysprocesses where spid = 52 and ecid = 0");
+        query.Open();
+        const TDateTime logon = query.AsDateTime("login_time");
+        arguments.replaceInStrings("LOGON", QDateTime(DateOf(logon), TimeOf(logon)).toString("yyyy-MM-dd HH:mm:ss"));
+        error.replace("SHOWN", QString::fromStdString(DateTimeToText(logon)));
+    }
 
     QProcess torvane;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -149,7 +184,6 @@ void TestOneShotCommands::command()
                   QStringList{"--server", QString::fromStdString(sandbox.ServerName()), "--user", login} + arguments);
     QVERIFY(torvane.waitForFinished(60000));
     QCOMPARE(torvane.exitStatus(), QProcess::NormalExit);
-    QFETCH(QString, error);
     // SERVER in an expected message stands for the sandbox's name.
     QCOMPARE(QString::fromUtf8(torvane.readAllStandardError()),
              QString(error).replace(QStringLiteral("SERVER"), QString::fromStdString(sandbox.ServerName())));
