@@ -57,12 +57,14 @@ void TAlertMailer::Send(const TAlertMail& mail)
 {
     // Idle senders of other mail servers go, through the event loop: this may run inside
     // one of their own reports (a slot of MailSent that sends another alert).
-    std::erase_if(FSenders, [&](auto& entry) {
-        if (entry.second.Pending != 0 || entry.first == mail.Host)
-            return false;
-        entry.second.Thread.release()->deleteLater();
-        return true;
-    });
+    for (auto entry = FSenders.begin(); entry != FSenders.end();) {
+        if (entry->second.Pending != 0 || entry->first == mail.Host) {
+            ++entry;
+            continue;
+        }
+        entry->second.Thread.release()->deleteLater();
+        entry = FSenders.erase(entry);
+    }
     TSender& sender = FSenders[mail.Host];
     if (!sender.Thread)
         sender.Thread = std::make_unique<TSmtpThread>(QueueBound);

@@ -171,7 +171,7 @@ void RunOneShotCommand(TTorvaneThread& thread, const TOneShotCommand& command, s
     switch (command.Kind) {
     case EOneShotKind::KillProcess: {
         TDateTime loggedOnAt = 0;
-        const std::int32_t code = thread.KillProcess(command.Spid, command.Shown, &loggedOnAt);
+        const std::int32_t code = KillShownProcess(thread, command.Spid, command.Shown, &loggedOnAt);
         if (code == -3)
             throw std::runtime_error(ReusedSpidMessage(command.Spid, loggedOnAt));
         out << code << '\n';

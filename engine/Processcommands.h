@@ -38,6 +38,14 @@ struct TShownProcess
 // -3 another process (logintime: when it logged on), 1 done.
 std::string KillProcessBatch(std::int32_t spid, const std::optional<TShownProcess>& shown = std::nullopt);
 
+class TTorvaneThread;
+
+// Runs KillProcessBatch over the thread's connection, as TTorvaneThread::KillProcess does,
+// and returns its return code; for -3, loggedOnAt (when given) gets the login time of the
+// process that has the spid now.
+std::int32_t KillShownProcess(TTorvaneThread& thread, std::int32_t spid, const std::optional<TShownProcess>& shown,
+                              TDateTime* loggedOnAt = nullptr);
+
 // What the user is told when the kill found another process under the spid (-3):
 // "Process 60 is no longer the one shown (it logged on again at ...); nothing was killed."
 std::string ReusedSpidMessage(std::int32_t spid, TDateTime loggedOnAt);

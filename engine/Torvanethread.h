@@ -22,7 +22,6 @@
 #include "engine/Commonfuncs.h"
 #include "engine/Datetimetexts.h"
 #include "engine/Dbaccess.h"
-#include "engine/Processcommands.h"
 #include "engine/Torvaneowner.h"
 #include "engine/Torvanesnapshot.h"
 #include "model/Torvaneprocesscategories.h"
@@ -34,7 +33,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 class QTimer;
@@ -105,10 +103,7 @@ public:
     std::string GetStatementText(std::int32_t spid, std::string& objectName, std::string& encrypted,
                                  std::int32_t& stmtStart, std::int32_t& stmtEnd);
     std::string GetInputBuffer(std::int32_t spid, std::string& eventType);
-    // KillProcessBatch's return code; for -3 loggedOnAt (when given) gets the login time
-    // of the process that has the spid now.
-    std::int32_t KillProcess(std::int32_t spid, const std::optional<TShownProcess>& shown = std::nullopt,
-                             TDateTime* loggedOnAt = nullptr);
+    std::int32_t KillProcess(std::int32_t spid);
     void KillDatabaseProcesses(const std::string& databaseName);
     void KillUserProcesses(const std::string& loginName, const std::string& ntDomain,
                            const std::string& ntUserName, const std::string& hostName);

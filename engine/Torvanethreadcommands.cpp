@@ -99,12 +99,17 @@ std::string TTorvaneThread::GetInputBuffer(std::int32_t spid, std::string& event
     return "<No SQL Found>";
 }
 
-std::int32_t TTorvaneThread::KillProcess(std::int32_t spid, const std::optional<TShownProcess>& shown,
-                                         TDateTime* loggedOnAt)
+std::int32_t TTorvaneThread::KillProcess(std::int32_t spid)
 {
-    const std::lock_guard lock(Connection->RequestLock());
-    RequireConnection(*this);
-    TDbQuery query(*Connection);
+    return KillShownProcess(*this, spid, std::nullopt);
+}
+
+std::int32_t KillShownProcess(TTorvaneThread& thread, std::int32_t spid, const std::optional<TShownProcess>& shown,
+                              TDateTime* loggedOnAt)
+{
+    const std::lock_guard lock(thread.Connection->RequestLock());
+    RequireConnection(thread);
+    TDbQuery query(*thread.Connection);
     query.SetCommandText(KillProcessBatch(spid, shown));
     query.Open();
     if (loggedOnAt && !query.IsNull("logintime"))

@@ -337,20 +337,14 @@ std::string TTorvaneProcessUserProcesses::GetProcessTable(const TBlockingChains*
     return table;
 }
 
-const ProcessEntry* TTorvaneProcessUserProcesses::FindProcess(int32_t spid) const
-{
-    const AllocatedBuffer<ProcessEntry>& entries = Entries.Buffer();
-    const ProcessEntry* const entry = std::lower_bound(
-        entries.begin(), entries.end(), spid, [](const ProcessEntry& e, int32_t s) { return e.Spid < s; });
-    return entry == entries.end() || entry->Spid != spid ? nullptr : entry;
-}
-
 bool TTorvaneProcessUserProcesses::FindProcessIdentity(int32_t spid, std::string& loginName,
                                                        std::string& ntDomain, std::string& ntUserName,
                                                        std::string& hostName) const
 {
-    const ProcessEntry* const entry = FindProcess(spid);
-    if (!entry)
+    const AllocatedBuffer<ProcessEntry>& entries = Entries.Buffer();
+    const ProcessEntry* const entry = std::lower_bound(
+        entries.begin(), entries.end(), spid, [](const ProcessEntry& e, int32_t s) { return e.Spid < s; });
+    if (entry == entries.end() || entry->Spid != spid)
         return false;
     loginName = FixedText(entry->LoginName);
     ntDomain = FixedText(entry->NtDomain);

@@ -136,8 +136,6 @@ public:
     // the number of sessions waiting behind it.
     std::string GetProcessTable(const TBlockingChains* chains) const;
 
-    // The entry of a process; null when there is none.
-    const ProcessEntry* FindProcess(int32_t spid) const;
     // The client identity of a process; false (outputs untouched) when there is none.
     bool FindProcessIdentity(int32_t spid, std::string& loginName, std::string& ntDomain,
                              std::string& ntUserName, std::string& hostName) const;

@@ -54,8 +54,7 @@ bool SetSpecField(ProcessSpec& spec, const std::string& key, const std::string& 
         {"netlibrary", &ProcessSpec::netLibrary}, {"hostprocess", &ProcessSpec::hostProcess},
         {"waittype", &ProcessSpec::lastWaitType}, {"waitresource", &ProcessSpec::waitResource},
         {"statement", &ProcessSpec::statement}};
-    const std::map<std::string, int ProcessSpec::*> numbers = {{"spid", &ProcessSpec::spid},
-                                                               {"blocked", &ProcessSpec::blocked},
+    const std::map<std::string, int ProcessSpec::*> numbers = {{"blocked", &ProcessSpec::blocked},
                                                                {"opentran", &ProcessSpec::openTran},
                                                                {"workers", &ProcessSpec::workers}};
     if (const auto text = texts.find(key); text != texts.end()) {
@@ -93,7 +92,7 @@ std::string AddProcess(TSandboxSimulation& simulation, const Words& words)
             return Error("bad field '" + words[i] + "'");
     }
     const int spid = simulation.AddProcess(spec);
-    return spid > 0 ? "ok " + std::to_string(spid) : Error("the process table is full or the spid is taken");
+    return spid > 0 ? "ok " + std::to_string(spid) : Error("the process table is full");
 }
 
 std::string FormatTime(double days)

@@ -55,6 +55,11 @@ double LocalOffsetDays()
     return QDateTime::currentDateTime().offsetFromUtc() / SecondsPerDay;
 }
 
+double RoundToServerTick(double days)
+{
+    return std::round(days * SecondsPerDay * 300.0) / (SecondsPerDay * 300.0);
+}
+
 } // namespace
 
 TProcessTable::TProcessTable(TScenario scenario, std::uint32_t seed, int scale)
@@ -238,9 +243,7 @@ int TProcessTable::AddFromDef(const TProcessDef& def, bool managed)
 
 int TProcessTable::Add(const ProcessSpec& spec, bool client, bool managed)
 {
-    if (spec.spid != 0 && (spec.spid < 1 || spec.spid > MaxSpid || Used[static_cast<std::size_t>(spec.spid)]))
-        return 0;
-    int spid = spec.spid != 0 ? spec.spid : FreeSpid();
+    int spid = FreeSpid();
     if (spid == 0) {
         // A full table makes room by ending the newest process of its own.
         for (auto it = Table.rbegin(); it != Table.rend(); ++it) {

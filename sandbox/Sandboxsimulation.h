@@ -33,7 +33,6 @@ struct ScenarioOptions
 // the real column can be NULL (the host name), and empty otherwise.
 struct ProcessSpec
 {
-    int spid = 0; // 0: the first free one
     std::string login = "sa";
     std::optional<std::string> hostName = std::string("WKS01");
     std::string programName = "SQL Query Analyzer";
@@ -111,8 +110,7 @@ public:
     void SetResultFailureAfterRows(int rows);
     void SetCaseSensitive(bool on);              // variable names must match exactly
 
-    // The new spid, or 0 when the table is full or the spid asked for is taken.
-    int AddProcess(const ProcessSpec& spec);
+    int AddProcess(const ProcessSpec& spec); // the new spid, or 0 when the table is full
     bool RemoveProcess(int spid);
     bool BlockProcess(int spid, int blockingSpid); // blockingSpid 0 = unblock
 

@@ -97,12 +97,6 @@ bool IsNull(const Value& value)
     return std::holds_alternative<std::monostate>(value);
 }
 
-double RoundToServerTick(double days)
-{
-    constexpr double TicksPerDay = 86400.0 * 300.0;
-    return std::round(days * TicksPerDay) / TicksPerDay;
-}
-
 namespace {
 
 const char* TypeName(VType type)
@@ -150,7 +144,7 @@ std::string FloatText(double value)
 }
 
 // "yyyy-mm-ddThh:mm:ss[.fff]" (or a blank for the T), the form a server reads the same
-// whatever its language and date format, as days since 1899-12-30 on the server's tick.
+// whatever its language and date format, as days since 1899-12-30.
 std::optional<double> IsoDateTimeDays(const std::string& text)
 {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, consumed = 0;
@@ -174,7 +168,7 @@ std::optional<double> IsoDateTimeDays(const std::string& text)
     constexpr std::chrono::sys_days Base = std::chrono::year(1899) / 12 / 30;
     const double days = static_cast<double>((std::chrono::sys_days(date) - Base).count()) +
                         ((hour * 60.0 + minute) * 60.0 + second + milliseconds / 1000.0) / 86400.0;
-    return RoundToServerTick(days);
+    return days;
 }
 
 std::string DateTimeText(double days)

@@ -47,8 +47,6 @@ TTypeInfo CommonType(const TTypeInfo& a, const TTypeInfo& b, bool concatenation)
 Value Convert(const Value& value, const TTypeInfo& from, const TTypeInfo& to);
 
 bool IsNull(const Value& value);
-// A date-time (days since 1899-12-30) on the server's clock tick, 1/300 s.
-double RoundToServerTick(double days);
 
 // -1, 0, 1; both values not NULL. Text compares case-insensitively unless
 // caseSensitive, ignoring trailing blanks, as the server's collation does.

@@ -1,6 +1,7 @@
 #include "ui/Killcommands.h"
 
 #include "engine/Connectionslot.h"
+#include "engine/Processcommands.h"
 #include "engine/Torvanethread.h"
 #include "model/Fixedtext.h"
 #include "ui/Messagebox.h"
@@ -45,9 +46,21 @@ bool ReportedError(const QPointer<QWidget>& parent, const TCommandResult<T>& res
 std::optional<TShownProcess> ShownProcess(const TConnectionSlot& slot, std::int32_t spid)
 {
     const TTorvaneProcessUserProcesses* const processes = slot.UserProcesses();
-    const ProcessEntry* const entry = processes ? processes->FindProcess(spid) : nullptr;
-    if (!entry)
+    if (!processes)
         return std::nullopt;
+    // The entries are in SPID order.
+    std::int32_t low = 0;
+    std::int32_t high = processes->Count();
+    while (low < high) {
+        const std::int32_t middle = low + (high - low) / 2;
+        if (processes->Entry(middle).Spid < spid)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == processes->Count() || processes->Entry(low).Spid != spid)
+        return std::nullopt;
+    const ProcessEntry* const entry = &processes->Entry(low);
     const std::optional<TDateTime> loginTime = TextToDateTime(FixedText(entry->LoginTime));
     if (!loginTime)
         return std::nullopt;
@@ -76,7 +89,7 @@ void KillProcessAfterQuestion(QWidget* parent, TConnectionSlot* slot, std::int32
     slot->RunCommand<TKillAnswer>(
         [spid, shown](TTorvaneThread& thread) {
             TKillAnswer answer;
-            answer.ReturnCode = thread.KillProcess(spid, shown, &answer.LoggedOnAt);
+            answer.ReturnCode = KillShownProcess(thread, spid, shown, &answer.LoggedOnAt);
             return answer;
         },
         [parent = QPointer<QWidget>(parent), id, spid](const TCommandResult<TKillAnswer>& result) {

@@ -406,9 +406,8 @@ void TestTorvaneThreadCommands::killShownProcess()
     TShownProcess shown{loginTimeOf52(), "appuser"};
     if (change == "reused" || change == "gone")
         QVERIFY(sandbox.Simulation().RemoveProcess(52));
-    if (change == "reused") {
+    if (change == "reused") { // a new logon gets the lowest free spid
         sandbox::ProcessSpec spec = Process("appuser", "Sales");
-        spec.spid = 52;
         spec.loginAgeSeconds = 0;
         QCOMPARE(sandbox.Simulation().AddProcess(spec), 52);
     }
@@ -419,7 +418,7 @@ void TestTorvaneThreadCommands::killShownProcess()
         expected.erase(52);
 
     TDateTime loggedOnAt = 0;
-    QCOMPARE(int(thread->KillProcess(52, shown, &loggedOnAt)), returnCode);
+    QCOMPARE(int(KillShownProcess(*thread.operator->(), 52, shown, &loggedOnAt)), returnCode);
     QCOMPARE(Spids(sandbox.Simulation()), expected);
     if (returnCode == -3) {
         QCOMPARE(SecondsOf(loggedOnAt), SecondsOf(loginTimeOf52()));
@@ -427,7 +426,7 @@ void TestTorvaneThreadCommands::killShownProcess()
                  QStringLiteral("Process 52 is no longer the one shown (it logged on again at %1); nothing was killed.")
                      .arg(QString::fromStdString(DateTimeToText(loggedOnAt))));
     }
-    QVERIFY(thread->KillProcess(52, std::nullopt) == 1); // by spid alone, as before
+    QCOMPARE(int(thread->KillProcess(52)), 1); // by spid alone, as before
 }
 
 void TestTorvaneThreadCommands::killDatabaseProcessesSparesOwnAndSystem()

@@ -292,17 +292,18 @@ void TestFrameAllProcesses::killSparesAProcessThatReusedTheSpid()
     QCOMPARE(view.SelectedSpid(), QStringLiteral("53"));
 
     TMessageRecorder messages(TMessageResult::Yes);
+    int reused = 0;
     messages.OnQuestion = [&] {
         sandbox::TSandboxSimulation& simulation = view.Server.Sandbox.Simulation();
         simulation.RemoveProcess(53);
-        sandbox::ProcessSpec spec;
-        spec.spid = 53;
+        sandbox::ProcessSpec spec; // a new logon, given the lowest free spid
         spec.login = "appuser";
         spec.loginAgeSeconds = 0;
-        simulation.AddProcess(spec);
+        reused = simulation.AddProcess(spec);
     };
     view.Frame.KillSelectedProcess();
     QTRY_COMPARE(messages.Asked.size(), std::size_t(2));
+    QCOMPARE(reused, 53);
     const QRegularExpression told(QStringLiteral(
         "^Process 53 is no longer the one shown \\(it logged on again at (.+)\\); nothing was killed\\.$"));
     const QRegularExpressionMatch match = told.match(messages.Asked[1].Text);
