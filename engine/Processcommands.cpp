@@ -166,7 +166,7 @@ std::string KillProcessBatch(std::int32_t spid, const std::optional<TShownProces
                       "end\r\n";
     }
     return "declare @returncode int\r\n"
-           "declare @logintime datetime\r\n"
+           + std::string(shown ? "declare @logintime datetime\r\n" : "") +
            "if @@spid = " + id + "\r\n"
            "    set @returncode = -1\r\n"
            "else if (select top 1 case when login_time = (select min(login_time) from sysprocesses where spid < 10)\r\n"
@@ -183,7 +183,7 @@ std::string KillProcessBatch(std::int32_t spid, const std::optional<TShownProces
            "        kill " + id + "\r\n"
            "    set @returncode = 1\r\n"
            "end\r\n"
-           "select @returncode as returncode, @logintime as logintime";
+           "select @returncode as returncode" + std::string(shown ? ", @logintime as logintime" : "");
 }
 
 std::string ReusedSpidMessage(std::int32_t spid, TDateTime loggedOnAt)

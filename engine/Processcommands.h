@@ -35,7 +35,8 @@ struct TShownProcess
 // Kills one process unless it is the caller's own connection or a system process, or,
 // given the process shown, the spid now belongs to another process (another login
 // time or login). Its single row has returncode: -1 own connection, -2 system process,
-// -3 another process (logintime: when it logged on), 1 done.
+// -3 another process, 1 done; given the process shown, also logintime (for -3 the login
+// time of the process that has the spid now). Without it the batch is the plain kill.
 std::string KillProcessBatch(std::int32_t spid, const std::optional<TShownProcess>& shown = std::nullopt);
 
 class TTorvaneThread;

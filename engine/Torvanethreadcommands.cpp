@@ -112,7 +112,7 @@ std::int32_t KillShownProcess(TTorvaneThread& thread, std::int32_t spid, const s
     TDbQuery query(*thread.Connection);
     query.SetCommandText(KillProcessBatch(spid, shown));
     query.Open();
-    if (loggedOnAt && !query.IsNull("logintime"))
+    if (shown && loggedOnAt && !query.IsNull("logintime"))
         *loggedOnAt = query.AsDateTime("logintime");
     return query.AsInteger("returncode");
 }

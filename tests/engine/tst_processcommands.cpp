@@ -3,6 +3,7 @@
 
 #include "engine/Processcommands.h"
 
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void sqlUnicodeLiteral();
     void killProcessBatch_data();
     void killProcessBatch();
+    void killShownProcessBatch();
     void killDatabaseProcessesBatch_data();
     void killDatabaseProcessesBatch();
     void killUserProcessesBatch_data();
@@ -122,6 +124,46 @@ void TestProcessCommands::sqlUnicodeLiteral()
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QCOMPARE(QString::fromStdString(SqlUnicodeLiteral(text.toStdString())), expected);
+}
+
+// With the process shown, the batch kills only while the spid has its login time (to the
+// second, written as the server reads it in any language) and login; the other lines
+// are the plain kill's.
+void TestProcessCommands::killShownProcessBatch()
+{
+    const TDateTime loggedOn = EncodeDateTime(QDate(2026, 12, 11), QTime(23, 59, 59, 700));
+    const std::string batch = KillProcessBatch(57, TShownProcess{loggedOn, "O'Brien"});
+    QCOMPARE(QString::fromStdString(batch), QString::fromStdString(Lines({
+        "declare @returncode int",
+        "declare @logintime datetime",
+        "if @@spid = 57",
+        "    set @returncode = -1",
+        "else if (select top 1 case when login_time = (select min(login_time) from sysprocesses where spid < 10)",
+        "                     then 'Y'",
+        "                     else 'N'",
+        "                end",
+        "         from sysprocesses",
+        "         where spid = 57) = 'Y'",
+        "    set @returncode = -2",
+        "else if exists(select 1 from sysprocesses where spid = 57)",
+        "     and not exists(select 1 from sysprocesses where spid = 57",
+        "                    and login_time >= '2026-12-11T23:59:59'",
+        "                    and login_time < '2026-12-12T00:00:00'",
+        "                    and loginame = N'O''Brien')",
+        "begin",
+        "    select @logintime = login_time from sysprocesses where spid = 57 and ecid = 0",
+        "    set @returncode = -3",
+        "end",
+        "else",
+        "begin",
+        "    if exists(select 1 from sysprocesses where spid = 57)",
+        "        kill 57",
+        "    set @returncode = 1",
+        "end",
+        "select @returncode as returncode, @logintime as logintime",
+    })));
+    // Without a login, the login time alone.
+    QVERIFY(!QString::fromStdString(KillProcessBatch(57, TShownProcess{loggedOn, ""})).contains("loginame"));
 }
 
 void TestProcessCommands::killProcessBatch_data()
