@@ -66,8 +66,7 @@ void AddOneShotOptions(QCommandLineParser& parser)
     parser.addOption({KillProcessOption, QStringLiteral("Kill one process and print the return code."),
                       QStringLiteral("spid")});
     parser.addOption({LoginTimeOption,
-                      QStringLiteral("For --kill-process: kill only the process that logged on at this time "
-                                     "(yyyy-MM-dd hh:mm:ss, to the second)."),
+                      QStringLiteral("Only if it logged on then (yyyy-MM-dd hh:mm:ss)."),
                       QStringLiteral("time")});
     parser.addOption({KillDatabaseOption, QStringLiteral("Kill every process attached to a database."),
                       QStringLiteral("name")});

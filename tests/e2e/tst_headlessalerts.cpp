@@ -143,10 +143,11 @@ void TestHeadlessAlerts::sustainedCpuSendsOneMail()
     QVERIFY(WaitForRefreshes(5)); // the condition holds on; the hour's re-arm holds the next mail back
 
     QCOMPARE(mail.Mails().size(), 1);
-    QCOMPARE(Err.count("High CPU alert "), 1);
-    QVERIFY2(Err.contains("High CPU alert for " + QString::fromStdString(Sandbox->ServerName()) +
-                          " sent to dba@example.com\n"),
-             qPrintable(Err));
+    // The alert once, and its mail's line once.
+    QCOMPARE(Err.count("High CPU alert ") - Err.count("High CPU alert for "), 1);
+    QCOMPARE(Err.count("High CPU alert for " + QString::fromStdString(Sandbox->ServerName()) +
+                       " sent to dba@example.com\n"),
+             1);
     const TReceivedMail& cpu = mail.Mails().first();
     QCOMPARE(cpu.Subject,
              "Torvane has detected high CPU usage on " + QString::fromStdString(Sandbox->ServerName()));

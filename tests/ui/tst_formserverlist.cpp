@@ -114,6 +114,7 @@ void TestFormServerList::choiceGoesBackToTheLogonDialog()
     TFormLogon logon;
     logon.MainWindow = &mainWindow;
     logon.show();
+    QTRY_VERIFY(logon.ServersListed());
     QCOMPARE(logon.ComboBoxDBServers->currentText(), QString("OTHER"));
 
     bool browsed = false;
